@@ -1,0 +1,36 @@
+#include "common/text.h"
+
+#include <cstring>
+
+void CopyBounded(char* dst, const char* src, size_t size) {
+    if (size == 0) return;
+    size_t n = BoundedLength(src, size - 1);
+    memcpy(dst, src, n);
+    dst[n] = '\0';
+}
+
+size_t BoundedLength(const char* s, size_t max) {
+    size_t n = 0;
+    while (n < max && s[n] != '\0') ++n;
+    return n;
+}
+
+static unsigned char FoldCase(char c) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
+}
+
+int CompareNoCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        unsigned char ca = FoldCase(*a), cb = FoldCase(*b);
+        if (ca != cb) return ca < cb ? -1 : 1;
+        if (ca == '\0') return 0;
+    }
+}
+
+bool StartsWithNoCase(const char* text, const char* prefix) {
+    for (; *prefix != '\0'; ++text, ++prefix) {
+        if (FoldCase(*text) != FoldCase(*prefix)) return false;
+    }
+    return true;
+}

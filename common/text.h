@@ -1,0 +1,18 @@
+// Bounded string helpers for the fixed character buffers of the settings.
+#pragma once
+
+#include <cstddef>
+
+// Copies at most size - 1 characters of src into dst and always terminates it
+// (the lstrcpynA rule). Does nothing when size is 0.
+void CopyBounded(char* dst, const char* src, size_t size);
+
+// Length of s, reading at most max characters.
+size_t BoundedLength(const char* s, size_t max);
+
+// Case-insensitive comparison of ASCII letters (the other bytes compare as
+// unsigned values). Returns <0, 0 or >0.
+int CompareNoCase(const char* a, const char* b);
+
+// True when text begins with prefix, compared without regard to ASCII case.
+bool StartsWithNoCase(const char* text, const char* prefix);

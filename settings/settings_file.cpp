@@ -1,0 +1,82 @@
+#include "settings/settings_file.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr const char* kGeneral = "Generale";
+
+void RuleSectionName(int index, char (&section)[16]) { snprintf(section, sizeof section, "Rule%d", index); }
+
+struct DayKeys {
+    char hStart[16], mStart[16], hStop[16], mStop[16];
+};
+
+DayKeys KeysForDay(int day) {
+    DayKeys keys;
+    snprintf(keys.hStart, sizeof keys.hStart, "hStart%d", day);
+    snprintf(keys.mStart, sizeof keys.mStart, "mStart%d", day);
+    snprintf(keys.hStop, sizeof keys.hStop, "hStop%d", day);
+    snprintf(keys.mStop, sizeof keys.mStop, "mStop%d", day);
+    return keys;
+}
+
+void WriteInt(const ProfileStore& store, const char* section, const char* key, int32_t value) {
+    char text[16];
+    snprintf(text, sizeof text, "%d", static_cast<int>(value));
+    store.writeString(store.ctx, section, key, text);
+}
+
+}  // namespace
+
+void LoadSettings(const ProfileStore& store, Settings* s) {
+    SetDefaultSettings(s);
+    s->tDelay = store.getInt(store.ctx, kGeneral, "tDelay", kDefaultDelay);
+    s->bDropAny = store.getInt(store.ctx, kGeneral, "bDropAny", kDefaultDropAny);
+    store.getString(store.ctx, kGeneral, "szRasEntry", kDefaultRasEntry, s->szRasEntry,
+                    sizeof s->szRasEntry);
+    int32_t count = store.getInt(store.ctx, kGeneral, "nUserEntries", 0);
+    if (count < 1) count = 0;
+    if (count > kMaxRules) count = kMaxRules;
+    s->ruleTable.nUserEntries = count;
+    for (int i = 0; i < count; ++i) {
+        char section[16];
+        RuleSectionName(i, section);
+        Rule& rule = s->ruleTable.rules[i];
+        store.getString(store.ctx, section, "szName", "", rule.szName, sizeof rule.szName);
+        for (int d = 0; d < kDaysPerWeek; ++d) {
+            DayKeys keys = KeysForDay(d);
+            DayWindow& w = rule.days[d];
+            w.hStart = store.getInt(store.ctx, section, keys.hStart, 0);
+            w.mStart = store.getInt(store.ctx, section, keys.mStart, 0);
+            w.hStop = store.getInt(store.ctx, section, keys.hStop, 0);
+            w.mStop = store.getInt(store.ctx, section, keys.mStop, 0);
+        }
+    }
+}
+
+bool SaveSettings(const ProfileStore& store, const Settings& s) {
+    if (!store.beginSave(store.ctx)) return false;
+    WriteInt(store, kGeneral, "tDelay", s.tDelay);
+    WriteInt(store, kGeneral, "bDropAny", s.bDropAny);
+    store.writeString(store.ctx, kGeneral, "szRasEntry", s.szRasEntry);
+    int32_t count = s.ruleTable.nUserEntries;
+    if (count < 0) count = 0;
+    if (count > kMaxRules) count = kMaxRules;
+    WriteInt(store, kGeneral, "nUserEntries", count);
+    for (int i = 0; i < count; ++i) {
+        char section[16];
+        RuleSectionName(i, section);
+        const Rule& rule = s.ruleTable.rules[i];
+        store.writeString(store.ctx, section, "szName", rule.szName);
+        for (int d = 0; d < kDaysPerWeek; ++d) {
+            DayKeys keys = KeysForDay(d);
+            const DayWindow& w = rule.days[d];
+            WriteInt(store, section, keys.hStart, w.hStart);
+            WriteInt(store, section, keys.mStart, w.mStart);
+            WriteInt(store, section, keys.hStop, w.hStop);
+            WriteInt(store, section, keys.mStop, w.mStop);
+        }
+    }
+    return store.commitSave(store.ctx);
+}

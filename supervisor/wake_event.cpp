@@ -1,0 +1,69 @@
+#include "supervisor/wake_event.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+WakeEvent* CreateWakeEvent(bool initiallySignalled, const char* name) {
+    return reinterpret_cast<WakeEvent*>(
+        CreateEventA(nullptr, FALSE, initiallySignalled ? TRUE : FALSE, name));
+}
+
+void SignalWakeEvent(WakeEvent* event) {
+    if (event != nullptr) SetEvent(reinterpret_cast<HANDLE>(event));
+}
+
+bool WaitWakeEvent(WakeEvent* event, uint32_t timeoutMs) {
+    if (event == nullptr) {
+        Sleep(timeoutMs);
+        return false;
+    }
+    return WaitForSingleObject(reinterpret_cast<HANDLE>(event), timeoutMs) == WAIT_OBJECT_0;
+}
+
+#else
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <thread>
+
+struct WakeEvent {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool signalled = false;
+};
+
+WakeEvent* CreateWakeEvent(bool initiallySignalled, const char*) {
+    WakeEvent* event = new (std::nothrow) WakeEvent;
+    if (event != nullptr) event->signalled = initiallySignalled;
+    return event;
+}
+
+void SignalWakeEvent(WakeEvent* event) {
+    if (event == nullptr) return;
+    {
+        std::lock_guard<std::mutex> lock(event->mutex);
+        event->signalled = true;
+    }
+    event->changed.notify_one();
+}
+
+bool WaitWakeEvent(WakeEvent* event, uint32_t timeoutMs) {
+    if (event == nullptr) {
+        if (timeoutMs == kWaitForever) {
+            for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+        return false;
+    }
+    std::unique_lock<std::mutex> lock(event->mutex);
+    auto isSet = [event] { return event->signalled; };
+    if (timeoutMs == kWaitForever) {
+        event->changed.wait(lock, isSet);
+    } else if (!event->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), isSet)) {
+        return false;
+    }
+    event->signalled = false;
+    return true;
+}
+#endif
