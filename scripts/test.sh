@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Runs everything CI runs: installs what is missing, then builds and tests every
+# preset (the native build, the sanitizer builds and the platform programs).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/lib/common.sh
+
+ensure_packages cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
+
+stage linux preset_build_and_test linux
+stage asan preset_build_and_test asan
+stage tsan preset_build_and_test tsan
+
+# The platform programs add their own stages.
+for extra in scripts/test-linux-app.sh scripts/test-windows.sh; do
+    if [ -x "$extra" ]; then
+        stage "$(basename "$extra" .sh)" "$extra"
+    fi
+done
+echo "== all tests passed"
