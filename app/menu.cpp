@@ -1,0 +1,146 @@
+#include "app/menu.h"
+
+#include <cstring>
+
+#include "app/dialog/config_dialog.h"
+#include "common/text.h"
+#include "settings/shared_state.h"
+#include "supervisor/wake_event.h"
+
+namespace {
+
+struct FixedItem {
+    int commandId;
+    const char* text;  // null for a separator
+};
+
+// The popup as the menu resource holds it; rule items go in at position 3.
+constexpr FixedItem kFixedItems[] = {
+    {kCmdConnected, "Connesso"},
+    {kCmdDisconnected, "Disconnesso"},
+    {kCmdDisabled, "Disabilitato"},
+    {0, nullptr},
+    {kCmdConfigure, "Configurazione..."},
+    {kCmdShowLog, "Log"},
+    {0, nullptr},
+    {kCmdExit, "Esci"},
+};
+
+void SetItem(MenuItem* item, int commandId, const char* text) {
+    item->commandId = commandId;
+    item->separator = text == nullptr;
+    item->checked = false;
+    CopyBounded(item->text, text != nullptr ? text : "", sizeof item->text);
+}
+
+int RuleCount(const RuleTable& table) {
+    int32_t n = table.nUserEntries;
+    return n < 0 ? 0 : (n > kMaxRules ? kMaxRules : n);
+}
+
+}  // namespace
+
+int BaseMenuItems(MenuItem* items, int capacity) {
+    int n = 0;
+    for (const FixedItem& fixed : kFixedItems) {
+        if (n == capacity) break;
+        SetItem(&items[n++], fixed.commandId, fixed.text);
+    }
+    return n;
+}
+
+int BuildMenuItems(const RuleTable& table, Mode mode, MenuItem* items, int capacity) {
+    int rules = RuleCount(table);
+    int n = 0;
+    for (int i = 0; i < static_cast<int>(sizeof kFixedItems / sizeof kFixedItems[0]); ++i) {
+        if (i == kRuleItemFirstPosition) {
+            for (int r = 0; r < rules && n < capacity; ++r) {
+                SetItem(&items[n++], kCmdRuleFirst + r, table.rules[r].szName);
+            }
+        }
+        if (n == capacity) break;
+        SetItem(&items[n++], kFixedItems[i].commandId, kFixedItems[i].text);
+    }
+    for (int i = 0; i < n; ++i) {
+        items[i].checked = !items[i].separator && IsItemChecked(items[i].commandId, mode, rules);
+    }
+    return n;
+}
+
+int CommandForMode(Mode mode) {
+    switch (mode) {
+        case ModeAlwaysUp:
+            return kCmdConnected;
+        case ModeAlwaysDown:
+            return kCmdDisconnected;
+        case ModeDisabled:
+            return kCmdDisabled;
+        default:
+            break;
+    }
+    if (mode >= ModeRuleBase && mode - ModeRuleBase < kMaxRules) {
+        return kCmdRuleFirst + (mode - ModeRuleBase);
+    }
+    return 0;
+}
+
+bool ModeForCommand(int commandId, Mode* mode) {
+    switch (commandId) {
+        case kCmdConnected:
+            *mode = ModeAlwaysUp;
+            return true;
+        case kCmdDisconnected:
+            *mode = ModeAlwaysDown;
+            return true;
+        case kCmdDisabled:
+            *mode = ModeDisabled;
+            return true;
+        default:
+            break;
+    }
+    if (commandId >= kCmdRuleFirst && commandId <= kCmdRuleLast) {
+        *mode = ModeRuleBase + (commandId - kCmdRuleFirst);
+        return true;
+    }
+    return false;
+}
+
+bool IsItemChecked(int commandId, Mode mode, int32_t nRules) {
+    if (commandId >= kCmdRuleFirst && commandId <= kCmdRuleLast &&
+        commandId - kCmdRuleFirst >= nRules) {
+        return false;
+    }
+    return commandId != 0 && CommandForMode(mode) == commandId;
+}
+
+void SelectMode(SharedState* state, WakeEvent* wake, Mode mode) {
+    PublishMode(state, mode);
+    SignalWakeEvent(wake);
+}
+
+void RunMenuCommand(const MenuHost& host, SharedState* state, WakeEvent* wake, int commandId) {
+    Mode mode;
+    if (ModeForCommand(commandId, &mode)) {
+        SelectMode(state, wake, mode);
+        return;
+    }
+    switch (commandId) {
+        case kCmdConfigure:
+            // On OK the dialog has already published the new settings together
+            // with ModeDisabled; the menu and the file follow.
+            if (host.runConfigDialog(host.ctx) == kDialogOk) {
+                host.rebuildRuleItems(host.ctx);
+                host.saveSettings(host.ctx);
+            }
+            break;
+        case kCmdShowLog:
+            host.showLog(host.ctx);
+            break;
+        case kCmdExit:
+            host.exitProgram(host.ctx);
+            break;
+        default:
+            break;
+    }
+    SignalWakeEvent(wake);
+}

@@ -26,4 +26,6 @@ LocalTime GetLocalTimeNow();
 // A Clock that reads GetLocalTimeNow().
 Clock SystemClock();
 
-inline LocalTime ReadClock(const Clock& clock) { return clock.now(clock.ctx); }
+inline LocalTime ReadClock(const Clock& clock) {
+    return clock.now(clock.ctx);
+}

@@ -15,8 +15,8 @@
 // An active connection's handle (HRASCONN on Windows); 0 is no handle.
 using DialUpHandle = uintptr_t;
 
-constexpr int kMaxPhonebookEntries = 100;   // room the dialog asks for
-constexpr int kEntryNameFieldSize = 257;    // the service's name field: 256 + terminator
+constexpr int kMaxPhonebookEntries = 100;  // room the dialog asks for
+constexpr int kEntryNameFieldSize = 257;   // the service's name field: 256 + terminator
 constexpr int kErrorTextSize = 1024;
 
 struct PhonebookEntries {

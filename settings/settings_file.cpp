@@ -6,7 +6,9 @@ namespace {
 
 constexpr const char* kGeneral = "Generale";
 
-void RuleSectionName(int index, char (&section)[16]) { snprintf(section, sizeof section, "Rule%d", index); }
+void RuleSectionName(int index, char (&section)[16]) {
+    snprintf(section, sizeof section, "Rule%d", index);
+}
 
 struct DayKeys {
     char hStart[16], mStart[16], hStop[16], mStop[16];

@@ -8,6 +8,10 @@ WakeEvent* CreateWakeEvent(bool initiallySignalled, const char* name) {
         CreateEventA(nullptr, FALSE, initiallySignalled ? TRUE : FALSE, name));
 }
 
+void DestroyWakeEvent(WakeEvent* event) {
+    if (event != nullptr) CloseHandle(reinterpret_cast<HANDLE>(event));
+}
+
 void SignalWakeEvent(WakeEvent* event) {
     if (event != nullptr) SetEvent(reinterpret_cast<HANDLE>(event));
 }
@@ -37,6 +41,10 @@ WakeEvent* CreateWakeEvent(bool initiallySignalled, const char*) {
     WakeEvent* event = new (std::nothrow) WakeEvent;
     if (event != nullptr) event->signalled = initiallySignalled;
     return event;
+}
+
+void DestroyWakeEvent(WakeEvent* event) {
+    delete event;
 }
 
 void SignalWakeEvent(WakeEvent* event) {

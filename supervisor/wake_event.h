@@ -17,6 +17,10 @@ struct WakeEvent;
 // failure.
 WakeEvent* CreateWakeEvent(bool initiallySignalled, const char* name);
 
+// Releases the event. The program keeps its one event for its whole life;
+// tests make and release many.
+void DestroyWakeEvent(WakeEvent* event);
+
 // Sets the event. A set event stays set until one wait consumes it.
 void SignalWakeEvent(WakeEvent* event);
 

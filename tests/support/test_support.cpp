@@ -62,13 +62,19 @@ std::vector<std::string> ReadCrLfLines(const std::string& path) {
     return lines;
 }
 
-static LocalTime FixedNow(void* ctx) { return static_cast<FixedClock*>(ctx)->time; }
+static LocalTime FixedNow(void* ctx) {
+    return static_cast<FixedClock*>(ctx)->time;
+}
 
-Clock FixedClock::clock() { return Clock{&FixedNow, this}; }
+Clock FixedClock::clock() {
+    return Clock{&FixedNow, this};
+}
 
 namespace {
 
-FakeDialUp* Self(void* ctx) { return static_cast<FakeDialUp*>(ctx); }
+FakeDialUp* Self(void* ctx) {
+    return static_cast<FakeDialUp*>(ctx);
+}
 
 void Prepare(void*, void* buffer) {
     auto* record = static_cast<FakeConnectionRecord*>(buffer);
@@ -85,6 +91,7 @@ bool PopFront(std::deque<T>& queue, T* value) {
 
 int32_t EnumConnections(void* ctx, void* buffer, uint32_t* sizeInOut, uint32_t* count) {
     FakeDialUp* f = Self(ctx);
+    std::lock_guard<std::mutex> lock(f->mutex);
     f->calls.push_back("enum " + std::to_string(*sizeInOut));
     auto* records = static_cast<FakeConnectionRecord*>(buffer);
     int32_t forced = 0;
@@ -129,6 +136,7 @@ void ConnectionEntryName(void*, const void* buffer, uint32_t index, char* out, s
 
 int32_t HangUp(void* ctx, DialUpHandle handle) {
     FakeDialUp* f = Self(ctx);
+    std::lock_guard<std::mutex> lock(f->mutex);
     f->calls.push_back("hangup " + std::to_string(handle));
     if (f->hangUpResult != 0) return f->hangUpResult;
     auto it = std::find_if(f->active.begin(), f->active.end(),
@@ -139,6 +147,7 @@ int32_t HangUp(void* ctx, DialUpHandle handle) {
 
 int32_t GetEntryDialParams(void* ctx, const char* entry) {
     FakeDialUp* f = Self(ctx);
+    std::lock_guard<std::mutex> lock(f->mutex);
     f->calls.push_back(std::string("params ") + entry);
     f->lastParamsEntry = entry;
     if (f->dialParamsResult != 0) return f->dialParamsResult;
@@ -148,6 +157,7 @@ int32_t GetEntryDialParams(void* ctx, const char* entry) {
 
 int32_t Dial(void* ctx, DialUpHandle* handle) {
     FakeDialUp* f = Self(ctx);
+    std::lock_guard<std::mutex> lock(f->mutex);
     f->calls.push_back("dial " + f->lastParamsEntry);
     if (f->dialResult != 0) {
         *handle = f->failedDialHandle;
@@ -160,6 +170,7 @@ int32_t Dial(void* ctx, DialUpHandle* handle) {
 
 int32_t EnumEntries(void* ctx, PhonebookEntries* out) {
     FakeDialUp* f = Self(ctx);
+    std::lock_guard<std::mutex> lock(f->mutex);
     f->calls.push_back("entries");
     if (f->enumEntriesResult != 0) return f->enumEntriesResult;
     if (f->phonebook.size() > kMaxPhonebookEntries) return kFakeBufferTooSmall;
@@ -172,6 +183,7 @@ int32_t EnumEntries(void* ctx, PhonebookEntries* out) {
 
 int32_t GetErrorString(void* ctx, int32_t code, char* buffer, uint32_t size) {
     FakeDialUp* f = Self(ctx);
+    std::lock_guard<std::mutex> lock(f->mutex);
     f->calls.push_back("text " + std::to_string(code));
     auto it = f->errorTexts.find(code);
     if (it == f->errorTexts.end() || size == 0) return 1;
@@ -197,6 +209,7 @@ FakeDialUp::FakeDialUp() {
 }
 
 std::vector<std::string> FakeDialUp::CallsOf(const std::string& kind) const {
+    std::lock_guard<std::mutex> lock(mutex);
     std::vector<std::string> out;
     for (const std::string& call : calls) {
         if (call.compare(0, kind.size(), kind) == 0 &&
@@ -208,6 +221,7 @@ std::vector<std::string> FakeDialUp::CallsOf(const std::string& kind) const {
 }
 
 bool FakeDialUp::IsActive(const std::string& entryName) const {
+    std::lock_guard<std::mutex> lock(mutex);
     return std::any_of(active.begin(), active.end(),
                        [&](const FakeConnection& c) { return c.entryName == entryName; });
 }

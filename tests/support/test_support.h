@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -67,17 +68,20 @@ struct FakeDialUp {
 
     // Forced results, used front to back; an empty queue means normal behaviour.
     std::deque<int32_t> enumResults;
-    std::deque<uint32_t> enumReportedSizes;  // size left in *sizeInOut on failure
-    std::deque<uint32_t> enumReportedCounts; // count reported on success (may lie)
+    std::deque<uint32_t> enumReportedSizes;   // size left in *sizeInOut on failure
+    std::deque<uint32_t> enumReportedCounts;  // count reported on success (may lie)
     int32_t hangUpResult = 0;
-    int32_t dialParamsResult = 0;  // forced when non-zero
-    int32_t dialResult = 0;        // forced when non-zero
+    int32_t dialParamsResult = 0;       // forced when non-zero
+    int32_t dialResult = 0;             // forced when non-zero
     DialUpHandle failedDialHandle = 0;  // handle left behind by a forced failure
     int32_t enumEntriesResult = 0;
     std::map<int32_t, std::string> errorTexts;
 
     std::vector<std::string> calls;
     std::string lastParamsEntry;
+    // Held by every operation and by CallsOf/IsActive, so a supervisor thread
+    // and the test can share the fake.
+    mutable std::mutex mutex;
     DialUpService service;
 
     // Calls of one kind ("dial", "hangup", ...), in order.

@@ -1,0 +1,345 @@
+#include "supervisor/supervisor.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/menu.h"
+#include "common/text.h"
+#include "support/test_support.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+constexpr uint32_t kRecord = sizeof(FakeConnectionRecord);
+
+// One supervisor's world: the fake service, a log in a scratch folder, a
+// fixed clock and the connection buffer, with settings for the chosen entry
+// "Office".
+struct PassFixture : ::testing::Test {
+    void SetUp() override {
+        fake.phonebook = {"Office", "Home", "office"};
+        fake.errorTexts[1] = "Error one.";
+        fake.errorTexts[651] = "The modem reported an error.";
+        SetDefaultSettings(&snapshot.settings);
+        CopyBounded(snapshot.settings.szRasEntry, "Office", kRasEntrySize);
+        snapshot.settings.bDropAny = 0;
+        snapshot.mode = ModeDisabled;
+        logPath = dir.File("teleoralog.txt");
+        log = EventLog{logPath.c_str(), clock.clock(), &fake.service};
+        ASSERT_TRUE(InitConnectionBuffer(&buffer, fake.service));
+    }
+    void TearDown() override { free(buffer.bytes); }
+
+    void Connect(DialUpHandle handle, const std::string& name) {
+        fake.active.push_back(FakeConnection{handle, name});
+    }
+    void Pass() { RunSupervisorPass(&buffer, fake.service, snapshot, clock.clock(), log); }
+    // The log's lines without their date and time.
+    std::vector<std::string> LogLines() {
+        std::vector<std::string> out;
+        for (const std::string& line : ReadCrLfLines(logPath)) {
+            EXPECT_EQ(line.rfind("6/12/2026 ", 0), 0u) << line;
+            size_t rest = line.find(": ");
+            out.push_back(rest == std::string::npos ? line : line.substr(rest + 2));
+        }
+        return out;
+    }
+
+    ScratchDir dir;
+    std::string logPath;
+    FakeDialUp fake;
+    FixedClock clock;
+    EventLog log{};
+    SettingsSnapshot snapshot{};
+    ConnectionBuffer buffer{};
+};
+
+TEST_F(PassFixture, DisabledTouchesNothingEvenWithDropOthersOn) {
+    snapshot.settings.bDropAny = 1;
+    Connect(7, "Home");
+    Pass();
+    EXPECT_THAT(fake.calls, IsEmpty());
+    EXPECT_FALSE(FileExists(logPath));
+}
+
+TEST_F(PassFixture, AlwaysDownWithDropOthersHangsUpEverything) {
+    snapshot.settings.bDropAny = 1;
+    snapshot.mode = ModeAlwaysDown;
+    Connect(7, "Home");
+    Connect(8, "Office");
+    Pass();
+    EXPECT_THAT(fake.calls,
+                ElementsAre("enum " + std::to_string(kRecord),
+                            "enum " + std::to_string(2 * kRecord), "hangup 7", "hangup 8"));
+    EXPECT_THAT(LogLines(), ElementsAre("RasEnumConnections (Realloc) retcode 0: Success.",
+                                        "RasHangUp (Home) retcode 0: Success.",
+                                        "RasHangUp (Office) retcode 0: Success."));
+}
+
+TEST_F(PassFixture, AlwaysDownWithoutDropOthersHangsUpOnlyTheChosenEntry) {
+    snapshot.mode = ModeAlwaysDown;
+    Connect(8, "Office");
+    Pass();
+    Connect(7, "Home");
+    Pass();
+    EXPECT_THAT(fake.CallsOf("hangup"), ElementsAre("hangup 8"));
+    EXPECT_TRUE(fake.IsActive("Home"));
+    EXPECT_THAT(LogLines(), ElementsAre("RasHangUp (Office) retcode 0: Success."));
+}
+
+TEST_F(PassFixture, AlwaysUpDropsTheOtherAndDialsInTheSamePass) {
+    snapshot.settings.bDropAny = 1;
+    snapshot.mode = ModeAlwaysUp;
+    Connect(7, "Home");
+    Pass();
+    EXPECT_THAT(fake.calls, ElementsAre("enum " + std::to_string(kRecord), "hangup 7",
+                                        "params Office", "dial Office"));
+    EXPECT_THAT(LogLines(), ElementsAre("RasHangUp (Home) retcode 0: Success.",
+                                        "RasDial (Office) retcode 0: Success."));
+}
+
+TEST_F(PassFixture, AlreadyUpDialsNothingAndLogsNothing) {
+    snapshot.mode = ModeAlwaysUp;
+    Connect(8, "Office");
+    Pass();
+    snapshot.settings.bDropAny = 1;  // with nothing else to drop, still silent
+    Pass();
+    EXPECT_THAT(fake.calls,
+                ElementsAre("enum " + std::to_string(kRecord), "enum " + std::to_string(kRecord)));
+    EXPECT_FALSE(FileExists(logPath));
+}
+
+TEST_F(PassFixture, NoConnectionsAndUpDials) {
+    snapshot.mode = ModeAlwaysUp;
+    Pass();
+    EXPECT_TRUE(fake.IsActive("Office"));
+    EXPECT_THAT(LogLines(), ElementsAre("RasDial (Office) retcode 0: Success."));
+}
+
+TEST_F(PassFixture, NamesCompareCaseSensitively) {
+    snapshot.mode = ModeAlwaysUp;
+    Connect(5, "office");
+    Pass();  // "office" is another entry: Office is dialled, office stays
+    EXPECT_THAT(fake.CallsOf("dial"), ElementsAre("dial Office"));
+    EXPECT_TRUE(fake.IsActive("office"));
+    snapshot.settings.bDropAny = 1;
+    Pass();  // now the other one goes
+    EXPECT_THAT(fake.CallsOf("hangup"), ElementsAre("hangup 5"));
+    EXPECT_THAT(LogLines(), ElementsAre("RasDial (Office) retcode 0: Success.",
+                                        "RasEnumConnections (Realloc) retcode 0: Success.",
+                                        "RasHangUp (office) retcode 0: Success."));
+}
+
+TEST_F(PassFixture, BufferGrowsOnceToTheReportedSizeAndStays) {
+    snapshot.mode = ModeAlwaysUp;
+    for (DialUpHandle h = 1; h <= 4; ++h) Connect(h, "Other" + std::to_string(h));
+    Connect(9, "Office");
+    Pass();
+    EXPECT_EQ(buffer.capacity, 5 * kRecord);
+    EXPECT_EQ(buffer.sizeInOut, 5 * kRecord);
+    EXPECT_EQ(buffer.count, 5u);
+    Pass();
+    EXPECT_EQ(buffer.capacity, 5 * kRecord);
+    EXPECT_THAT(LogLines(), ElementsAre("RasEnumConnections (Realloc) retcode 0: Success."));
+    EXPECT_THAT(fake.CallsOf("dial"), IsEmpty());
+    // The first record is still prepared after the resize.
+    FakeConnectionRecord first;
+    memcpy(&first, buffer.bytes, sizeof first);
+    EXPECT_EQ(first.dwSize, kRecord);
+}
+
+TEST_F(PassFixture, FailingServiceIsRetriedOnceAndLoggedEveryPass) {
+    snapshot.mode = ModeAlwaysUp;
+    // Unavailable: both calls fail and report a size of 0.
+    fake.enumResults = {711, 711, 711, 711};
+    fake.enumReportedSizes = {0, 0, 0, 0};
+    fake.errorTexts[711] = "The service could not start.";
+    Pass();
+    Pass();
+    EXPECT_EQ(buffer.capacity, kRecord);  // never below one record
+    EXPECT_EQ(buffer.sizeInOut, kRecord);
+    EXPECT_THAT(fake.CallsOf("dial"), IsEmpty());
+    EXPECT_THAT(fake.CallsOf("hangup"), IsEmpty());
+    EXPECT_THAT(
+        LogLines(),
+        ElementsAre("RasEnumConnections (Realloc) retcode 711: The service could not start.",
+                    "RasEnumConnections (Realloc) retcode 711: The service could not start."));
+    // Once the service is back, the next pass dials.
+    Pass();
+    EXPECT_TRUE(fake.IsActive("Office"));
+}
+
+TEST_F(PassFixture, FirstFailureOfAnotherKindStillResizesAndRepeats) {
+    snapshot.mode = ModeAlwaysDown;
+    Connect(8, "Office");
+    fake.enumResults = {5};
+    fake.enumReportedSizes = {3 * kRecord};
+    Pass();
+    EXPECT_EQ(buffer.capacity, 3 * kRecord);
+    EXPECT_THAT(LogLines(), ElementsAre("RasEnumConnections (Realloc) retcode 0: Success.",
+                                        "RasHangUp (Office) retcode 0: Success."));
+}
+
+TEST_F(PassFixture, AServiceAskingForAnAbsurdSizeDoesNotGrowTheBuffer) {
+    snapshot.mode = ModeAlwaysUp;
+    fake.enumResults = {603, 603};
+    fake.enumReportedSizes = {0xFFFFFFFFu, 0xFFFFFFFFu};
+    Pass();
+    EXPECT_EQ(buffer.capacity, kRecord);
+    EXPECT_THAT(fake.CallsOf("dial"), IsEmpty());
+    EXPECT_EQ(LogLines().size(), 1u);
+}
+
+TEST_F(PassFixture, OnlyRecordsThatFitAreReadWhateverCountTheServiceClaims) {
+    snapshot.settings.bDropAny = 1;
+    snapshot.mode = ModeAlwaysDown;
+    Connect(7, "Home");
+    fake.enumReportedCounts = {1000};
+    Pass();
+    EXPECT_EQ(buffer.count, 1u);
+    EXPECT_THAT(fake.CallsOf("hangup"), ElementsAre("hangup 7"));
+}
+
+TEST_F(PassFixture, UnreadableDialParamsWriteTheErrorLineAndSkipTheDial) {
+    snapshot.mode = ModeAlwaysUp;
+    CopyBounded(snapshot.settings.szRasEntry, "Nowhere", kRasEntrySize);
+    Pass();
+    fake.errorTexts.erase(1);
+    Pass();
+    EXPECT_THAT(fake.CallsOf("dial"), IsEmpty());
+    EXPECT_THAT(LogLines(), ElementsAre("RasGetEntryDialParams (Error) retcode 1: Error one.",
+                                        "RasGetEntryDialParams (Error) retcode 1: Unknown."));
+}
+
+TEST_F(PassFixture, TooLongAnEntryNameIsNeverHandedToTheService) {
+    snapshot.mode = ModeAlwaysUp;
+    std::string longName(300, 'x');
+    fake.phonebook.push_back(longName.substr(0, 256));
+    CopyBounded(snapshot.settings.szRasEntry, longName.c_str(), kRasEntrySize);
+    Pass();
+    EXPECT_THAT(fake.CallsOf("params"), IsEmpty());
+    EXPECT_THAT(fake.CallsOf("dial"), IsEmpty());
+    EXPECT_THAT(LogLines(), ElementsAre("RasGetEntryDialParams (Error) retcode 1: Error one."));
+}
+
+TEST_F(PassFixture, NameOfExactlyTheFieldLengthIsDialled) {
+    snapshot.mode = ModeAlwaysUp;
+    std::string name(256, 'n');
+    fake.phonebook.push_back(name);
+    CopyBounded(snapshot.settings.szRasEntry, name.c_str(), kRasEntrySize);
+    Pass();
+    EXPECT_THAT(fake.CallsOf("dial"), ElementsAre("dial " + name));
+    Pass();  // and recognised as up by the next pass
+    EXPECT_EQ(fake.CallsOf("dial").size(), 1u);
+}
+
+TEST_F(PassFixture, FailedDialLeavingAHandleIsHungUpWithoutALogLine) {
+    snapshot.mode = ModeAlwaysUp;
+    fake.dialResult = 651;
+    fake.failedDialHandle = 42;
+    Pass();
+    EXPECT_THAT(fake.CallsOf("hangup"), ElementsAre("hangup 42"));
+    fake.failedDialHandle = 0;
+    Pass();  // retried each pass; no handle, no clean-up
+    EXPECT_THAT(fake.CallsOf("hangup"), ElementsAre("hangup 42"));
+    EXPECT_THAT(LogLines(),
+                ElementsAre("RasDial (Office) retcode 651: The modem reported an error.",
+                            "RasDial (Office) retcode 651: The modem reported an error."));
+}
+
+TEST_F(PassFixture, FailedHangUpIsLoggedWithItsCode) {
+    snapshot.mode = ModeAlwaysDown;
+    Connect(8, "Office");
+    fake.hangUpResult = 651;
+    Pass();
+    EXPECT_THAT(LogLines(),
+                ElementsAre("RasHangUp (Office) retcode 651: The modem reported an error."));
+}
+
+TEST_F(PassFixture, RuleModeFollowsTheWindowOfTheDay) {
+    snapshot.settings.ruleTable.nUserEntries = 2;
+    snapshot.settings.ruleTable.rules[1].days[0] = DayWindow{5, 0, 6, 0};  // Sunday 05:00-06:00
+    snapshot.mode = ModeRuleBase + 1;
+    clock.time.hour = 5;
+    Pass();  // inside: dialled
+    EXPECT_TRUE(fake.IsActive("Office"));
+    clock.time.hour = 6;
+    clock.time.minute = 1;
+    Pass();  // outside: hung up
+    EXPECT_FALSE(fake.IsActive("Office"));
+    EXPECT_THAT(LogLines(), ElementsAre("RasDial (Office) retcode 0: Success.",
+                                        "RasHangUp (Office) retcode 0: Success."));
+}
+
+// The thread around the pass: waits, wakes on the event, applies the mode.
+struct LoopFixture : PassFixture {
+    void StartLoop(int32_t tDelay) {
+        snapshot.settings.tDelay = tDelay;
+        InitSharedState(&shared, snapshot.settings);
+        supervisor.service = &fake.service;
+        supervisor.shared = &shared;
+        supervisor.clock = clock.clock();
+        supervisor.log = log;
+        supervisor.buffer = buffer;
+        buffer.bytes = nullptr;  // the supervisor owns it now
+        supervisor.wake = CreateWakeEvent(true, nullptr);
+        thread = std::thread(SupervisorLoop, &supervisor);
+    }
+    void StopLoop() {
+        supervisor.stopRequested = true;
+        SignalWakeEvent(supervisor.wake);
+        thread.join();
+        free(supervisor.buffer.bytes);
+        DestroyWakeEvent(supervisor.wake);
+    }
+    SharedState shared;
+    Supervisor supervisor{};
+    std::thread thread;
+};
+
+TEST_F(LoopFixture, ASelectedModeIsAppliedOnTheSignalAlone) {
+    Connect(8, "Office");
+    StartLoop(-1);  // no time-out: only the event starts a pass
+    SelectMode(&shared, supervisor.wake, ModeAlwaysDown);
+    while (fake.CallsOf("hangup").empty()) std::this_thread::yield();
+    StopLoop();
+    EXPECT_FALSE(fake.IsActive("Office"));
+    EXPECT_THAT(LogLines(), ElementsAre("RasHangUp (Office) retcode 0: Success."));
+}
+
+TEST_F(LoopFixture, PassesRepeatAfterThePauseWithoutASignal) {
+    fake.dialResult = 651;
+    StartLoop(1);
+    PublishMode(&shared, ModeAlwaysUp);  // no signal: the time-out starts the passes
+    while (fake.CallsOf("dial").size() < 3) std::this_thread::yield();
+    StopLoop();
+    std::vector<std::string> lines = LogLines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "RasDial (Office) retcode 651: The modem reported an error.");
+}
+
+TEST_F(LoopFixture, TheFirstPassRunsAtOnceWithoutAnySignal) {
+    Connect(8, "Office");
+    snapshot.settings.tDelay = -1;  // endless pause: only the event can start a pass
+    InitSharedState(&shared, snapshot.settings);
+    PublishMode(&shared, ModeAlwaysDown);
+    supervisor.service = &fake.service;
+    supervisor.shared = &shared;
+    supervisor.log = log;
+    supervisor.clock = clock.clock();
+    supervisor.wake = CreateWakeEvent(true, nullptr);  // as StartSupervisor makes it
+    thread = std::thread(SupervisorLoop, &supervisor);
+    while (fake.CallsOf("hangup").empty()) std::this_thread::yield();
+    StopLoop();
+    EXPECT_EQ(fake.CallsOf("enum").size(), 1u);
+}
+
+}  // namespace
