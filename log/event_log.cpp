@@ -1,0 +1,249 @@
+#include "log/event_log.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/text.h"
+#include "dialup/dialup_service.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#endif
+
+namespace {
+
+// One lock for every log of the process: it serialises whole calls (so the
+// service's text lookup never runs on two threads at once through the log)
+// and guards the configured log below.
+#ifdef _WIN32
+SRWLOCK g_logLock = SRWLOCK_INIT;
+#else
+std::mutex g_logLock;
+#endif
+
+struct LogLockGuard {
+    LogLockGuard() {
+#ifdef _WIN32
+        AcquireSRWLockExclusive(&g_logLock);
+#else
+        g_logLock.lock();
+#endif
+    }
+    ~LogLockGuard() {
+#ifdef _WIN32
+        ReleaseSRWLockExclusive(&g_logLock);
+#else
+        g_logLock.unlock();
+#endif
+    }
+    LogLockGuard(const LogLockGuard&) = delete;
+    LogLockGuard& operator=(const LogLockGuard&) = delete;
+};
+
+// The process-wide log, as ConfigureEventLog left it. Read and written only
+// under g_logLock.
+struct ConfiguredLog {
+    bool configured;  // false: the default log (kLogFileName, system clock, no service)
+    bool pathFits;    // false: the configured path was too long to keep
+    char path[kLogPathSize];
+    Clock clock;
+    const DialUpService* service;
+};
+
+ConfiguredLog g_configured{};
+
+bool IsLineBreak(char c) {
+    return c == '\r' || c == '\n';
+}
+
+// Length of text once the line breaks at its end are dropped.
+size_t LengthWithoutTrailingBreaks(const char* text, size_t length) {
+    while (length > 0 && IsLineBreak(text[length - 1])) --length;
+    return length;
+}
+
+// Fills a line buffer, keeping room for the closing CR LF and terminator.
+struct LineBuilder {
+    char* out;
+    size_t room;  // characters available before the CR LF
+    size_t length;
+};
+
+void PutChar(LineBuilder* line, char c) {
+    if (line->length < line->room) line->out[line->length++] = c;
+}
+
+// Copies count characters of text (stopping early at a terminator), with each
+// CR or LF turned into a blank so the line stays one line.
+void PutText(LineBuilder* line, const char* text, size_t count) {
+    if (text == nullptr) return;
+    for (size_t i = 0; i < count && text[i] != '\0' && line->length < line->room; ++i) {
+        PutChar(line, IsLineBreak(text[i]) ? ' ' : text[i]);
+    }
+}
+
+void PutString(LineBuilder* line, const char* text) {
+    PutText(line, text, kLogLineSize);
+}
+
+// The log file, open for appending.
+#ifdef _WIN32
+using LogFile = HANDLE;
+const LogFile kNoLogFile = INVALID_HANDLE_VALUE;
+#else
+using LogFile = int;
+constexpr LogFile kNoLogFile = -1;
+#endif
+
+// Opens path for writing at its end, creating it when missing, without
+// keeping anyone else from reading, writing or deleting it.
+LogFile OpenForAppend(const char* path) {
+#ifdef _WIN32
+    return CreateFileA(path, FILE_APPEND_DATA,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+#else
+    int fd;
+    do {
+        fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+#endif
+}
+
+// Writes the line with one write. Every write lands at the file's end at that
+// moment (FILE_APPEND_DATA, O_APPEND), so the line follows whatever another
+// process appended meanwhile and never splits someone else's.
+void WriteLine(LogFile file, const char* bytes, size_t length) {
+#ifdef _WIN32
+    DWORD written = 0;
+    WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr);
+#else
+    // A regular file takes the line in one write; the loop only finishes a
+    // partial one.
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = write(file, bytes + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+#endif
+}
+
+void CloseLog(LogFile file) {
+#ifdef _WIN32
+    CloseHandle(file);
+#else
+    close(file);
+#endif
+}
+
+// One line into log; the caller holds g_logLock. A file that cannot be opened
+// ends the call at once: no clock, no service, no line.
+int32_t AppendLine(const EventLog& log, const char* operation, const char* name, int32_t code) {
+    if (log.path == nullptr) return code;
+    LogFile file = OpenForAppend(log.path);
+    if (file == kNoLogFile) return code;
+
+    Clock clock = log.clock.now != nullptr ? log.clock : SystemClock();
+    LocalTime time = ReadClock(clock);
+    char text[kErrorTextSize];
+    ResultText(log.service, code, text, sizeof text);
+    char line[kLogLineSize];
+    size_t length = FormatLogLine(time, operation, name, code, text, line, sizeof line);
+
+    WriteLine(file, line, length);
+    CloseLog(file);
+    return code;
+}
+
+}  // namespace
+
+void ResultText(const DialUpService* service, int32_t code, char* buffer, size_t size) {
+    if (buffer == nullptr || size == 0) return;
+    if (code == 0) {
+        CopyBounded(buffer, "Success.", size);
+        return;
+    }
+    if (service != nullptr && service->getErrorString != nullptr) {
+        char text[kErrorTextSize] = {};
+        if (service->getErrorString(service->ctx, code, text, sizeof text) == 0) {
+            text[sizeof text - 1] = '\0';  // the service may fill the buffer to its end
+            size_t length = LengthWithoutTrailingBreaks(text, strlen(text));
+            text[length] = '\0';
+            if (length > 0) {
+                CopyBounded(buffer, text, size);
+                return;
+            }
+        }
+    }
+    CopyBounded(buffer, "Unknown.", size);
+}
+
+size_t FormatLogLine(const LocalTime& time, const char* operation, const char* name, int32_t code,
+                     const char* resultText, char* buffer, size_t size) {
+    if (buffer == nullptr || size == 0) return 0;
+    if (size < 3) {  // no room for CR LF and the terminator: no line at all
+        buffer[0] = '\0';
+        return 0;
+    }
+    LineBuilder line{buffer, size - 3, 0};
+
+    char number[96];
+    snprintf(number, sizeof number, "%d/%d/%d %02d:%02d:%02d: ", time.day, time.month, time.year,
+             time.hour, time.minute, time.second);
+    PutString(&line, number);
+    PutString(&line, operation);
+    PutString(&line, " (");
+    PutString(&line, name);
+    snprintf(number, sizeof number, ") retcode %d: ", static_cast<int>(code));
+    PutString(&line, number);
+    if (resultText != nullptr) {
+        size_t length = BoundedLength(resultText, kLogLineSize);
+        PutText(&line, resultText, LengthWithoutTrailingBreaks(resultText, length));
+    }
+
+    buffer[line.length++] = '\r';
+    buffer[line.length++] = '\n';
+    buffer[line.length] = '\0';
+    return line.length;
+}
+
+void ConfigureEventLog(const EventLog& log) {
+    const char* path = log.path != nullptr ? log.path : kLogFileName;
+    LogLockGuard guard;
+    size_t length = BoundedLength(path, kLogPathSize);
+    g_configured.pathFits = length < kLogPathSize;
+    if (g_configured.pathFits) {
+        memcpy(g_configured.path, path, length);
+        g_configured.path[length] = '\0';
+    } else {
+        g_configured.path[0] = '\0';
+    }
+    g_configured.clock = log.clock;
+    g_configured.service = log.service;
+    g_configured.configured = true;
+}
+
+int32_t LogEvent(const char* operation, const char* name, int32_t code) {
+    LogLockGuard guard;
+    EventLog log{kLogFileName, SystemClock(), nullptr};
+    if (g_configured.configured) {
+        log.path = g_configured.pathFits ? g_configured.path : nullptr;
+        log.clock = g_configured.clock;
+        log.service = g_configured.service;
+    }
+    return AppendLine(log, operation, name, code);
+}
+
+int32_t LogEventTo(const EventLog& log, const char* operation, const char* name, int32_t code) {
+    LogLockGuard guard;
+    return AppendLine(log, operation, name, code);
+}

@@ -4,6 +4,13 @@
 // The file is opened, appended at its current end with one write per line and
 // closed on every call, so lines from two threads or two processes never
 // interleave and the user may edit or delete the file while the program runs.
+// The bytes are written as they are (never through a text-mode stream), so the
+// line ends in CR LF on every platform.
+//
+// Calls are serialised inside the process by one lock held around the whole
+// call: opening, reading the clock, asking the service for the text, writing
+// and closing. The service's getErrorString is therefore never called from two
+// threads at once through the log.
 #pragma once
 
 #include <cstddef>
@@ -15,28 +22,51 @@ struct DialUpService;
 
 constexpr const char* kLogFileName = "teleoralog.txt";
 
+// Room for the longest line: the date and time, an operation, an entry name
+// of up to 1023 characters, the code and a result text of up to 1023
+// characters, CR LF and the terminator. Longer input is cut, and the cut line
+// still ends in CR LF.
+constexpr size_t kLogLineSize = 4096;
+
+// Longest log path ConfigureEventLog keeps (terminator included). A longer
+// path is not cut (that would name another file): its lines are dropped.
+constexpr size_t kLogPathSize = 4096;
+
 struct EventLog {
-    const char* path;               // the log file
-    Clock clock;                    // the time on each line
-    const DialUpService* service;   // the texts of non-zero codes; may be null
+    const char* path;              // the log file; null drops every line
+    Clock clock;                   // the time on each line; a null now reads the system clock
+    const DialUpService* service;  // the texts of non-zero codes; may be null
 };
 
-// The process-wide log that LogEvent writes to. Set up once at start-up,
-// before the supervisor thread starts.
+// Sets the process-wide log that LogEvent writes to. The path is copied (the
+// caller's string need not outlive the call); the clock's context and the
+// service must stay valid for as long as lines are logged. A null path means
+// kLogFileName. Meant to be called once at start-up, before the supervisor
+// thread starts; it takes the log's lock all the same, so a LogEvent running
+// on another thread sees either the old log or the new one, never a mix.
+//
+// Until it is called, LogEvent writes to kLogFileName in the working folder
+// with the system clock and no service (every non-zero code reads "Unknown.").
 void ConfigureEventLog(const EventLog& log);
 
 // Appends one line to the process-wide log and returns code unchanged. A log
-// that cannot be opened drops the line silently.
+// that cannot be opened drops the line silently. Safe from any thread.
 int32_t LogEvent(const char* operation, const char* name, int32_t code);
 
 // The same against a given log (tests and the supervisor use it).
 int32_t LogEventTo(const EventLog& log, const char* operation, const char* name, int32_t code);
 
 // Formats one line, CR LF included, into buffer (bounded, always terminated)
-// and returns its length. "Success." for 0, else the service's text, else
-// "Unknown.".
-size_t FormatLogLine(const LocalTime& time, const char* operation, const char* name,
-                     int32_t code, const char* resultText, char* buffer, size_t size);
+// and returns its length. A CR or LF inside operation, name or resultText
+// becomes a blank (line breaks at the end of resultText are dropped), so the
+// result is always exactly one line. Null strings read as empty. When the line
+// does not fit it is cut before the CR LF; a buffer smaller than 3 bytes gets
+// an empty string (length 0).
+size_t FormatLogLine(const LocalTime& time, const char* operation, const char* name, int32_t code,
+                     const char* resultText, char* buffer, size_t size);
 
-// The result text for code: "Success.", the service's text, or "Unknown.".
+// The result text for code, into buffer (bounded, always terminated):
+// "Success." for 0 (the service is not asked), else the service's text
+// without its trailing line breaks, else "Unknown." (no service, the service
+// reports failure, or its text is empty).
 void ResultText(const DialUpService* service, int32_t code, char* buffer, size_t size);

@@ -19,15 +19,15 @@ struct SharedState;
 enum DialogControl : int {
     kIdOk = 1,
     kIdCancel = 2,
-    kIdDelay = 1000,     // "Pausa fra tentativi (s):"
-    kIdEntry = 1001,     // "Connessione RAS:" (editable, sorted combo box)
-    kIdDropAny = 1002,   // "Tieni chiuse le altre connessioni RAS"
-    kIdRuleList = 1005,  // "Regole personalizzate:"
+    kIdDelay = 1000,       // "Pausa fra tentativi (s):"
+    kIdEntry = 1001,       // "Connessione RAS:" (editable, sorted combo box)
+    kIdDropAny = 1002,     // "Tieni chiuse le altre connessioni RAS"
+    kIdRuleList = 1005,    // "Regole personalizzate:"
     kIdStartFirst = 1006,  // 1006 + d: start time of day d (0 = Sunday)
     kIdStopFirst = 1013,   // 1013 + d: stop time of day d
-    kIdAdd = 1020,       // "Aggiungi"
-    kIdRemove = 1021,    // "Rimuovi"
-    kIdName = 1022,      // "Nome"
+    kIdAdd = 1020,         // "Aggiungi"
+    kIdRemove = 1021,      // "Rimuovi"
+    kIdName = 1022,        // "Nome"
 };
 
 constexpr int kNoSelection = -1;
