@@ -5,8 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
 
-ensure_packages cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
+ensure_packages cmake ninja-build g++ clang clang-format libclang-rt-14-dev googletest libgtest-dev libgmock-dev \
+    qt6-base-dev dbus python3-dbusmock xvfb xauth trayer xdotool imagemagick network-manager iproute2 \
+    x11-utils
 
+stage format check_format
 stage linux preset_build_and_test linux
 stage asan preset_build_and_test asan
 stage tsan preset_build_and_test tsan

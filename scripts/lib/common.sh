@@ -46,3 +46,8 @@ stage() {
 preset_build_and_test() {
     cmake --preset "$1" && cmake --build --preset "$1" && ctest --preset "$1"
 }
+
+# check_format: every C++ file under version control is as clang-format wants.
+check_format() {
+    git ls-files -z '*.cpp' '*.h' | xargs -0 -r clang-format --dry-run --Werror
+}
