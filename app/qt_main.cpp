@@ -1,0 +1,130 @@
+// The Linux program's entry point: a Qt tray program on NetworkManager.
+//
+// Start-up follows the Windows program's order: load the settings, share
+// them, set up the log, write "Teleora started", build the menu with its rule
+// items, start the supervisor, show the tray icon (once a tray host exists),
+// run the event loop. "Esci", SIGTERM, SIGINT, SIGHUP and the session's end
+// write "Teleora stopped" once and end the process at once with 0: the
+// supervisor is never joined, so a D-Bus call or a dial in progress on its
+// thread cannot hold the exit up, and nothing is torn down under it.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/qt_tray_app.h"
+#include "dialup/networkmanager_dialup.h"
+#include "log/event_log.h"
+#include "settings/ini_store.h"
+#include "settings/settings_file.h"
+#include "settings/shared_state.h"
+#include "supervisor/supervisor.h"
+
+namespace {
+
+// Everything lives for the whole process and is never destroyed: the process
+// ends with _exit.
+IniFileStore g_iniStore;
+Settings g_loaded;
+SharedState g_shared;
+Supervisor g_supervisor;
+DialUpService g_supervisorService;
+DialUpService g_dialogService;
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    ssize_t ignored = write(g_signalPipe[1], &byte, 1);
+    (void)ignored;
+}
+
+// Signals only write a byte to a socket pair; the event loop reads it and
+// stops the program on the user-interface thread.
+void CatchStopSignals() {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
+    fcntl(g_signalPipe[1], F_SETFL, O_NONBLOCK);
+    struct sigaction action {};
+    action.sa_handler = &OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+bool HaveDisplay() {
+    return getenv("DISPLAY") != nullptr || getenv("WAYLAND_DISPLAY") != nullptr ||
+           getenv("QT_QPA_PLATFORM") != nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!HaveDisplay()) {
+        fputs("teleora: no graphical session (DISPLAY is not set)\n", stderr);
+        return 1;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    CatchStopSignals();
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Teleora"));
+    QApplication::setDesktopFileName(QStringLiteral("teleora"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(TeleoraIcon());
+
+    OpenIniFileStore(&g_iniStore, kSettingsFileName);
+    const ProfileStore store = MakeIniProfileStore(&g_iniStore);
+    LoadSettings(store, &g_loaded);
+    InitSharedState(&g_shared, g_loaded);
+
+    // One NetworkManager instance per thread: the supervisor's, with room for a
+    // slow daemon, and the dialog's, kept short so the dialog opens promptly.
+    NmDialUpOptions supervisorOptions;
+    NmDialUpOptions dialogOptions;
+    dialogOptions.callTimeoutMs = 1000;
+    dialogOptions.operationBudgetMs = 2000;
+    g_supervisorService =
+        MakeNetworkManagerDialUpService(CreateNetworkManagerDialUp(supervisorOptions));
+    g_dialogService = MakeNetworkManagerDialUpService(CreateNetworkManagerDialUp(dialogOptions));
+
+    ConfigureEventLog(EventLog{kLogFileName, SystemClock(), &g_supervisorService});
+    LogEvent("Teleora started", "Info", 0);
+
+    TrayAppOptions options;
+    options.shared = &g_shared;
+    options.dialogService = &g_dialogService;
+    options.settingsStore = store;
+    auto* tray = new QtTrayApp(options);
+
+    g_supervisor.service = &g_supervisorService;
+    g_supervisor.shared = &g_shared;
+    g_supervisor.clock = SystemClock();
+    g_supervisor.log = EventLog{kLogFileName, SystemClock(), &g_supervisorService};
+    StartSupervisor(&g_supervisor);
+    tray->SetWakeEvent(g_supervisor.wake);
+
+    if (g_signalPipe[0] >= 0) {
+        auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, tray);
+        QObject::connect(notifier, &QSocketNotifier::activated, tray, [tray] {
+            char bytes[16];
+            ssize_t ignored = read(g_signalPipe[0], bytes, sizeof bytes);
+            (void)ignored;
+            tray->Stop();
+        });
+    }
+    // The session manager ends the program by quitting the application.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, tray, [tray] { tray->Stop(); });
+
+    tray->ShowIconWhenTrayAppears();
+    app.exec();
+    tray->Stop();  // no-op when the loop ended through Stop already
+    fflush(nullptr);
+    _exit(0);
+}

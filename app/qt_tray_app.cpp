@@ -1,0 +1,220 @@
+#include "app/qt_tray_app.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDir>
+#include <QEventLoop>
+#include <QMenu>
+#include <QPointer>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include "app/dialog/qt_config_dialog.h"
+#include "log/event_log.h"
+#include "settings/settings_file.h"
+#include "settings/shared_state.h"
+
+QIcon TeleoraIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 48, 64}) {
+        icon.addFile(QStringLiteral(":/teleora/teleora-%1.png").arg(size), QSize(size, size));
+    }
+    return icon;
+}
+
+QtTrayApp::QtTrayApp(const TrayAppOptions& options, QObject* parent)
+    : QObject(parent), options_(options), programIcon_(TeleoraIcon()) {
+    if (!options_.startDetached) {
+        options_.startDetached = [](const QString& program, const QStringList& args) {
+            return QProcess::startDetached(program, args);
+        };
+    }
+    if (!options_.quit) options_.quit = [] { QCoreApplication::quit(); };
+
+    host_.ctx = this;
+    host_.runConfigDialog = &HostRunDialog;
+    host_.rebuildRuleItems = &HostRebuild;
+    host_.saveSettings = &HostSave;
+    host_.showLog = &HostShowLog;
+    host_.exitProgram = &HostExit;
+
+    dialogCore_.shared = options_.shared;
+    dialogCore_.service = options_.dialogService;
+    dialogCore_.open = false;
+
+    menu_ = new QMenu;
+    menu_->setTitle(QStringLiteral("Popup Menu"));
+    connect(menu_, &QMenu::aboutToShow, this, [this] { UpdateCheckMarks(); });
+    RebuildMenu();
+
+    icon_ = new QSystemTrayIcon(programIcon_, this);
+    icon_->setToolTip(QStringLiteral("Teleora"));
+    // A right click opens the menu through Qt (and through a desktop's own
+    // tray protocol); a left click opens the same menu here.
+    icon_->setContextMenu(menu_);
+    connect(icon_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason why) {
+                if (why == QSystemTrayIcon::Trigger) PopUpMenu(QCursor::pos());
+            });
+}
+
+QtTrayApp::~QtTrayApp() {
+    delete dialog_;
+    delete menu_;
+}
+
+void QtTrayApp::RebuildMenu() {
+    Settings live;
+    CopyLiveSettings(options_.shared, &live);
+    MenuItem items[kMaxMenuItems];
+    const int n =
+        BuildMenuItems(live.ruleTable, CurrentMode(options_.shared), items, kMaxMenuItems);
+    menu_->clear();
+    // The mode items form one exclusive group: the menu marks them as
+    // alternatives, and exactly one carries the mark.
+    delete modeGroup_;
+    modeGroup_ = new QActionGroup(this);
+    modeGroup_->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+    for (int i = 0; i < n; ++i) {
+        if (items[i].separator) {
+            menu_->addSeparator();
+            continue;
+        }
+        QAction* action = menu_->addAction(QString::fromUtf8(items[i].text));
+        const int id = items[i].commandId;
+        Mode unused;
+        action->setData(id);
+        if (ModeForCommand(id, &unused)) {
+            action->setCheckable(true);
+            modeGroup_->addAction(action);
+        }
+        action->setChecked(items[i].checked);
+        // The command runs once the menu has closed, as a posted call, so a
+        // dialog it opens does not run inside the menu's own handling.
+        connect(action, &QAction::triggered, this, [this, id] {
+            QMetaObject::invokeMethod(
+                this, [this, id] { RunCommand(id); }, Qt::QueuedConnection);
+        });
+    }
+}
+
+void QtTrayApp::UpdateCheckMarks() {
+    Settings live;
+    CopyLiveSettings(options_.shared, &live);
+    const Mode mode = CurrentMode(options_.shared);
+    for (QAction* action : menu_->actions()) {
+        if (action->isSeparator()) continue;
+        action->setChecked(
+            IsItemChecked(action->data().toInt(), mode, live.ruleTable.nUserEntries));
+    }
+}
+
+void QtTrayApp::PopUpMenu(const QPoint& at) {
+    if (menu_->isVisible()) return;
+    menu_->popup(at);
+}
+
+void QtTrayApp::RunCommand(int commandId) {
+    if (stopped_) return;
+    RunMenuCommand(host_, options_.shared, options_.wake, commandId);
+}
+
+void QtTrayApp::ShowIconWhenTrayAppears() {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        icon_->show();
+        return;
+    }
+    if (trayWait_ == nullptr) {
+        trayWait_ = new QTimer(this);
+        trayWait_->setInterval(1000);
+        connect(trayWait_, &QTimer::timeout, this, [this] {
+            if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+            trayWait_->stop();
+            icon_->show();
+        });
+    }
+    trayWait_->start();
+}
+
+bool QtTrayApp::Stop() {
+    if (stopped_) return false;
+    stopped_ = true;
+    LogEvent("Teleora stopped", "Info", 0);
+    if (dialog_ != nullptr && dialogCore_.open) OnCancel(&dialogCore_);
+    if (trayWait_ != nullptr) trayWait_->stop();
+    icon_->hide();
+    menu_->hide();
+    options_.quit();
+    return true;
+}
+
+QStringList QtTrayApp::LogViewerCommand() {
+    return {QStringLiteral("xdg-open"),
+            QDir::current().absoluteFilePath(QString::fromUtf8(kLogFileName))};
+}
+
+void QtTrayApp::ShowLog() {
+    const QStringList command = LogViewerCommand();
+    if (options_.startDetached(command.first(), command.mid(1))) return;
+    // Without the freedesktop opener, GLib's does the same job.
+    options_.startDetached(QStringLiteral("gio"), {QStringLiteral("open"), command.last()});
+}
+
+// Shows the dialog and runs a local event loop until it ends, so the tray
+// stays usable meanwhile (the dialog is not application-modal).
+int QtTrayApp::RunDialog() {
+    if (dialog_ != nullptr && dialogCore_.open) {
+        dialog_->show();
+        dialog_->raise();
+        dialog_->activateWindow();
+        return kDialogCancel;
+    }
+    dialog_ = new QtConfigDialog(&dialogCore_);
+    dialog_->setWindowIcon(programIcon_);
+    dialogCore_.open = true;
+    OnDialogInit(&dialogCore_);
+    int result = kDialogCancel;
+    QEventLoop loop;
+    connect(dialog_, &QDialog::finished, &loop, [&loop, &result](int code) {
+        result = code;
+        loop.quit();
+    });
+    if (!stopped_) {
+        dialog_->show();
+        dialog_->raise();
+        dialog_->activateWindow();
+        loop.exec();
+    }
+    dialogCore_.open = false;
+    dialog_->hide();
+    dialog_->deleteLater();
+    dialog_ = nullptr;
+    return result == kDialogOk ? kDialogOk : kDialogCancel;
+}
+
+int QtTrayApp::HostRunDialog(void* ctx) {
+    return static_cast<QtTrayApp*>(ctx)->RunDialog();
+}
+
+void QtTrayApp::HostRebuild(void* ctx) {
+    static_cast<QtTrayApp*>(ctx)->RebuildMenu();
+}
+
+void QtTrayApp::HostSave(void* ctx) {
+    auto* self = static_cast<QtTrayApp*>(ctx);
+    if (self->options_.settingsStore.beginSave == nullptr) return;
+    Settings live;
+    CopyLiveSettings(self->options_.shared, &live);
+    SaveSettings(self->options_.settingsStore, live);
+}
+
+void QtTrayApp::HostShowLog(void* ctx) {
+    static_cast<QtTrayApp*>(ctx)->ShowLog();
+}
+
+void QtTrayApp::HostExit(void* ctx) {
+    static_cast<QtTrayApp*>(ctx)->Stop();
+}

@@ -1,0 +1,100 @@
+// The tray shell on Qt: the status icon, its popup menu and the menu
+// commands' host. What the menu shows and what every command does is the
+// core's (menu.h); this class builds the QMenu from BuildMenuItems, sets the
+// check marks from IsItemChecked and hands every chosen item to
+// RunMenuCommand, after the menu has closed.
+//
+// While the configuration dialog is open the tray stays usable: the modes and
+// "Log" work as usual, a second "Configurazione..." raises the open dialog,
+// and "Esci" first cancels the dialog (nothing of it is stored), then ends the
+// program.
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+#include "app/dialog/config_dialog.h"
+#include "app/menu.h"
+#include "settings/profile_store.h"
+
+class QActionGroup;
+class QMenu;
+class QSystemTrayIcon;
+class QTimer;
+class QtConfigDialog;
+struct SharedState;
+struct WakeEvent;
+
+struct TrayAppOptions {
+    SharedState* shared = nullptr;
+    WakeEvent* wake = nullptr;                     // may be set later, see SetWakeEvent
+    const DialUpService* dialogService = nullptr;  // lists the phonebook for the dialog
+    ProfileStore settingsStore{};                  // where OK saves the settings
+    // Starts a program without waiting for it and without a shell; false when
+    // it could not be started. Defaults to QProcess::startDetached.
+    std::function<bool(const QString& program, const QStringList& args)> startDetached;
+    // Ends the program: called once, by "Esci" or by Stop(). Defaults to
+    // QCoreApplication::quit.
+    std::function<void()> quit;
+};
+
+class QtTrayApp : public QObject {
+    Q_OBJECT
+  public:
+    explicit QtTrayApp(const TrayAppOptions& options, QObject* parent = nullptr);
+    ~QtTrayApp() override;
+
+    void SetWakeEvent(WakeEvent* wake) { options_.wake = wake; }
+
+    // The popup menu (its rule items match the live rule table).
+    QMenu* Menu() const { return menu_; }
+    // Carries out one menu command, as choosing its item does.
+    void RunCommand(int commandId);
+    // The dialog on screen, or null.
+    QtConfigDialog* OpenDialog() const { return dialog_; }
+
+    // Shows the status icon as soon as a tray host is there, checking once a
+    // second until then.
+    void ShowIconWhenTrayAppears();
+    // Writes the stop line (once), cancels an open dialog, hides the icon and
+    // ends the event loop. "Esci", SIGTERM, SIGINT, SIGHUP and the end of the
+    // session all come here. Returns false when it had already run.
+    bool Stop();
+    bool Stopped() const { return stopped_; }
+
+    // The command line that shows the log: the desktop's opener with the log
+    // file's absolute path.
+    static QStringList LogViewerCommand();
+
+  private:
+    void RebuildMenu();
+    void UpdateCheckMarks();
+    void PopUpMenu(const QPoint& at);
+    int RunDialog();
+    void ShowLog();
+
+    static int HostRunDialog(void* ctx);
+    static void HostRebuild(void* ctx);
+    static void HostSave(void* ctx);
+    static void HostShowLog(void* ctx);
+    static void HostExit(void* ctx);
+
+    TrayAppOptions options_;
+    MenuHost host_{};
+    ConfigDialog dialogCore_{};
+    QtConfigDialog* dialog_ = nullptr;
+    QMenu* menu_ = nullptr;
+    QActionGroup* modeGroup_ = nullptr;  // the mode items of the current menu
+    QSystemTrayIcon* icon_ = nullptr;
+    QTimer* trayWait_ = nullptr;
+    QIcon programIcon_;
+    bool stopped_ = false;
+};
+
+// The program's icon, from the built-in images.
+QIcon TeleoraIcon();

@@ -1,0 +1,41 @@
+# The Linux program: the NetworkManager binding of the dial-up service, the Qt 6
+# tray, menu and dialog, the `teleora` executable, its desktop files and its
+# tests. Included by the top-level CMakeLists when TELEORA_WITH_QT is ON.
+
+find_package(Qt6 6.2 REQUIRED COMPONENTS Core Gui Widgets DBus)
+
+# The dial-up service on NetworkManager (QtDBus, no widgets).
+add_library(teleora_networkmanager STATIC dialup/networkmanager_dialup.cpp)
+set_target_properties(teleora_networkmanager PROPERTIES AUTOMOC ON)
+target_link_libraries(teleora_networkmanager PUBLIC teleora_core Qt6::Core Qt6::DBus)
+
+# The Qt binding of the tray menu and the configuration dialog.
+add_library(teleora_qt_ui STATIC
+    app/qt_tray_app.cpp
+    app/qt_resources.qrc
+    app/dialog/qt_config_dialog.cpp
+)
+set_target_properties(teleora_qt_ui PROPERTIES AUTOMOC ON AUTORCC ON)
+target_link_libraries(teleora_qt_ui PUBLIC teleora_core Qt6::Core Qt6::Gui Qt6::Widgets)
+
+add_executable(teleora app/qt_main.cpp)
+target_link_libraries(teleora PRIVATE teleora_qt_ui teleora_networkmanager)
+
+# Desktop integration: the program, its icon in the hicolor theme, a menu
+# entry and an XDG autostart file (installed under share/teleora; the README
+# tells how to enable it).
+include(GNUInstallDirs)
+install(TARGETS teleora RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+foreach(size 16 32 48 64 128 256)
+    install(FILES resources/icons/teleora-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME teleora.png)
+endforeach()
+install(FILES resources/icons/teleora.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES resources/teleora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES resources/teleora-autostart.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/teleora)
+
+if(TELEORA_BUILD_TESTS)
+    add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/../tests/linux ${CMAKE_BINARY_DIR}/tests/linux)
+endif()

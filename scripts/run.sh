@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# The README's run command. Builds the Linux program and starts it:
+#
+# - on a Linux desktop with NetworkManager: in the current directory, where
+#   "Teleora.ini" and "teleoralog.txt" live; it runs until "Esci" in its menu
+#   (or Ctrl-C here);
+# - with no graphical session or no NetworkManager (or with --demo): a
+#   self-contained demonstration instead. A virtual screen (Xvfb) with a tray
+#   (trayer), a NetworkManager mock with a few sample profiles on a private
+#   system bus, and the real program in a scratch folder. "Connesso" is chosen
+#   once through the tray icon, so a real dial happens against the mock; a
+#   screenshot of the open menu is saved; the log's lines are printed as they
+#   come until Ctrl-C, which stops everything the demonstration started, by
+#   PID.
+#
+# Usage: scripts/run.sh [--demo | --demo-check]
+#   --demo-check  runs the demonstration up to the dial, checks it and stops
+#                 (used by the test command).
+# TELEORA_BUILD_DIR chooses the build folder (default build/run).
+set -euo pipefail
+here=$(pwd)
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+. "$repo/scripts/lib/common.sh"
+
+demo=0
+check=0
+case "${1:-}" in
+--demo) demo=1 ;;
+--demo-check) demo=1 check=1 ;;
+"") ;;
+*)
+    echo "usage: $0 [--demo | --demo-check]" >&2
+    exit 2
+    ;;
+esac
+if [ "$demo" -eq 0 ] && [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    echo "== no graphical session here: starting the demonstration"
+    demo=1
+fi
+if [ "$demo" -eq 0 ] && ! { command -v dbus-send >/dev/null &&
+    dbus-send --system --print-reply --dest=org.freedesktop.DBus / \
+        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.NetworkManager 2>/dev/null |
+    grep -q 'boolean true'; }; then
+    echo "== NetworkManager is not running here: starting the demonstration"
+    demo=1
+fi
+
+packages=(cmake ninja-build g++ qt6-base-dev dbus)
+if [ "$demo" -eq 1 ]; then
+    packages+=(python3-dbusmock xvfb xauth trayer xdotool imagemagick x11-utils)
+fi
+ensure_packages "${packages[@]}"
+
+build=${TELEORA_BUILD_DIR:-$repo/build/run}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELEORA_WITH_QT=ON \
+        -DTELEORA_BUILD_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" --target teleora -j2 | tail -1
+program="$build/teleora"
+
+if [ "$demo" -eq 0 ]; then
+    echo "== Teleora runs in $here (Teleora.ini, teleoralog.txt); \"Esci\" in its tray menu ends it"
+    cd "$here"
+    exec "$program"
+fi
+
+# --- The demonstration ------------------------------------------------------
+. "$repo/tests/linux/lib/services.sh"
+work=$(mktemp -d /tmp/teleora-demo.XXXXXX)
+teleora_pid=""
+tail_pid=""
+finish() {
+    local status=$?
+    trap - INT TERM EXIT
+    echo
+    echo "== stopping the demonstration"
+    if [ -n "$teleora_pid" ]; then
+        kill "$teleora_pid" 2>/dev/null || true
+        wait "$teleora_pid" 2>/dev/null || true
+    fi
+    sleep 0.2 # the stop line reaches the printed log
+    if [ -n "$tail_pid" ]; then kill "$tail_pid" 2>/dev/null || true; fi
+    stop_services
+    echo "== everything the demonstration started is stopped; its files stay in $work"
+    exit "$status"
+}
+trap finish EXIT
+trap 'exit 0' INT TERM
+
+start_private_bus "$work"
+start_nm_mock "$work/mock.log"
+mock_add_profile "Provider Uno" pppoe >/dev/null
+mock_add_profile "Ufficio VPN" vpn >/dev/null
+mock_add_profile "Chiavetta" gsm >/dev/null
+mock_activate "$(mock_add_profile "Rete di casa" 802-3-ethernet)"
+{
+    printf '[Generale]\r\ntDelay=5000\r\nbDropAny=1\r\nszRasEntry=Provider Uno\r\nnUserEntries=1\r\n'
+    printf '[Rule0]\r\nszName=Ufficio, giorni feriali\r\n'
+    for d in 1 2 3 4 5; do
+        printf 'hStart%d=8\r\nmStart%d=30\r\nhStop%d=18\r\nmStop%d=0\r\n' "$d" "$d" "$d" "$d"
+    done
+} >"$work/Teleora.ini"
+
+start_xvfb
+start_session_bus
+start_tray_host
+(cd "$work" && exec env DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" QT_QPA_PLATFORM=xcb "$program" \
+    >"$work/program.out" 2>&1) &
+teleora_pid=$!
+cat <<INFO
+== demonstration
+   Teleora (PID $teleora_pid) runs in $work
+   virtual screen $DISPLAY (Xvfb), tray host trayer
+   NetworkManager mock on the private system bus $BUS_ADDRESS
+   sample profiles: Provider Uno (pppoe), Ufficio VPN (vpn), Chiavetta (gsm),
+                    Rete di casa (ethernet, active: never touched by Teleora)
+== teleoralog.txt, as it grows:
+INFO
+
+for _ in $(seq 1 200); do
+    [ -s "$work/teleoralog.txt" ] && break
+    kill -0 "$teleora_pid" 2>/dev/null || break
+    sleep 0.1
+done
+if ! kill -0 "$teleora_pid" 2>/dev/null; then
+    echo "Teleora ended at once; its output:" >&2
+    cat "$work/program.out" >&2
+    exit 1
+fi
+tail -n +1 -F "$work/teleoralog.txt" 2>/dev/null &
+tail_pid=$!
+
+icon=$(wait_for_window teleora) || {
+    echo "no tray icon appeared; program output:" >&2
+    cat "$work/program.out" >&2
+    exit 1
+}
+tray_open_menu "$icon" || {
+    echo "the tray menu did not open" >&2
+    exit 1
+}
+import -window root "$work/menu.png"
+xdotool key Down Return # "Connesso"
+dialled=0
+for _ in $(seq 1 200); do
+    if grep -q "RasDial" "$work/teleoralog.txt"; then
+        dialled=1
+        break
+    fi
+    sleep 0.1
+done
+sleep 0.2
+echo "== screenshot of the open menu: $work/menu.png"
+echo "== active connections in the mock: $(mock_active_ids | paste -sd, -)"
+
+if [ "$check" -eq 1 ]; then
+    grep -q "RasDial (Provider Uno) retcode 0: Success." "$work/teleoralog.txt" || {
+        echo "FAIL: no successful dial in the demonstration" >&2
+        exit 1
+    }
+    mock_active_ids | grep -qx "Rete di casa" || {
+        echo "FAIL: the wired connection was taken down" >&2
+        exit 1
+    }
+    [ -s "$work/menu.png" ] || {
+        echo "FAIL: no screenshot" >&2
+        exit 1
+    }
+    echo "== demonstration checked"
+    exit 0
+fi
+[ "$dialled" -eq 1 ] || echo "== (no dial yet: see $work/program.out)"
+echo "== running; Ctrl-C stops everything"
+wait "$teleora_pid" || true
+teleora_pid=""

@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# End to end: the real program under Xvfb with trayer as the tray host and the
+# NetworkManager mock on a private system bus.
+#
+# 1. The program starts before any tray host exists and must wait for one.
+# 2. A right click opens the menu, Escape closes it; a left click opens it
+#    (screenshot); "Connesso" dials the
+#    configured entry: the "RasDial" line is logged, the connection is active
+#    in the mock and the wired connection is left up (drop-others is on).
+# 3. "Configurazione..." opens the dialog; a rule is selected (screenshot).
+# 4. NetworkManager hangs, so the supervisor sits in a D-Bus call; with the
+#    dialog still open, "Esci" from the menu ends the program at once with
+#    exit code 0 and one "Teleora stopped" line, and the dialog stores nothing.
+# 5. A second start ends on SIGTERM the same way, while the dialog shows its
+#    error box; the settings file stays as it was.
+#
+# Usage: e2e_tray_test.sh PATH/TO/teleora [SCREENSHOT_DIR]
+# The screenshots are SCREENSHOT_DIR/linux-menu.png and linux-dialog.png.
+set -euo pipefail
+program=$(realpath "$1")
+shots=${2:-$(dirname "$program")/screenshots}
+mkdir -p "$shots"
+shots=$(realpath "$shots")
+. "$(dirname "$0")/lib/services.sh"
+
+work=$(mktemp -d)
+teleora_pid=""
+cleanup() {
+    if [ -n "$teleora_pid" ]; then kill -9 "$teleora_pid" 2>/dev/null || true; fi
+    stop_services
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    echo "--- teleoralog.txt" >&2
+    cat "$work/teleoralog.txt" >&2 2>/dev/null || true
+    echo "--- program output" >&2
+    cat "$work/program.out" >&2 2>/dev/null || true
+    exit 1
+}
+trap 'fail "command failed at line $LINENO: $BASH_COMMAND"' ERR
+
+# log_count TEXT: how many lines of the log hold TEXT (0 without a log).
+log_count() {
+    local n
+    n=$(grep -cF "$1" "$work/teleoralog.txt" 2>/dev/null) || true
+    echo "${n:-0}"
+}
+
+# wait_for_log TEXT [COUNT]: until the log holds TEXT at least COUNT times (20 s).
+wait_for_log() {
+    local want=${2:-1}
+    for _ in $(seq 1 200); do
+        [ "$(log_count "$1")" -ge "$want" ] && return 0
+        sleep 0.1
+    done
+    fail "no log line with: $1"
+}
+
+# wait_for_title TITLE: the id of a visible window with exactly that title (10 s).
+wait_for_title() {
+    local id
+    for _ in $(seq 1 100); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1 || true)
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+open_menu() {
+    tray_open_menu "$icon" "${1:-1}" || fail "the menu did not open (button ${1:-1})"
+}
+
+# wait_for_exit WHAT: the program must end within 10 s with exit code 0.
+wait_for_exit() {
+    local status=0
+    for _ in $(seq 1 100); do
+        kill -0 "$teleora_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$teleora_pid" 2>/dev/null && fail "the program did not end after $1"
+    wait "$teleora_pid" || status=$?
+    teleora_pid=""
+    [ "$status" -eq 0 ] || fail "exit code $status after $1"
+}
+
+start_program() {
+    (cd "$work" && exec env DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" QT_QPA_PLATFORM=xcb \
+        "$program" >>"$work/program.out" 2>&1) &
+    teleora_pid=$!
+}
+
+start_private_bus "$work"
+start_nm_mock "$work/mock.log"
+mock_add_profile "Provider Uno" pppoe >/dev/null
+mock_add_profile "Ufficio" vpn >/dev/null
+mock_activate "$(mock_add_profile "Wired" 802-3-ethernet)"
+
+{
+    printf '[Generale]\r\ntDelay=2000\r\nbDropAny=1\r\nszRasEntry=Provider Uno\r\nnUserEntries=1\r\n'
+    printf '[Rule0]\r\nszName=Ufficio, giorni feriali\r\n'
+    for d in 1 2 3 4 5; do
+        printf 'hStart%d=8\r\nmStart%d=30\r\nhStop%d=18\r\nmStop%d=0\r\n' "$d" "$d" "$d" "$d"
+    done
+} >"$work/Teleora.ini"
+cp "$work/Teleora.ini" "$work/Teleora.ini.before"
+
+start_xvfb
+start_session_bus
+start_program
+wait_for_log "Teleora started (Info) retcode 0: Success."
+head -1 "$work/teleoralog.txt" | grep -qF "Teleora started" || fail "the start line is not first"
+# No tray host yet: the program waits for one instead of ending.
+sleep 1.5
+kill -0 "$teleora_pid" 2>/dev/null || fail "the program ended while there was no tray"
+start_tray_host
+icon=$(wait_for_window teleora) || fail "no tray icon appeared"
+
+# The right button opens the same menu; Escape closes it with no command.
+open_menu 3
+xdotool key Escape
+sleep 0.3
+
+open_menu
+import -window root -crop 400x300+624+0 +repage "$shots/linux-menu.png"
+xdotool key Down Return # "Connesso"
+wait_for_log "RasDial (Provider Uno) retcode 0: Success."
+mock_active_ids | grep -qx "Provider Uno" || fail "Provider Uno is not active in the mock"
+mock_active_ids | grep -qx "Wired" || fail "the wired connection was taken down"
+
+open_menu
+xdotool key Up Up Up Return # "Configurazione...", third from the bottom
+dialog=$(wait_for_title Configurazione) || fail "the dialog did not open"
+sleep 0.3
+xdotool key Tab Tab Tab space # to the rule list; select its first rule
+sleep 0.5
+import -window "$dialog" "$shots/linux-dialog.png"
+
+# NetworkManager hangs: the supervisor's next pass sits in a D-Bus call when
+# "Esci" comes; the program must end at once all the same.
+nm_call /org/freedesktop org.freedesktop.DBus.Mock.Freeze uint32:20000 >/dev/null
+sleep 2.5
+open_menu
+xdotool key Up Return # "Esci", the last item
+wait_for_exit "Esci"
+stops=$(log_count "Teleora stopped (Info) retcode 0: Success.")
+[ "$stops" -eq 1 ] || fail "$stops stop lines after Esci"
+cmp -s "$work/Teleora.ini" "$work/Teleora.ini.before" || fail "the cancelled dialog changed Teleora.ini"
+
+# SIGTERM (the end of the session) ends it the same way, here while the
+# dialog shows its error box (a pause of 0 refused by OK).
+start_program
+wait_for_log "Teleora started" 2
+icon=$(wait_for_window teleora) || fail "no tray icon appeared the second time"
+open_menu
+xdotool key Up Up Up Return # "Configurazione..."
+wait_for_title Configurazione >/dev/null || fail "the dialog did not open the second time"
+sleep 0.3
+xdotool key ctrl+a
+xdotool type 0
+xdotool key Return # OK, the default button
+wait_for_title Errore >/dev/null || fail "the error box did not open"
+kill -TERM "$teleora_pid"
+wait_for_exit "SIGTERM"
+stops=$(log_count "Teleora stopped (Info) retcode 0: Success.")
+[ "$stops" -eq 2 ] || fail "$stops stop lines after SIGTERM"
+cmp -s "$work/Teleora.ini" "$work/Teleora.ini.before" || fail "the refused dialog changed Teleora.ini"
+echo "--- teleoralog.txt"
+cat "$work/teleoralog.txt"
+echo "PASS: end-to-end run (screenshots in $shots)"

@@ -1,0 +1,149 @@
+# Shell helpers for the Linux program's scripts: a private system bus, the
+# NetworkManager mock, Xvfb and a tray host. Every start records its PID in
+# TELEORA_PIDS; stop_services stops them all by PID, newest first.
+#
+# Needs: dbus-daemon, python3-dbusmock, Xvfb, trayer (as the caller uses them).
+
+TELEORA_LINUX_TESTS="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+TELEORA_PIDS=()
+
+# stop_services: stops every process started here, by PID.
+stop_services() {
+    local i pid
+    for ((i = ${#TELEORA_PIDS[@]} - 1; i >= 0; i--)); do
+        pid=${TELEORA_PIDS[$i]}
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${TELEORA_PIDS[@]}"; do
+        for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+        kill -9 "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    TELEORA_PIDS=()
+}
+
+# start_private_bus DIR: a system bus of our own; sets BUS_ADDRESS.
+start_private_bus() {
+    local dir=$1 out
+    out=$(dbus-daemon --fork --config-file="$TELEORA_LINUX_TESTS/private-bus.conf" \
+        --print-address=1 --print-pid=1)
+    BUS_ADDRESS=$(echo "$out" | sed -n 1p)
+    TELEORA_PIDS+=("$(echo "$out" | sed -n 2p)")
+    export BUS_ADDRESS
+}
+
+# start_session_bus: a session bus of our own for the programs on the virtual
+# screen (otherwise the first of them to look for one autolaunches a bus that
+# outlives nobody's bookkeeping); sets and exports DBUS_SESSION_BUS_ADDRESS.
+start_session_bus() {
+    local out
+    out=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
+    DBUS_SESSION_BUS_ADDRESS=$(echo "$out" | sed -n 1p)
+    TELEORA_PIDS+=("$(echo "$out" | sed -n 2p)")
+    export DBUS_SESSION_BUS_ADDRESS
+}
+
+# nm_call PATH IFACE.METHOD ARGS...: a call to NetworkManager (or the mock).
+nm_call() {
+    local path=$1 method=$2
+    shift 2
+    dbus-send --bus="$BUS_ADDRESS" --print-reply --dest=org.freedesktop.NetworkManager \
+        "$path" "$method" "$@"
+}
+
+# wait_for_nm: until org.freedesktop.NetworkManager has an owner (10 s).
+wait_for_nm() {
+    local i
+    for i in $(seq 1 100); do
+        if dbus-send --bus="$BUS_ADDRESS" --print-reply --dest=org.freedesktop.DBus / \
+            org.freedesktop.DBus.NameHasOwner string:org.freedesktop.NetworkManager 2>/dev/null |
+            grep -q 'boolean true'; then
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "NetworkManager did not appear on the bus" >&2
+    return 1
+}
+
+# start_nm_mock LOG: the mock with our template on the private bus.
+start_nm_mock() {
+    DBUS_SYSTEM_BUS_ADDRESS=$BUS_ADDRESS /usr/bin/python3 -m dbusmock \
+        --template "$TELEORA_LINUX_TESTS/nm_mock_template.py" >"$1" 2>&1 &
+    TELEORA_PIDS+=($!)
+    wait_for_nm
+}
+
+# mock_add_profile ID TYPE: a profile in the mock; prints its object path.
+mock_add_profile() {
+    nm_call /org/freedesktop org.freedesktop.DBus.Mock.AddProfile "string:$1" "string:$2" |
+        sed -n 's/^ *object path "\(.*\)"$/\1/p'
+}
+
+# mock_activate PROFILE_PATH: activates a profile as another program would.
+mock_activate() {
+    nm_call /org/freedesktop/NetworkManager org.freedesktop.NetworkManager.ActivateConnection \
+        "objpath:$1" objpath:/ objpath:/ >/dev/null
+}
+
+# mock_active_ids: the ids of the mock's active connections, one a line.
+mock_active_ids() {
+    nm_call /org/freedesktop org.freedesktop.DBus.Mock.ActiveIds | sed -n 's/^ *string "\(.*\)"$/\1/p'
+}
+
+# start_xvfb: a virtual screen on a free display; sets and exports DISPLAY.
+start_xvfb() {
+    local fifo
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    TELEORA_PIDS+=($!)
+    local number
+    read -r -t 15 number <"$fifo" || true
+    rm -f "$fifo"
+    if [ -z "$number" ]; then
+        echo "Xvfb did not start" >&2
+        return 1
+    fi
+    export DISPLAY=":$number"
+}
+
+# start_tray_host: trayer as the notification area, top right.
+start_tray_host() {
+    trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
+        --transparent false >/dev/null 2>&1 &
+    TELEORA_PIDS+=($!)
+}
+
+# wait_for_window CLASS: the id of the first window of CLASS (20 s).
+wait_for_window() {
+    local i id
+    for i in $(seq 1 200); do
+        id=$(xdotool search --class "$1" 2>/dev/null | head -1 || true)
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# tray_open_menu ICON_WINDOW [BUTTON]: clicks the tray icon (left button
+# unless BUTTON says otherwise) and waits (10 s) until one more window of the
+# program is on screen: the menu.
+tray_open_menu() {
+    local before geometry X Y WIDTH HEIGHT SCREEN
+    before=$(xdotool search --onlyvisible --class teleora 2>/dev/null | wc -l || true)
+    geometry=$(xdotool getwindowgeometry --shell "$1") || return 1
+    eval "$geometry"
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click "${2:-1}"
+    for _ in $(seq 1 100); do
+        if [ "$(xdotool search --onlyvisible --class teleora 2>/dev/null | wc -l || true)" -gt "$before" ]; then
+            sleep 0.3
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}

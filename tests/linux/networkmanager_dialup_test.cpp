@@ -1,0 +1,505 @@
+// The NetworkManager binding against the mock on a private system bus. The
+// binding runs on a plain thread of its own, as on the supervisor's thread.
+#include "dialup/networkmanager_dialup.h"
+
+#include <signal.h>
+
+#include <QtTest>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log/event_log.h"
+#include "settings/shared_state.h"
+#include "supervisor/supervisor.h"
+#include "support/nm_client.h"
+#include "support/nm_mock.h"
+
+namespace {
+
+std::vector<std::string> Names(const std::vector<Active>& active) {
+    std::vector<std::string> names;
+    for (const Active& a : active) names.push_back(a.name);
+    return names;
+}
+
+std::string Text(int32_t code) {
+    char buffer[kErrorTextSize];
+    return NmErrorText(code, buffer, sizeof buffer) == 0 ? buffer : "(none)";
+}
+
+}  // namespace
+
+class NetworkManagerDialUpTest : public QObject {
+    Q_OBJECT
+  private:
+    NmMock mock_;
+
+    void WaitUntilInactive(const QString& id) {
+        QTRY_VERIFY_WITH_TIMEOUT(!mock_.ActiveIds().contains(id), 5000);
+    }
+
+  private slots:
+    void init() { QVERIFY2(mock_.Start(), qPrintable(mock_.Error())); }
+
+    // Only the dial-up kinds are phonebook entries, in NetworkManager's order;
+    // an id too long for the 256-byte field is left out.
+    void listsOnlyDialUpProfiles() {
+        const std::string longest(256, 'x');
+        const std::string tooLong(257, 'y');
+        const char* profiles[][2] = {
+            {"Provider Uno", "pppoe"},
+            {"Wired", "802-3-ethernet"},
+            {"Ufficio", "vpn"},
+            {"Casa", "802-11-wireless"},
+            {"lo", "loopback"},
+            {"Mobile", "gsm"},
+            {"br0", "bridge"},
+            {"Tunnel", "wireguard"},
+            {"Dsl", "adsl"},
+            {"Evdo", "cdma"},
+            {"Telefono", "bluetooth"},
+            {longest.c_str(), "pppoe"},
+            {tooLong.c_str(), "pppoe"},
+        };
+        for (auto& p : profiles) mock_.AddProfile(QString::fromUtf8(p[0]), QString::fromUtf8(p[1]));
+        std::vector<std::string> names;
+        int32_t rc = -1;
+        OnThread([&] { rc = Client().Entries(&names); });
+        QCOMPARE(rc, 0);
+        const std::vector<std::string> expected = {"Provider Uno", "Ufficio", "Mobile",   "Tunnel",
+                                                   "Dsl",          "Evdo",    "Telefono", longest};
+        QCOMPARE(names, expected);
+    }
+
+    void moreProfilesThanTheDialogHoldsIsNoList() {
+        for (int i = 0; i <= kMaxPhonebookEntries; ++i) {
+            mock_.AddProfile(QStringLiteral("P%1").arg(i), QStringLiteral("pppoe"));
+        }
+        std::vector<std::string> names;
+        int32_t rc = -1;
+        OnThread([&] { rc = Client().Entries(&names); });
+        QCOMPARE(rc, int32_t(kNmTooManyEntries));
+        QVERIFY(names.empty());
+    }
+
+    // The active LAN connections (wired, loopback) are not listed; the buffer
+    // protocol asks for the size of every record at once.
+    void listsOnlyDialUpConnections() {
+        mock_.Activate(mock_.AddProfile(QStringLiteral("Wired"), QStringLiteral("802-3-ethernet")));
+        mock_.Activate(mock_.AddProfile(QStringLiteral("lo"), QStringLiteral("loopback")));
+        mock_.Activate(mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe")));
+        mock_.Activate(mock_.AddProfile(QStringLiteral("Ufficio"), QStringLiteral("vpn")));
+        std::vector<Active> first, second;
+        int resized = 0;
+        int32_t rc1 = -1, rc2 = -1;
+        OnThread([&] {
+            Client client;
+            rc1 = client.List(&first, &resized);
+            rc2 = client.List(&second);
+        });
+        QCOMPARE(rc1, 0);
+        QCOMPARE(rc2, 0);
+        QCOMPARE(resized, 1);
+        QCOMPARE(Names(first), (std::vector<std::string>{"Provider Uno", "Ufficio"}));
+        QVERIFY(first[0].handle != 0 && first[1].handle != 0 && first[0].handle != first[1].handle);
+        // The same connection keeps its handle from one enumeration to the next.
+        QCOMPARE(second[0].handle, first[0].handle);
+        QCOMPARE(second[1].handle, first[1].handle);
+    }
+
+    void foreignRecordSizeIsRefused() {
+        int32_t rc = -1;
+        uint32_t size = 0;
+        OnThread([&] {
+            Client client;
+            std::vector<unsigned char> buffer(client.service.connectionRecordSize, 0);
+            size = static_cast<uint32_t>(buffer.size());
+            uint32_t count = 0;
+            rc = client.service.enumConnections(client.service.ctx, buffer.data(), &size, &count);
+        });
+        QCOMPARE(rc, int32_t(kNmBadRecordSize));
+        QCOMPARE(size, uint32_t(sizeof(NmConnectionRecord)));
+    }
+
+    // Up, found by the enumeration under the dial's handle, and down: exactly
+    // the named profile, with the wired connection left as it was.
+    void dialsAndHangsUpExactlyTheNamedProfile() {
+        mock_.Activate(mock_.AddProfile(QStringLiteral("Wired"), QStringLiteral("802-3-ethernet")));
+        mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe"));
+        mock_.AddProfile(QStringLiteral("Provider Due"), QStringLiteral("pppoe"));
+        mock_.SetActivationOutcome(QStringLiteral("Provider Uno"), 0, 150);
+        int32_t dialRc = -1;
+        DialUpHandle handle = 0;
+        std::vector<Active> listed;
+        OnThread([&] {
+            Client client;
+            dialRc = client.Dial("Provider Uno", &handle);
+            client.List(&listed);
+        });
+        QCOMPARE(dialRc, 0);
+        QCOMPARE(mock_.ActiveIds(),
+                 (QStringList{QStringLiteral("Wired"), QStringLiteral("Provider Uno")}));
+        QCOMPARE(Names(listed), std::vector<std::string>{"Provider Uno"});
+        QCOMPARE(listed[0].handle, handle);
+
+        int32_t hangRc = -1, againRc = -1;
+        OnThread([&] {
+            Client client;
+            std::vector<Active> now;
+            client.List(&now);
+            hangRc = client.service.hangUp(client.service.ctx, now.at(0).handle);
+            againRc = client.service.hangUp(client.service.ctx, now.at(0).handle + 1000);
+        });
+        QCOMPARE(hangRc, 0);
+        QCOMPARE(againRc, int32_t(kNmBadHandle));
+        WaitUntilInactive(QStringLiteral("Provider Uno"));
+        QCOMPARE(mock_.ActiveIds(), QStringList{QStringLiteral("Wired")});
+    }
+
+    // Dialling an entry that is already up replaces its active connection.
+    void redialReplacesTheActiveConnection() {
+        mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe"));
+        int32_t rc1 = -1, rc2 = -1;
+        DialUpHandle h1 = 0, h2 = 0;
+        OnThread([&] {
+            Client client;
+            rc1 = client.Dial("Provider Uno", &h1);
+            rc2 = client.Dial("Provider Uno", &h2);
+        });
+        QCOMPARE(rc1, 0);
+        QCOMPARE(rc2, 0);
+        QVERIFY(h1 != h2);
+        QCOMPARE(mock_.ActiveIds(), QStringList{QStringLiteral("Provider Uno")});
+    }
+
+    void unknownProfilesAreNotDialled_data() {
+        QTest::addColumn<QString>("entry");
+        QTest::newRow("no such profile") << QStringLiteral("Nessuno");
+        QTest::newRow("other letter case") << QStringLiteral("provider uno");
+        QTest::newRow("a wired profile") << QStringLiteral("Wired");
+        QTest::newRow("longer than the field") << QString(257, QLatin1Char('x'));
+    }
+    void unknownProfilesAreNotDialled() {
+        QFETCH(QString, entry);
+        mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe"));
+        mock_.AddProfile(QStringLiteral("Wired"), QStringLiteral("802-3-ethernet"));
+        int32_t rc = -1, dialWithout = -1;
+        OnThread([&] {
+            Client client;
+            DialUpHandle handle = 0;
+            rc = client.Dial(entry.toUtf8().constData(), &handle);
+            dialWithout = client.service.dial(client.service.ctx, &handle);
+        });
+        QCOMPARE(rc, int32_t(kNmNoSuchProfile));
+        QCOMPARE(dialWithout, int32_t(kNmNoDialParams));
+        QVERIFY(mock_.ActiveIds().isEmpty());
+    }
+
+    // A failed activation returns NetworkManager's reason (or, when the
+    // connection only says its device went away, the device's reason) and a
+    // handle that the caller hangs up.
+    void activationFailuresCarryTheirReason_data() {
+        QTest::addColumn<uint>("reason");
+        QTest::addColumn<int>("deviceReason");
+        QTest::addColumn<int>("code");
+        QTest::newRow("login failed") << 10u << -1 << 110;
+        QTest::newRow("service failed to start") << 8u << -1 << 108;
+        QTest::newRow("no reason given") << 1u << -1 << 101;
+        QTest::newRow("reason beyond the table") << 42u << -1 << 142;
+        QTest::newRow("device: PPP failed to start") << 3u << 12 << 312;
+        QTest::newRow("device reason under login failed") << 10u << 12 << 110;
+    }
+    void activationFailuresCarryTheirReason() {
+        QFETCH(uint, reason);
+        QFETCH(int, deviceReason);
+        QFETCH(int, code);
+        mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe"));
+        mock_.SetActivationOutcome(QStringLiteral("Provider Uno"), reason, 50, deviceReason);
+        int32_t rc = -1;
+        DialUpHandle handle = 0;
+        OnThread([&] { rc = Client().Dial("Provider Uno", &handle); });
+        QCOMPARE(rc, int32_t(code));
+        QVERIFY(handle != 0);
+        QVERIFY(mock_.ActiveIds().isEmpty());
+        QVERIFY(Text(rc) != "(none)");
+    }
+
+    void activationErrorsMapToTheirCodes_data() {
+        QTest::addColumn<QString>("errorName");
+        QTest::addColumn<int>("code");
+        QTest::newRow("unknown connection")
+            << QStringLiteral("org.freedesktop.NetworkManager.UnknownConnection") << 203;
+        QTest::newRow("missing plugin")
+            << QStringLiteral("org.freedesktop.NetworkManager.MissingPlugin") << 210;
+        QTest::newRow("permission denied")
+            << QStringLiteral("org.freedesktop.NetworkManager.PermissionDenied") << 202;
+        QTest::newRow("an error nobody knows") << QStringLiteral("org.example.Strange") << 200;
+    }
+    void activationErrorsMapToTheirCodes() {
+        QFETCH(QString, errorName);
+        QFETCH(int, code);
+        mock_.AddProfile(QStringLiteral("Ufficio"), QStringLiteral("vpn"));
+        mock_.SetActivationError(QStringLiteral("Ufficio"), errorName, QStringLiteral("refused"));
+        int32_t rc = -1;
+        DialUpHandle handle = 0;
+        OnThread([&] { rc = Client().Dial("Ufficio", &handle); });
+        QCOMPARE(rc, int32_t(code));
+        QCOMPARE(handle, DialUpHandle(0));
+    }
+
+    // A dial that does not finish in time ends with its own code and a handle
+    // that takes the half-made connection down.
+    void slowActivationEndsAtTheDialTimeout() {
+        mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe"));
+        mock_.SetActivationOutcome(QStringLiteral("Provider Uno"), 0, 60000);
+        int32_t rc = -1, hangRc = -1;
+        OnThread([&] {
+            NmDialUpOptions options = FastOptions();
+            options.dialTimeoutMs = 400;
+            Client client(options);
+            DialUpHandle handle = 0;
+            rc = client.Dial("Provider Uno", &handle);
+            hangRc = client.service.hangUp(client.service.ctx, handle);
+        });
+        QCOMPARE(rc, int32_t(kNmDialTimeout));
+        QCOMPARE(hangRc, 0);
+        WaitUntilInactive(QStringLiteral("Provider Uno"));
+    }
+
+    // NetworkManager stops answering: every operation gives up with a code.
+    void hungServiceGivesNoAnswerCode() {
+        mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe"));
+        mock_.Freeze(3000);
+        int32_t listRc = -1, paramsRc = -1;
+        OnThread([&] {
+            NmDialUpOptions options = FastOptions();
+            options.callTimeoutMs = 300;
+            options.operationBudgetMs = 500;
+            Client client(options);
+            std::vector<Active> active;
+            listRc = client.List(&active);
+            paramsRc = client.service.getEntryDialParams(client.service.ctx, "Provider Uno");
+        });
+        QCOMPARE(listRc, int32_t(kNmNoAnswer));
+        QCOMPARE(paramsRc, int32_t(kNmNoAnswer));
+    }
+
+    // NetworkManager accepts the activation, then stops answering: the dial
+    // gives up with the no-answer code and a handle that, once NetworkManager
+    // is back, takes the half-made connection down.
+    void hangAfterActivationStillLeavesAHandle() {
+        mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe"));
+        mock_.SetActivationOutcome(QStringLiteral("Provider Uno"), 0, 60000);
+        mock_.FreezeAfterActivation(QStringLiteral("Provider Uno"), 2000);
+        int32_t rc = -1, hangRc = -1;
+        DialUpHandle handle = 0;
+        OnThread([&] {
+            NmDialUpOptions options = FastOptions();
+            options.callTimeoutMs = 2000;
+            options.operationBudgetMs = 1000;  // the hang outlasts the dial's budget
+            Client client(options);
+            rc = client.Dial("Provider Uno", &handle);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+            hangRc = client.service.hangUp(client.service.ctx, handle);
+        });
+        QCOMPARE(rc, int32_t(kNmNoAnswer));
+        QVERIFY(handle != 0);
+        QCOMPARE(hangRc, 0);
+        WaitUntilInactive(QStringLiteral("Provider Uno"));
+    }
+
+    // NetworkManager vanishes: the codes say so, also in the middle of a dial,
+    // and the same instance works again once it is back.
+    void serviceVanishingMidRun() {
+        mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe"));
+        mock_.SetActivationOutcome(QStringLiteral("Provider Uno"), 0, 60000);
+        const qint64 pid = mock_.MockPid();
+        int32_t dialRc = -1, listRc = -1, entriesRc = -1, again = -1;
+        std::promise<void> vanished, restarted;
+        std::future<void> restartedFuture = restarted.get_future();
+        // One thread for the whole test: an instance belongs to one thread.
+        std::thread worker([&] {
+            Client client;
+            std::thread killer([pid] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                kill(static_cast<pid_t>(pid), SIGKILL);
+            });
+            DialUpHandle handle = 0;
+            dialRc = client.Dial("Provider Uno", &handle);
+            killer.join();
+            std::vector<Active> active;
+            listRc = client.List(&active);
+            std::vector<std::string> names;
+            entriesRc = client.Entries(&names);
+            vanished.set_value();
+            restartedFuture.wait();
+            again = client.Dial("Provider Uno", &handle);
+        });
+        vanished.get_future().wait();
+        const bool back = mock_.Start();
+        if (back) mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe"));
+        restarted.set_value();
+        worker.join();
+        QVERIFY2(back, qPrintable(mock_.Error()));
+        QCOMPARE(dialRc, int32_t(kNmNotRunning));
+        QCOMPARE(listRc, int32_t(kNmNotRunning));
+        QCOMPARE(entriesRc, int32_t(kNmNotRunning));
+        QCOMPARE(again, 0);
+    }
+
+    // The binding under the supervisor: a pass that must be down hangs up
+    // only dial-up connections and logs each hang-up with its text.
+    void supervisorPassDropsOnlyDialUp() {
+        mock_.Activate(mock_.AddProfile(QStringLiteral("Wired"), QStringLiteral("802-3-ethernet")));
+        mock_.Activate(mock_.AddProfile(QStringLiteral("lo"), QStringLiteral("loopback")));
+        mock_.Activate(mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe")));
+        mock_.Activate(mock_.AddProfile(QStringLiteral("Ufficio"), QStringLiteral("vpn")));
+        QTemporaryDir dir;
+        const QByteArray logPath = dir.filePath(QStringLiteral("log.txt")).toUtf8();
+        OnThread([&] {
+            Client client;
+            EventLog log{logPath.constData(), SystemClock(), &client.service};
+            ConnectionBuffer buffer{};
+            InitConnectionBuffer(&buffer, client.service);
+            SettingsSnapshot snapshot{};
+            SetDefaultSettings(&snapshot.settings);
+            strcpy(snapshot.settings.szRasEntry, "Provider Uno");
+            snapshot.settings.bDropAny = 1;
+            snapshot.mode = ModeAlwaysDown;
+            RunSupervisorPass(&buffer, client.service, snapshot, SystemClock(), log);
+            free(buffer.bytes);
+        });
+        QFile file(QString::fromUtf8(logPath));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        // The one-record buffer grows once for the two dial-up connections.
+        QVERIFY2(text.contains(QStringLiteral("RasEnumConnections (Realloc) retcode 0: Success.")),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("RasHangUp (Provider Uno) retcode 0: Success.")),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("RasHangUp (Ufficio) retcode 0: Success.")),
+                 qPrintable(text));
+        QCOMPARE(text.count(QStringLiteral("\r\n")), 3);
+        WaitUntilInactive(QStringLiteral("Ufficio"));
+        WaitUntilInactive(QStringLiteral("Provider Uno"));
+        QCOMPARE(mock_.ActiveIds(), (QStringList{QStringLiteral("Wired"), QStringLiteral("lo")}));
+    }
+
+    void supervisorPassLogsTheDialAndItsFailure() {
+        mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe"));
+        mock_.AddProfile(QStringLiteral("Ufficio"), QStringLiteral("vpn"));
+        mock_.SetActivationOutcome(QStringLiteral("Ufficio"), 10, 20);
+        QTemporaryDir dir;
+        const QByteArray logPath = dir.filePath(QStringLiteral("log.txt")).toUtf8();
+        OnThread([&] {
+            Client client;
+            EventLog log{logPath.constData(), SystemClock(), &client.service};
+            ConnectionBuffer buffer{};
+            InitConnectionBuffer(&buffer, client.service);
+            SettingsSnapshot snapshot{};
+            SetDefaultSettings(&snapshot.settings);
+            snapshot.mode = ModeAlwaysUp;
+            snapshot.settings.bDropAny = 0;
+            for (const char* entry : {"Provider Uno", "Ufficio", "Nessuno"}) {
+                strcpy(snapshot.settings.szRasEntry, entry);
+                RunSupervisorPass(&buffer, client.service, snapshot, SystemClock(), log);
+            }
+            free(buffer.bytes);
+        });
+        QFile file(QString::fromUtf8(logPath));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY2(text.contains(QStringLiteral("RasDial (Provider Uno) retcode 0: Success.\r\n")),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("RasDial (Ufficio) retcode 110: The login failed")),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral(
+                     "RasGetEntryDialParams (Error) retcode 1: No dial-up connection "
+                     "profile of this name")),
+                 qPrintable(text));
+        QCOMPARE(mock_.ActiveIds(), QStringList{QStringLiteral("Provider Uno")});
+    }
+};
+
+// The code table on its own: every documented code has a text, unknown codes
+// have none, and texts are cut safely.
+class NmCodeTableTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void everyCodeHasADistinctText() {
+        std::vector<int32_t> codes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+        for (int32_t c = 100; c <= 114; ++c) codes.push_back(c);
+        for (int32_t c = 200; c <= 215; ++c) codes.push_back(c);
+        for (int32_t c = 300; c <= 367; ++c) codes.push_back(c);
+        QSet<QString> seen;
+        for (int32_t code : codes) {
+            const std::string text = Text(code);
+            QVERIFY2(text != "(none)" && !text.empty(), qPrintable(QString::number(code)));
+            QVERIFY2(!seen.contains(QString::fromStdString(text)),
+                     qPrintable(QString::number(code)));
+            seen.insert(QString::fromStdString(text));
+        }
+    }
+    void reasonsBeyondTheTableStillRead() {
+        QCOMPARE(Text(199), std::string("The connection failed (NetworkManager reason 99)."));
+        QCOMPARE(Text(499), std::string("The device failed (NetworkManager device reason 199)."));
+    }
+    void codesOutsideTheTableHaveNoText() {
+        char buffer[64];
+        for (int32_t code : {0, -1, 12, 99, 216, 299, 500, 603}) {
+            QVERIFY2(NmErrorText(code, buffer, sizeof buffer) != 0,
+                     qPrintable(QString::number(code)));
+        }
+    }
+    void textIsCutToTheBuffer() {
+        char buffer[8];
+        memset(buffer, 'z', sizeof buffer);
+        QCOMPARE(NmErrorText(kNmNotRunning, buffer, sizeof buffer), 0);
+        QCOMPARE(std::string(buffer), std::string("Network"));
+    }
+    void dbusErrorNames_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("code");
+        QTest::newRow("no owner") << "org.freedesktop.DBus.Error.ServiceUnknown"
+                                  << int(kNmNotRunning);
+        QTest::newRow("no reply") << "org.freedesktop.DBus.Error.NoReply" << int(kNmNoAnswer);
+        QTest::newRow("disconnected") << "org.freedesktop.DBus.Error.Disconnected" << int(kNmNoBus);
+        QTest::newRow("not active") << "org.freedesktop.NetworkManager.ConnectionNotActive" << 206;
+        QTest::newRow("object gone") << "org.freedesktop.DBus.Error.UnknownObject" << 212;
+        QTest::newRow("unknown") << "org.freedesktop.NetworkManager.Whatever" << 200;
+    }
+    void dbusErrorNames() {
+        QFETCH(QString, name);
+        QFETCH(int, code);
+        QCOMPARE(NmCodeForDbusError(name.toUtf8().constData()), int32_t(code));
+    }
+    void dialUpKinds() {
+        for (const char* kind : {"vpn", "wireguard", "pppoe", "gsm", "cdma", "bluetooth", "adsl"}) {
+            QVERIFY2(IsDialUpConnectionType(kind), kind);
+        }
+        for (const char* kind : {"802-3-ethernet", "802-11-wireless", "loopback", "bridge", "bond",
+                                 "vlan", "tun", "", "VPN"}) {
+            QVERIFY2(!IsDialUpConnectionType(kind), kind);
+        }
+    }
+};
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    int status = 0;
+    {
+        NmCodeTableTest table;
+        status |= QTest::qExec(&table, argc, argv);
+    }
+    {
+        NetworkManagerDialUpTest binding;
+        status |= QTest::qExec(&binding, argc, argv);
+    }
+    return status;
+}
+
+#include "networkmanager_dialup_test.moc"

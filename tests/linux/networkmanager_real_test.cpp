@@ -1,0 +1,127 @@
+// The binding against a real NetworkManager daemon. real_nm_test.sh runs it
+// inside a throwaway network namespace where NetworkManager knows a wired
+// profile "Wired" (up, on one veth), a PPPoE profile "Provider PPPoE" on
+// another veth (it fails: there is no PPP service) and a VPN "Ufficio VPN" whose
+// plugin is not installed.
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QtTest>
+#include <cstring>
+
+#include "log/event_log.h"
+#include "settings/shared_state.h"
+#include "supervisor/supervisor.h"
+#include "support/nm_client.h"
+
+namespace {
+
+const QString kNm = QStringLiteral("org.freedesktop.NetworkManager");
+
+// The ids of every active connection, read as another client would.
+QStringList ActiveIds() {
+    QDBusConnection bus = QDBusConnection::systemBus();
+    auto get = [&bus](const QString& path, const QString& iface, const QString& name) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            kNm, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        call.setArguments({iface, name});
+        QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
+        return reply.arguments().isEmpty()
+                   ? QVariant()
+                   : reply.arguments().first().value<QDBusVariant>().variant();
+    };
+    QList<QDBusObjectPath> paths;
+    const QVariant value = get(QStringLiteral("/org/freedesktop/NetworkManager"), kNm,
+                               QStringLiteral("ActiveConnections"));
+    value.value<QDBusArgument>() >> paths;
+    QStringList ids;
+    for (const QDBusObjectPath& p : paths) {
+        ids << get(p.path(), QStringLiteral("org.freedesktop.NetworkManager.Connection.Active"),
+                   QStringLiteral("Id"))
+                   .toString();
+    }
+    return ids;
+}
+
+QString RunPasses(Mode mode, const char* entry, int passes) {
+    QTemporaryDir dir;
+    const QByteArray logPath = dir.filePath(QStringLiteral("log.txt")).toUtf8();
+    OnThread([&] {
+        Client client;
+        EventLog log{logPath.constData(), SystemClock(), &client.service};
+        ConnectionBuffer buffer{};
+        InitConnectionBuffer(&buffer, client.service);
+        SettingsSnapshot snapshot{};
+        SetDefaultSettings(&snapshot.settings);
+        strcpy(snapshot.settings.szRasEntry, entry);
+        snapshot.settings.bDropAny = 1;
+        snapshot.mode = mode;
+        for (int i = 0; i < passes; ++i)
+            RunSupervisorPass(&buffer, client.service, snapshot, SystemClock(), log);
+        free(buffer.bytes);
+    });
+    QFile file(QString::fromUtf8(logPath));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+}  // namespace
+
+class NetworkManagerRealTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        QVERIFY2(ActiveIds().contains(QStringLiteral("Wired")), "the wired profile is not up");
+    }
+
+    void phonebookHoldsOnlyDialUpProfiles() {
+        std::vector<std::string> names;
+        int32_t rc = -1;
+        OnThread([&] { rc = Client().Entries(&names); });
+        QCOMPARE(rc, 0);
+        std::sort(names.begin(), names.end());
+        QCOMPARE(names, (std::vector<std::string>{"Provider PPPoE", "Ufficio VPN"}));
+    }
+
+    // The loopback and the wired connection are active but not listed.
+    void activeListHoldsNoLanConnection() {
+        std::vector<Active> active;
+        int32_t rc = -1;
+        OnThread([&] { rc = Client().List(&active); });
+        QCOMPARE(rc, 0);
+        QVERIFY2(active.empty(), active.empty() ? "" : active[0].name.c_str());
+    }
+
+    // A dial that really fails, logged with NetworkManager's reason; the wired
+    // connection stays up through a pass that must keep everything else down.
+    void failedDialIsLoggedWithItsReason() {
+        const QString text = RunPasses(ModeAlwaysUp, "Provider PPPoE", 1);
+        qInfo().noquote() << text.trimmed();
+        QVERIFY2(text.contains(QStringLiteral(
+                     "RasDial (Provider PPPoE) retcode 312: PPP service failed to start.")),
+                 qPrintable(text));
+        QVERIFY2(!text.contains(QStringLiteral("RasHangUp")), qPrintable(text));
+        QVERIFY(ActiveIds().contains(QStringLiteral("Wired")));
+        QVERIFY(!ActiveIds().contains(QStringLiteral("Provider PPPoE")));
+    }
+
+    void vpnWithoutItsPluginFails() {
+        const QString text = RunPasses(ModeAlwaysUp, "Ufficio VPN", 1);
+        qInfo().noquote() << text.trimmed();
+        QVERIFY2(text.contains(QStringLiteral(
+                     "RasDial (Ufficio VPN) retcode 203: NetworkManager could not find the "
+                     "connection")),
+                 qPrintable(text));
+        QVERIFY(ActiveIds().contains(QStringLiteral("Wired")));
+    }
+
+    void disconnectedWithDropOthersLeavesTheWiredNetwork() {
+        const QString text = RunPasses(ModeAlwaysDown, "Provider PPPoE", 3);
+        QCOMPARE(text, QString());
+        QVERIFY(ActiveIds().contains(QStringLiteral("Wired")));
+    }
+};
+
+QTEST_GUILESS_MAIN(NetworkManagerRealTest)
+#include "networkmanager_real_test.moc"

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The NetworkManager binding against a real NetworkManager daemon, in a
+# throwaway network namespace with a private system bus: nothing of the
+# machine's own network is touched. Needs root (network namespaces, mounts);
+# without it the test is skipped (exit 77).
+#
+# Usage: real_nm_test.sh PATH/TO/networkmanager_real_test
+set -euo pipefail
+probe=$(realpath "$1")
+if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIP: the real NetworkManager test needs root (network namespace and mounts)"
+    exit 77
+fi
+for tool in NetworkManager nmcli ip unshare dbus-daemon; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "FAIL: $tool is missing (packages network-manager, iproute2, util-linux, dbus)" >&2
+        exit 1
+    fi
+done
+. "$(dirname "$0")/lib/services.sh"
+
+work=$(mktemp -d)
+ns="teleora-test-$$"
+nm_pid=""
+cleanup() {
+    [ -n "$nm_pid" ] && kill "$nm_pid" 2>/dev/null || true
+    [ -n "$nm_pid" ] && { for _ in $(seq 1 50); do kill -0 "$nm_pid" 2>/dev/null || break; sleep 0.1; done; kill -9 "$nm_pid" 2>/dev/null || true; }
+    stop_services
+    ip netns del "$ns" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+start_private_bus "$work"
+export DBUS_SYSTEM_BUS_ADDRESS=$BUS_ADDRESS
+
+ip netns add "$ns"
+ip netns exec "$ns" ip link set lo up
+ip netns exec "$ns" ip link add veth0 type veth peer name veth1
+ip netns exec "$ns" ip link set veth1 up
+ip netns exec "$ns" ip link add veth2 type veth peer name veth3
+ip netns exec "$ns" ip link set veth3 up
+
+mkdir -p "$work/profiles" /run/NetworkManager /var/lib/NetworkManager
+chmod 700 "$work/profiles"
+cat >"$work/NM.conf" <<CONF
+[main]
+auth-polkit=false
+plugins=keyfile
+no-auto-default=*
+
+[keyfile]
+path=$work/profiles
+CONF
+
+unshare -m --propagation private sh -c "mount -t tmpfs none /run/NetworkManager && \
+    mount -t tmpfs none /var/lib/NetworkManager && \
+    exec ip netns exec $ns sh -c 'mount -o remount,ro /sys && \
+    exec NetworkManager --no-daemon --config=$work/NM.conf --state-file=$work/state'" \
+    >"$work/nm.log" 2>&1 &
+nm_pid=$!
+wait_for_nm || { cat "$work/nm.log" >&2; exit 1; }
+
+nmc() { nmcli --wait 10 "$@"; }
+# A wired profile that sends no traffic, brought up on veth0; a PPPoE profile
+# on veth2 (it fails: no PPP service); a VPN whose plugin is not installed.
+for _ in $(seq 1 50); do
+    nmc -t -f DEVICE,STATE device | grep -q '^veth2:\(disconnected\|unavailable\)' && break
+    sleep 0.1
+done
+nmc connection add type ethernet ifname veth0 con-name "Wired" autoconnect no \
+    ipv4.method disabled ipv6.method disabled >/dev/null
+nmc connection add type pppoe ifname veth2 con-name "Provider PPPoE" pppoe.username u \
+    pppoe.password p autoconnect no >/dev/null
+nmc connection add type vpn vpn-type openvpn con-name "Ufficio VPN" autoconnect no \
+    vpn.data "remote=192.0.2.1" >/dev/null 2>&1 || true
+nmc connection up "Wired" >/dev/null || { nmc device; cat "$work/nm.log" >&2; exit 1; }
+
+cd "$work"
+"$probe"

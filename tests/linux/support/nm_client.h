@@ -1,0 +1,70 @@
+// A binding instance for tests, made, used and destroyed on one thread, with
+// the supervisor's way of listing connections.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dialup/networkmanager_dialup.h"
+
+inline NmDialUpOptions FastOptions() {
+    NmDialUpOptions options;
+    options.callTimeoutMs = 2000;
+    options.operationBudgetMs = 4000;
+    options.dialTimeoutMs = 10000;
+    return options;
+}
+
+struct Active {
+    std::string name;
+    DialUpHandle handle;
+};
+
+// One binding instance, made, used and destroyed on the calling thread.
+struct Client {
+    explicit Client(const NmDialUpOptions& options = FastOptions())
+        : nm(CreateNetworkManagerDialUp(options)), service(MakeNetworkManagerDialUpService(nm)) {}
+    ~Client() { DestroyNetworkManagerDialUp(nm); }
+
+    // Lists the active connections the way the supervisor does: one record
+    // first, then once more with the size the service asked for.
+    int32_t List(std::vector<Active>* out, int* resized = nullptr) {
+        std::vector<unsigned char> buffer(service.connectionRecordSize);
+        service.prepareConnectionBuffer(service.ctx, buffer.data());
+        uint32_t size = static_cast<uint32_t>(buffer.size()), count = 0;
+        int32_t rc = service.enumConnections(service.ctx, buffer.data(), &size, &count);
+        if (rc == kNmBufferTooSmall) {
+            if (resized != nullptr) ++*resized;
+            buffer.resize(size);
+            rc = service.enumConnections(service.ctx, buffer.data(), &size, &count);
+        }
+        if (rc != 0) return rc;
+        for (uint32_t i = 0; i < count; ++i) {
+            char name[kEntryNameFieldSize];
+            service.connectionEntryName(service.ctx, buffer.data(), i, name, sizeof name);
+            out->push_back({name, service.connectionHandle(service.ctx, buffer.data(), i)});
+        }
+        return 0;
+    }
+    int32_t Dial(const char* entry, DialUpHandle* handle) {
+        *handle = 0;
+        int32_t rc = service.getEntryDialParams(service.ctx, entry);
+        return rc != 0 ? rc : service.dial(service.ctx, handle);
+    }
+    int32_t Entries(std::vector<std::string>* out) {
+        static PhonebookEntries entries;
+        int32_t rc = service.enumEntries(service.ctx, &entries);
+        for (int i = 0; rc == 0 && i < entries.count; ++i) out->push_back(entries.names[i]);
+        return rc;
+    }
+
+    NetworkManagerDialUp* nm;
+    DialUpService service;
+};
+
+inline void OnThread(const std::function<void()>& work) {
+    std::thread thread(work);
+    thread.join();
+}
