@@ -13,6 +13,7 @@ stage format check_format
 stage linux preset_build_and_test linux
 stage asan preset_build_and_test asan
 stage tsan preset_build_and_test tsan
+stage fuzz scripts/test-fuzz.sh
 
 # The platform programs add their own stages.
 for extra in scripts/test-linux-app.sh scripts/test-windows.sh; do

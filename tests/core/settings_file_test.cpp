@@ -288,4 +288,71 @@ TEST(SettingsFile, SaveReportsAFileThatCannotBeWritten) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("gone")));
 }
 
+// Files no program wrote: binary garbage and megabyte-long lines. Loading
+// them gives bounded settings (at most ten rules, strings cut and terminated),
+// a save works and keeps the bytes it does not own, and the saved settings
+// read back the same.
+TEST(SettingsFile, GarbageAndMegabyteLinesLoadBoundedAndSaveCleanly) {
+    std::string garbage;
+    uint32_t seed = 12345;
+    for (int i = 0; i < 300000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        garbage.push_back(static_cast<char>(seed >> 16));
+    }
+    const std::string megabyte(1 << 20, 'x');
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* entry;  // expected szRasEntry, null: not checked
+        int32_t rules;      // expected count, -1: not checked
+    };
+    const std::string cutEntry(kRasEntrySize - 1, 'x');
+    const Case cases[] = {
+        {"binary garbage", garbage, nullptr, -1},
+        {"garbage around a valid section",
+         garbage + "\r\n[Generale]\r\nnUserEntries=99\r\nszRasEntry=Office\r\n" + garbage, "Office",
+         kMaxRules},
+        {"a megabyte entry name", "[Generale]\r\nszRasEntry=" + megabyte + "\r\n", cutEntry.c_str(),
+         0},
+        {"a megabyte line without an end", "[Generale]\r\nnUserEntries=1\r\n" + megabyte, nullptr,
+         1},
+        {"a megabyte section name", "[" + megabyte + "]\r\nszRasEntry=Other\r\n", kDefaultRasEntry,
+         0},
+        {"a megabyte rule name and number",
+         "[Generale]\nnUserEntries=1\n[Rule0]\nszName=" + megabyte +
+             "\nhStart0=" + std::string(1 << 20, '7') + "\n",
+         kDefaultRasEntry, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        std::string path = dir.File("Teleora.ini");
+        WriteWholeFile(path, c.text);
+        Settings loaded = LoadFrom(path);
+        ASSERT_GE(loaded.ruleTable.nUserEntries, 0);
+        ASSERT_LE(loaded.ruleTable.nUserEntries, kMaxRules);
+        ASSERT_NE(memchr(loaded.szRasEntry, 0, kRasEntrySize), nullptr);
+        for (int i = 0; i < loaded.ruleTable.nUserEntries; ++i) {
+            ASSERT_NE(memchr(loaded.ruleTable.rules[i].szName, 0, kRuleNameSize), nullptr);
+        }
+        if (c.entry != nullptr) {
+            EXPECT_STREQ(loaded.szRasEntry, c.entry);
+        }
+        if (c.rules >= 0) {
+            EXPECT_EQ(loaded.ruleTable.nUserEntries, c.rules);
+        }
+
+        ASSERT_TRUE(SaveTo(path, loaded));
+        Settings again = LoadFrom(path);
+        EXPECT_EQ(again.tDelay, loaded.tDelay);
+        EXPECT_EQ(again.bDropAny, loaded.bDropAny);
+        EXPECT_EQ(again.ruleTable.nUserEntries, loaded.ruleTable.nUserEntries);
+        for (int i = 0; i < loaded.ruleTable.nUserEntries; ++i) {
+            EXPECT_EQ(memcmp(again.ruleTable.rules[i].days, loaded.ruleTable.rules[i].days,
+                             sizeof again.ruleTable.rules[i].days),
+                      0);
+        }
+    }
+}
+
 }  // namespace

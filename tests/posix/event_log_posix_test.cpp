@@ -1,7 +1,7 @@
 // The event log against real processes and folders: two processes appending
 // to one file, a read-only working folder, and the log LogEvent uses before
-// anything is configured. None of these tests configures the process-wide log,
-// so a forked child starts from the default one.
+// anything is configured. Only forked children configure the process-wide log,
+// so every test starts from the default one.
 #include <gtest/gtest.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <regex>
 #include <string>
 #include <thread>
@@ -22,7 +23,47 @@ namespace {
 
 constexpr int kProcesses = 2;
 constexpr int kThreadsPerProcess = 2;
-constexpr int kLinesPerThread = 400;
+
+// Forks kProcesses children; each runs setUp() and then appendLine(process,
+// thread, i) for i below lines on each of its kThreadsPerProcess threads.
+// Returns false (with a failure recorded) when a child did not end cleanly.
+template <typename SetUp, typename AppendLine>
+bool AppendFromProcessesAndThreads(int lines, SetUp setUp, AppendLine appendLine) {
+    fflush(nullptr);
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        pid_t pid = fork();
+        if (pid < 0) {
+            ADD_FAILURE() << "fork failed";
+            break;
+        }
+        if (pid == 0) {
+            setUp();
+            std::vector<std::thread> threads;
+            for (int t = 0; t < kThreadsPerProcess; ++t) {
+                threads.emplace_back([&appendLine, p, t, lines] {
+                    for (int i = 0; i < lines; ++i) appendLine(p, t, i);
+                });
+            }
+            for (std::thread& thread : threads) thread.join();
+            _exit(0);
+        }
+        children.push_back(pid);
+    }
+    bool ok = children.size() == kProcesses;
+    for (pid_t pid : children) {
+        int status = 0;
+        pid_t done;
+        do {
+            done = waitpid(pid, &status, 0);
+        } while (done < 0 && errno == EINTR);
+        if (done != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            ADD_FAILURE() << "child status " << status;
+            ok = false;
+        }
+    }
+    return ok;
+}
 
 // Long enough that one line is far bigger than a small write would be.
 std::string LineName(int process, int thread, int i) {
@@ -30,46 +71,19 @@ std::string LineName(int process, int thread, int i) {
            "-" + std::string(700, static_cast<char>('a' + process * kThreadsPerProcess + thread));
 }
 
-// What one forked process does: its threads each append their lines.
-void AppendFromThreads(const std::string& path, int process) {
-    FixedClock clock;
-    EventLog log{path.c_str(), clock.clock(), nullptr};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreadsPerProcess; ++t) {
-        threads.emplace_back([&log, process, t] {
-            for (int i = 0; i < kLinesPerThread; ++i) {
-                LogEventTo(log, "RasHangUp", LineName(process, t, i).c_str(), i % 3);
-            }
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-}
-
-TEST(EventLogPosix, TwoProcessesWithTwoThreadsEachNeverTearALine) {
+TEST(EventLogPosix, TwoProcessesWithTwoThreadsEachNeverTearALongLine) {
+    constexpr int kLinesPerThread = 400;
     ScratchDir dir;
     std::string path = dir.File(kLogFileName);
     WriteWholeFile(path, "first line\r\n");
 
-    fflush(nullptr);
-    std::vector<pid_t> children;
-    for (int p = 0; p < kProcesses; ++p) {
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0) << "fork failed";
-        if (pid == 0) {
-            AppendFromThreads(path, p);
-            _exit(0);
-        }
-        children.push_back(pid);
-    }
-    for (pid_t pid : children) {
-        int status = 0;
-        pid_t done;
-        do {
-            done = waitpid(pid, &status, 0);
-        } while (done < 0 && errno == EINTR);
-        ASSERT_EQ(done, pid);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-    }
+    FixedClock clock;
+    EventLog log{path.c_str(), clock.clock(), nullptr};
+    ASSERT_TRUE(AppendFromProcessesAndThreads(
+        kLinesPerThread, [] {},
+        [&log](int p, int t, int i) {
+            LogEventTo(log, "RasHangUp", LineName(p, t, i).c_str(), i % 3);
+        }));
 
     std::vector<std::string> expected{"first line"};
     for (int p = 0; p < kProcesses; ++p) {
@@ -89,6 +103,63 @@ TEST(EventLogPosix, TwoProcessesWithTwoThreadsEachNeverTearALine) {
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines.size(), expected.size());
     EXPECT_TRUE(lines == expected) << "a line is missing, doubled or torn";
+}
+
+// The load: two threads in each of two processes append 50,000 lines each
+// through LogEvent (the process-wide log, configured in each child). Every
+// line must be there exactly once, whole, and nothing else.
+TEST(EventLogPosix, FiftyThousandLinesPerThreadFromTwoProcessesArriveWholeAndOnce) {
+    // About a second in the plain build, several under the sanitizers.
+    const int linesPerThread = 50000;
+    ScratchDir dir;
+    std::string path = dir.File(kLogFileName);
+    FixedClock clock;
+    auto configure = [&] { ConfigureEventLog(EventLog{path.c_str(), clock.clock(), nullptr}); };
+    ASSERT_TRUE(AppendFromProcessesAndThreads(linesPerThread, configure, [](int p, int t, int i) {
+        char name[32];
+        snprintf(name, sizeof name, "P%dT%d-%d", p, t, i);
+        LogEvent("RasDial", name, i % 2);
+    }));
+
+    const std::string text = ReadWholeFile(path);
+    std::vector<std::vector<unsigned char>> seen(kProcesses * kThreadsPerProcess,
+                                                 std::vector<unsigned char>(linesPerThread, 0));
+    size_t lines = 0;
+    size_t bad = 0;
+    size_t doubled = 0;
+    std::string firstBad;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 2;
+        ++lines;
+        int p = -1, t = -1, i = -1, consumed = 0;
+        bool parsed = sscanf(line.c_str(), "6/12/2026 05:01:02: RasDial (P%dT%d-%d)%n", &p, &t, &i,
+                             &consumed) == 3 &&
+                      consumed > 0 && p >= 0 && p < kProcesses && t >= 0 &&
+                      t < kThreadsPerProcess && i >= 0 && i < linesPerThread;
+        std::string expected;
+        if (parsed) {
+            expected = "6/12/2026 05:01:02: RasDial (P" + std::to_string(p) + "T" +
+                       std::to_string(t) + "-" + std::to_string(i) + ") retcode " +
+                       std::to_string(i % 2) + ": " + (i % 2 == 0 ? "Success." : "Unknown.");
+        }
+        if (!parsed || line != expected) {
+            if (bad++ == 0) firstBad = line;
+            continue;
+        }
+        unsigned char& mark = seen[p * kThreadsPerProcess + t][i];
+        if (mark != 0) ++doubled;
+        mark = 1;
+    }
+    size_t missing = 0;
+    for (const auto& thread : seen) missing += std::count(thread.begin(), thread.end(), 0);
+    EXPECT_EQ(bad, 0u) << "torn or foreign line, the first: " << firstBad;
+    EXPECT_EQ(doubled, 0u);
+    EXPECT_EQ(missing, 0u);
+    EXPECT_EQ(lines, static_cast<size_t>(kProcesses * kThreadsPerProcess * linesPerThread));
+    EXPECT_TRUE(text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0);
 }
 
 TEST(EventLogPosix, ReadOnlyFolderGetsNoLineAndTheCodeComesBack) {

@@ -1,6 +1,7 @@
 #include "support/posix_sandbox.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -78,10 +79,39 @@ bool MakeReadOnly(const std::string& dir) {
     }
     if (!EnterPrivateMountNamespace()) return false;
     if (mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) return false;
-    if (mount(nullptr, dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+    // A file open for writing on the mount makes the kernel refuse the
+    // read-only remount (EBUSY) until it is closed.
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+        if (mount(nullptr, dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0) {
+            return true;
+        }
+        if (errno != EBUSY) break;
+        usleep(1000);
+    }
+    umount2(dir.c_str(), MNT_DETACH);
+    return false;
+}
+
+bool UndoReadOnly(const std::string& dir) {
+    if (!RunningAsRoot()) {
+        for (auto it = g_restoreModes.begin(); it != g_restoreModes.end(); ++it) {
+            if (it->first != dir) continue;
+            bool ok = chmod(dir.c_str(), it->second) == 0;
+            g_restoreModes.erase(it);
+            return ok;
+        }
         return false;
     }
-    return true;
+    return umount2(dir.c_str(), MNT_DETACH) == 0;
+}
+
+bool DropPrivileges() {
+    if (!RunningAsRoot()) return true;
+    const gid_t nobodyGroup = 65534;
+    const uid_t nobody = 65534;
+    if (setgroups(0, nullptr) != 0) return false;
+    if (setgid(nobodyGroup) != 0 || setuid(nobody) != 0) return false;
+    return geteuid() == nobody && setuid(0) != 0;  // and there is no way back
 }
 
 bool MountTinyTmpfs(const std::string& dir, size_t bytes) {

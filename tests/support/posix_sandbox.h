@@ -39,9 +39,20 @@ bool RunningAsRoot();
 bool EnterPrivateMountNamespace();
 
 // In the child: makes dir (and everything below it) unwritable for this
-// process. As root: a read-only bind mount of dir over itself. Otherwise:
-// chmod 0555 of dir, undone when RunInChild's function returns.
+// process. As root: a read-only bind mount of dir over itself (made while
+// another thread of the child may be writing there: a remount refused as busy
+// is tried again). Otherwise: chmod 0555 of dir, undone when RunInChild's
+// function returns.
 bool MakeReadOnly(const std::string& dir);
+
+// In the child: makes dir writable again after MakeReadOnly (as root the
+// read-only mount is taken away; otherwise the old mode comes back).
+bool UndoReadOnly(const std::string& dir);
+
+// In the child: gives up root for good (user and group "nobody", no
+// supplementary groups), so permission bits bind this process as they bind
+// any user. Without root there is nothing to give up: returns true.
+bool DropPrivileges();
 
 // In the child, as root only: mounts a fresh tmpfs of the given size over dir
 // (hiding its contents). Returns false without root or without the right to

@@ -1,0 +1,405 @@
+// Benchmarks of the core: the schedule decision, one supervisor pass against
+// an in-memory service, the wake-up of the supervisor, the event log and the
+// settings file. Figures that need a reference (the wake-up, the log) measure
+// the bare system mechanism in the same run, so the comparison holds on any
+// machine. scripts/bench.sh runs them and writes docs/performance.md.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/menu.h"
+#include "log/event_log.h"
+#include "settings/ini_store.h"
+#include "settings/settings_file.h"
+#include "settings/shared_state.h"
+#include "supervisor/schedule.h"
+#include "supervisor/supervisor.h"
+#include "supervisor/wake_event.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// A private folder for the files the benchmarks write, removed at exit.
+const std::string& ScratchFolder() {
+    static std::string folder = [] {
+        const char* base = getenv("TMPDIR");
+        std::string pattern =
+            std::string(base != nullptr ? base : "/tmp") + "/teleora-bench-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) abort();
+        return pattern;
+    }();
+    return folder;
+}
+
+void RemoveScratch() {
+    std::string command = "rm -rf '" + ScratchFolder() + "'";
+    if (system(command.c_str()) != 0)
+        fprintf(stderr, "could not remove %s\n", ScratchFolder().c_str());
+}
+
+Settings TenRules() {
+    Settings s;
+    SetDefaultSettings(&s);
+    snprintf(s.szRasEntry, sizeof s.szRasEntry, "Office");
+    s.ruleTable.nUserEntries = kMaxRules;
+    for (int i = 0; i < kMaxRules; ++i) {
+        char name[32];
+        snprintf(name, sizeof name, "Regola %d", i);
+        InitRule(&s.ruleTable.rules[i], name);
+        for (int d = 0; d < kDaysPerWeek; ++d) {
+            s.ruleTable.rules[i].days[d] = DayWindow{8 + i % 3, 30, (20 + d) % 24, 15};
+        }
+    }
+    return s;
+}
+
+// --- The schedule decision ---
+
+void BM_RuleIsActive(benchmark::State& state) {
+    DayWindow windows[] = {{8, 30, 12, 0}, {22, 0, 6, 0}, {9, 0, 9, 0}, {0, 0, 23, 59}};
+    int minute = 0;
+    for (auto _ : state) {
+        for (const DayWindow& w : windows) {
+            benchmark::DoNotOptimize(RuleIsActive(w, minute / 60 % 24, minute % 60));
+        }
+        minute += 7;
+    }
+    state.SetItemsProcessed(state.iterations() * 4);
+}
+BENCHMARK(BM_RuleIsActive);
+
+void BM_ShouldBeConnected(benchmark::State& state) {
+    Settings s = TenRules();
+    LocalTime now{2026, 12, 7, 1, 10, 0, 0};
+    int step = 0;
+    for (auto _ : state) {
+        Mode mode = ModeRuleBase + step % kMaxRules;
+        now.dayOfWeek = step % kDaysPerWeek;
+        now.hour = step % 24;
+        now.minute = step % 60;
+        benchmark::DoNotOptimize(ShouldBeConnected(mode, s.ruleTable, now));
+        ++step;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ShouldBeConnected);
+
+// --- One supervisor pass against an in-memory service ---
+
+struct Record {
+    uint32_t dwSize;
+    DialUpHandle handle;
+    char szEntryName[257];
+};
+
+struct MemoryService {
+    std::vector<Record> active;
+    std::atomic<long> enumerations{0};
+    std::atomic<SteadyClock::rep> firstCallAt{0};  // for the wake-up benchmark
+};
+
+void Prepare(void*, void* buffer) {
+    static_cast<Record*>(buffer)->dwSize = sizeof(Record);
+}
+
+int32_t Enumerate(void* ctx, void* buffer, uint32_t* sizeInOut, uint32_t* count) {
+    auto* s = static_cast<MemoryService*>(ctx);
+    SteadyClock::rep expected = 0;
+    s->firstCallAt.compare_exchange_strong(expected, SteadyClock::now().time_since_epoch().count());
+    s->enumerations.fetch_add(1, std::memory_order_relaxed);
+    uint32_t needed = static_cast<uint32_t>(s->active.size() * sizeof(Record));
+    if (needed > *sizeInOut) {
+        *sizeInOut = needed;
+        return 603;
+    }
+    if (!s->active.empty()) memcpy(buffer, s->active.data(), needed);
+    *count = static_cast<uint32_t>(s->active.size());
+    return 0;
+}
+
+DialUpHandle Handle(void*, const void* buffer, uint32_t index) {
+    return static_cast<const Record*>(buffer)[index].handle;
+}
+
+void EntryName(void*, const void* buffer, uint32_t index, char* out, size_t size) {
+    const char* name = static_cast<const Record*>(buffer)[index].szEntryName;
+    size_t n = strnlen(name, sizeof(Record::szEntryName));
+    if (n >= size) n = size - 1;
+    memcpy(out, name, n);
+    out[n] = '\0';
+}
+
+int32_t HangUp(void*, DialUpHandle) {
+    return 0;
+}
+int32_t Params(void*, const char*) {
+    return 0;
+}
+int32_t Dial(void*, DialUpHandle* handle) {
+    *handle = 1;
+    return 0;
+}
+
+DialUpService MakeService(MemoryService* s) {
+    DialUpService service{};
+    service.ctx = s;
+    service.connectionRecordSize = sizeof(Record);
+    service.maxEntryNameLength = 256;
+    service.prepareConnectionBuffer = &Prepare;
+    service.enumConnections = &Enumerate;
+    service.connectionHandle = &Handle;
+    service.connectionEntryName = &EntryName;
+    service.hangUp = &HangUp;
+    service.getEntryDialParams = &Params;
+    service.dial = &Dial;
+    return service;
+}
+
+// "Connesso" with the chosen entry up as the last of N connections and
+// bDropAny off: the pass lists, compares every name and changes nothing.
+void BM_SupervisorPass(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    MemoryService memory;
+    for (int i = 0; i < n; ++i) {
+        Record r{sizeof(Record), static_cast<DialUpHandle>(i + 1), {}};
+        snprintf(r.szEntryName, sizeof r.szEntryName, i + 1 == n ? "Office" : "Other %d", i);
+        memory.active.push_back(r);
+    }
+    DialUpService service = MakeService(&memory);
+    SettingsSnapshot snapshot;
+    snapshot.settings = TenRules();
+    snapshot.settings.bDropAny = 0;
+    snapshot.mode = ModeAlwaysUp;
+    EventLog log{nullptr, SystemClock(), nullptr};
+    ConnectionBuffer buffer{};
+    InitConnectionBuffer(&buffer, service);
+    uint32_t capacity = buffer.capacity;
+    long growths = 0;
+    for (auto _ : state) {
+        RunSupervisorPass(&buffer, service, snapshot, SystemClock(), log);
+        if (buffer.capacity != capacity) {
+            ++growths;
+            capacity = buffer.capacity;
+        }
+    }
+    free(buffer.bytes);
+    state.counters["connections"] = n;
+    state.counters["buffer_growths"] = static_cast<double>(growths);
+    state.counters["enumerations_per_pass"] =
+        static_cast<double>(memory.enumerations.load()) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_SupervisorPass)->Arg(0)->Arg(1)->Arg(10)->Arg(100)->Arg(1000);
+
+// --- Wake-up latency ---
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    size_t mid = values.size() / 2;
+    return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+void ReportLatencies(benchmark::State& state, const std::vector<double>& microseconds) {
+    std::vector<double> sorted = microseconds;
+    std::sort(sorted.begin(), sorted.end());
+    state.counters["median_us"] = Median(sorted);
+    state.counters["p90_us"] = sorted.empty() ? 0 : sorted[sorted.size() * 9 / 10];
+}
+
+// SelectMode on this thread, the supervisor loop waiting on its event in
+// another: the time until the service sees the pass's first call.
+void BM_WakeSelectModeToFirstCall(benchmark::State& state) {
+    MemoryService memory;
+    Record chosen{sizeof(Record), 1, {}};
+    snprintf(chosen.szEntryName, sizeof chosen.szEntryName, "Office");
+    memory.active.push_back(chosen);  // already up: the pass ends after listing
+    DialUpService service = MakeService(&memory);
+    Settings settings = TenRules();
+    settings.tDelay = -1;  // no time-out: only the event starts a pass
+    SharedState shared;
+    InitSharedState(&shared, settings);
+    Supervisor supervisor{};
+    supervisor.service = &service;
+    supervisor.shared = &shared;
+    supervisor.clock = SystemClock();
+    supervisor.log = EventLog{nullptr, SystemClock(), nullptr};
+    supervisor.wake = CreateWakeEvent(true, nullptr);
+    std::thread loop(SupervisorLoop, &supervisor);
+    // The first pass (signalled at creation, mode "Disabilitato") is over
+    // once the loop waits again; give it that moment.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+    std::vector<double> latencies;
+    for (auto _ : state) {
+        memory.firstCallAt = 0;
+        long before = memory.enumerations.load();
+        auto start = SteadyClock::now();
+        SelectMode(&shared, supervisor.wake, ModeAlwaysUp);
+        while (memory.enumerations.load() == before) {
+        }
+        auto first = SteadyClock::time_point(SteadyClock::duration(memory.firstCallAt.load()));
+        double us = std::chrono::duration<double, std::micro>(first - start).count();
+        state.SetIterationTime(us / 1e6);
+        latencies.push_back(us);
+        // Let the pass end and the loop return to its wait before the next
+        // signal, or the signal would find it still busy.
+        state.PauseTiming();
+        PublishMode(&shared, ModeDisabled);
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        state.ResumeTiming();
+    }
+    supervisor.stopRequested = true;
+    SignalWakeEvent(supervisor.wake);
+    loop.join();
+    free(supervisor.buffer.bytes);
+    DestroyWakeEvent(supervisor.wake);
+    ReportLatencies(state, latencies);
+}
+BENCHMARK(BM_WakeSelectModeToFirstCall)->UseManualTime()->Iterations(2000);
+
+// The bare mechanism: a thread waiting on a condition variable, woken by a
+// notify; the time from before the notify until the waiter runs.
+void BM_WakeBareConditionVariable(benchmark::State& state) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool signalled = false;
+    bool stop = false;
+    std::atomic<long> wakes{0};
+    std::atomic<SteadyClock::rep> wokeAt{0};
+    std::thread waiter([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return signalled || stop; });
+            if (stop) return;
+            signalled = false;
+            wokeAt = SteadyClock::now().time_since_epoch().count();
+            wakes.fetch_add(1);
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::vector<double> latencies;
+    for (auto _ : state) {
+        long before = wakes.load();
+        auto start = SteadyClock::now();
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            signalled = true;
+        }
+        changed.notify_one();
+        while (wakes.load() == before) {
+        }
+        auto woke = SteadyClock::time_point(SteadyClock::duration(wokeAt.load()));
+        double us = std::chrono::duration<double, std::micro>(woke - start).count();
+        state.SetIterationTime(us / 1e6);
+        latencies.push_back(us);
+        state.PauseTiming();
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        state.ResumeTiming();
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+    }
+    changed.notify_one();
+    waiter.join();
+    ReportLatencies(state, latencies);
+}
+BENCHMARK(BM_WakeBareConditionVariable)->UseManualTime()->Iterations(2000);
+
+// --- The event log ---
+
+std::string LogPath() {
+    return ScratchFolder() + "/" + kLogFileName;
+}
+
+void BM_LogEvent(benchmark::State& state) {
+    if (state.thread_index() == 0) {
+        unlink(LogPath().c_str());
+        ConfigureEventLog(EventLog{LogPath().c_str(), SystemClock(), nullptr});
+    }
+    for (auto _ : state) LogEvent("RasDial", "Office", 0);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LogEvent)->Threads(1)->Threads(2)->UseRealTime();
+
+// The same line with open, append and close and nothing else.
+void BM_LogBareOpenAppendClose(benchmark::State& state) {
+    static const char kLine[] = "7/12/2026 13:10:00: RasDial (Office) retcode 0: Success.\r\n";
+    std::string path = ScratchFolder() + "/bare.txt";
+    if (state.thread_index() == 0) unlink(path.c_str());
+    for (auto _ : state) {
+        int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            state.SkipWithError("cannot open the file");
+            break;
+        }
+        benchmark::DoNotOptimize(write(fd, kLine, sizeof kLine - 1));
+        close(fd);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LogBareOpenAppendClose)->Threads(1)->Threads(2)->UseRealTime();
+
+// --- The settings file ---
+
+std::string SettingsPath() {
+    return ScratchFolder() + "/" + kSettingsFileName;
+}
+
+void BM_LoadSettingsTenRules(benchmark::State& state) {
+    {
+        IniFileStore ini;
+        OpenIniFileStore(&ini, SettingsPath().c_str());
+        SaveSettings(MakeIniProfileStore(&ini), TenRules());
+    }
+    for (auto _ : state) {
+        IniFileStore ini;
+        OpenIniFileStore(&ini, SettingsPath().c_str());
+        Settings s;
+        LoadSettings(MakeIniProfileStore(&ini), &s);
+        benchmark::DoNotOptimize(s.ruleTable.nUserEntries);
+    }
+}
+BENCHMARK(BM_LoadSettingsTenRules)->Unit(benchmark::kMicrosecond);
+
+// A save includes flushing the new file to the disk before it replaces the
+// old one.
+void BM_SaveSettingsTenRules(benchmark::State& state) {
+    Settings s = TenRules();
+    unlink(SettingsPath().c_str());
+    for (auto _ : state) {
+        IniFileStore ini;
+        OpenIniFileStore(&ini, SettingsPath().c_str());
+        if (!SaveSettings(MakeIniProfileStore(&ini), s)) {
+            state.SkipWithError("the save failed");
+            break;
+        }
+        s.tDelay = s.tDelay == 5000 ? 6000 : 5000;  // every save changes the file
+    }
+}
+BENCHMARK(BM_SaveSettingsTenRules)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    ScratchFolder();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    RemoveScratch();
+    return 0;
+}
