@@ -1,0 +1,177 @@
+// Teleora's Windows entry point and tray window. The window procedure turns
+// messages into calls of the portable core: the menu commands go to
+// RunMenuCommand, whose host below supplies the dialog, the menu's rule
+// items, the settings file, the log viewer and the exit.
+//
+// While the configuration dialog is open the tray menu still works: a mode
+// chosen there takes effect at once, and "Log" opens the viewer. A second
+// "Configurazione..." brings the open dialog to the front instead of opening
+// another one over the same rules. "Esci" (or the end of the Windows session)
+// first ends the dialog as "Annulla", so nothing of it is stored, and destroys
+// the tray window once the dialog has closed.
+#include <windows.h>
+
+#include "app/dialog/win32_config_dialog.h"
+#include "app/menu.h"
+#include "app/win32_shell.h"
+#include "dialup/ras_dialup.h"
+#include "log/event_log.h"
+#include "resources/resource_ids.h"
+#include "settings/settings_file.h"
+#include "settings/shared_state.h"
+#include "settings/win32_profile_store.h"
+#include "supervisor/supervisor.h"
+
+namespace {
+
+struct App {
+    HINSTANCE instance;
+    HWND window;
+    HMENU menu;
+    HMENU popup;
+    RasDialUp ras;
+    DialUpService service;
+    Win32ProfileStore storeFile;
+    ProfileStore store;
+    SharedState shared;
+    Supervisor supervisor;
+    Win32ConfigDialog dialog;
+    MenuHost host;
+    bool destroyAfterDialog;  // "Esci" or the session's end came while the dialog was open
+};
+
+App g_app;
+
+int HostRunConfigDialog(void* ctx) {
+    App* app = static_cast<App*>(ctx);
+    if (app->dialog.window != nullptr) {
+        SetForegroundWindow(app->dialog.window);
+        return kDialogCancel;
+    }
+    int result = RunConfigDialog(&app->dialog, app->instance, app->window);
+    if (app->destroyAfterDialog) DestroyWindow(app->window);
+    return result;
+}
+
+void HostRebuildRuleItems(void* ctx) {
+    App* app = static_cast<App*>(ctx);
+    static Settings live;  // the user-interface thread's copy
+    CopyLiveSettings(&app->shared, &live);
+    RebuildRuleMenuItems(app->popup, live.ruleTable);
+}
+
+void HostSaveSettings(void* ctx) {
+    App* app = static_cast<App*>(ctx);
+    static Settings live;
+    CopyLiveSettings(&app->shared, &live);
+    SaveSettings(app->store, live);
+}
+
+void HostShowLog(void*) {
+    StartLogViewer();
+}
+
+// Destroys the tray window, or, while the dialog is open, cancels the dialog
+// and leaves the destruction to the end of its modal loop.
+void DestroyTrayWindow(App* app) {
+    if (app->dialog.window != nullptr) {
+        app->destroyAfterDialog = true;
+        OnCancel(&app->dialog.core);
+        return;
+    }
+    DestroyWindow(app->window);
+}
+
+void HostExitProgram(void* ctx) {
+    DestroyTrayWindow(static_cast<App*>(ctx));
+}
+
+void OnCreate(App* app, HWND window) {
+    app->window = window;
+    LogEvent("Teleora started", "Info", 0);
+    app->menu = LoadMenuA(app->instance, MAKEINTRESOURCEA(IDR_TRAYMENU));
+    app->popup = GetSubMenu(app->menu, 0);
+    HostRebuildRuleItems(app);
+    StartSupervisor(&app->supervisor);
+}
+
+void OnInitMenuPopup(App* app) {
+    static Settings live;
+    CopyLiveSettings(&app->shared, &live);
+    SetMenuCheckMarks(app->popup, CurrentMode(&app->shared), live.ruleTable.nUserEntries);
+}
+
+LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    App* app = &g_app;
+    switch (message) {
+        case WM_CREATE:
+            OnCreate(app, window);
+            break;
+        case WM_DESTROY:
+            LogEvent("Teleora stopped", "Info", 0);
+            PostQuitMessage(0);
+            break;
+        case WM_ENDSESSION:
+            DestroyTrayWindow(app);
+            break;
+        case WM_COMMAND:
+            RunMenuCommand(app->host, &app->shared, app->supervisor.wake, LOWORD(wParam));
+            break;
+        case WM_INITMENUPOPUP:
+            OnInitMenuPopup(app);
+            break;
+        case kTrayCallbackMessage:
+            if (lParam == WM_LBUTTONUP || lParam == WM_RBUTTONUP) ShowTrayMenu(window, app->popup);
+            break;
+        default:
+            break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    App* app = &g_app;
+    InitRasDialUpService(&app->ras, &app->service);
+    InitConnectionBuffer(&app->supervisor.buffer, app->service);
+    app->instance = instance;
+
+    EventLog log{kLogFileName, SystemClock(), &app->service};
+    ConfigureEventLog(log);
+    InitWin32ProfileStore(&app->storeFile, kWin32SettingsPath);
+    app->store = MakeWin32ProfileStore(&app->storeFile);
+    static Settings loaded;
+    LoadSettings(app->store, &loaded);
+    InitSharedState(&app->shared, loaded);
+
+    app->supervisor.service = &app->service;
+    app->supervisor.shared = &app->shared;
+    app->supervisor.clock = SystemClock();
+    app->supervisor.log = log;
+    InitWin32ConfigDialog(&app->dialog, &app->shared, &app->service);
+    app->host =
+        MenuHost{app,          &HostRunConfigDialog, &HostRebuildRuleItems, &HostSaveSettings,
+                 &HostShowLog, &HostExitProgram};
+
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = &TrayWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = kWindowClassName;
+    if (RegisterClassA(&windowClass) == 0) return 1;
+
+    HWND window = CreateWindowExA(0, kWindowClassName, nullptr, 0, CW_USEDEFAULT, 0, CW_USEDEFAULT,
+                                  0, nullptr, nullptr, instance, nullptr);
+    // Without the window nothing could ever end the message loop.
+    if (window == nullptr) return 1;
+    AddTrayIcon(window, kTrayIconId, kTrayCallbackMessage,
+                LoadIconA(instance, MAKEINTRESOURCEA(IDI_TELEORA)), kTrayTip);
+
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    RemoveTrayIcon(window, kTrayIconId);
+    return 0;
+}

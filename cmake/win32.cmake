@@ -1,0 +1,45 @@
+# The Windows program: Teleora.exe on the portable core, and its tests.
+# Included by the top-level CMakeLists.txt when building for Windows.
+enable_language(RC)
+
+# The Windows bindings of the core: dial-up service, settings file, tray
+# icon and menu, configuration dialog.
+add_library(teleora_win32 STATIC
+    dialup/ras_dialup.cpp
+    settings/win32_profile_store.cpp
+    app/win32_shell.cpp
+    app/dialog/win32_config_dialog.cpp
+)
+target_link_libraries(teleora_win32 PUBLIC teleora_core rasapi32 user32 shell32 kernel32)
+
+# The resources are one object file, linked into the program and into the
+# tests that need the real menu and dialog.
+add_library(teleora_resources OBJECT resources/teleora.rc)
+set_source_files_properties(resources/teleora.rc PROPERTIES
+    OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/resources/teleora.ico;${CMAKE_CURRENT_SOURCE_DIR}/resources/resource_ids.h")
+target_include_directories(teleora_resources PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/resources)
+
+add_executable(Teleora WIN32 app/win32_main.cpp $<TARGET_OBJECTS:teleora_resources>)
+target_link_libraries(Teleora PRIVATE teleora_win32)
+
+# The shipped build is as small as the toolchain allows: unused sections
+# dropped, symbols stripped, and no exception or type tables, so the C++
+# exception runtime stays out of the program. The portable INI store, which
+# handles allocation failures with exceptions, keeps them: the program does
+# not link it (on Windows the profile functions hold the settings).
+if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
+    set(TELEORA_SMALL_OPTIONS -ffunction-sections -fdata-sections -fno-exceptions
+        -fno-asynchronous-unwind-tables -fno-threadsafe-statics)
+    get_target_property(TELEORA_CORE_SOURCES teleora_core SOURCES)
+    list(REMOVE_ITEM TELEORA_CORE_SOURCES settings/ini_store.cpp)
+    set_source_files_properties(${TELEORA_CORE_SOURCES} TARGET_DIRECTORY teleora_core
+        PROPERTIES COMPILE_OPTIONS "${TELEORA_SMALL_OPTIONS}")
+    foreach(target teleora_win32 Teleora)
+        target_compile_options(${target} PRIVATE ${TELEORA_SMALL_OPTIONS} -fno-rtti)
+    endforeach()
+    target_link_options(Teleora PRIVATE -s -Wl,--gc-sections)
+endif()
+
+if(TELEORA_BUILD_TESTS)
+    add_subdirectory(tests/win32)
+endif()

@@ -1,0 +1,270 @@
+// The Windows bindings that talk to the system: the dial-up service against
+// the test double of rasapi32.dll (what the records and arguments look like
+// when they reach the service), the settings file through the profile
+// functions, and the tray icon.
+#include <gtest/gtest.h>
+#include <windows.h>
+// The shell's declarations build on those of windows.h.
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "app/win32_shell.h"
+#include "dialup/ras_dialup.h"
+#include "settings/settings_file.h"
+#include "settings/win32_profile_store.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0, end;
+    while ((end = text.find("\r\n", start)) != std::string::npos) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+const std::string kConnSize = std::to_string(kRasConnSize);
+
+// Each test runs in its own folder with its own scenario for the double.
+class RasBinding : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        GetCurrentDirectoryA(sizeof previous, previous);
+        ASSERT_TRUE(SetCurrentDirectoryA(dir.path.c_str()));
+        InitRasDialUpService(&context, &service);
+    }
+    void TearDown() override { SetCurrentDirectoryA(previous); }
+
+    void Scenario(const std::string& text) {
+        WriteWholeFile(dir.File("rasdouble.txt"), text);
+        HMODULE ras = GetModuleHandleA("rasapi32.dll");
+        auto reload = reinterpret_cast<void(WINAPI*)()>(
+            reinterpret_cast<void*>(GetProcAddress(ras, "RasDoubleReload")));
+        ASSERT_NE(reload, nullptr) << "the test double of rasapi32.dll is not loaded "
+                                      "(WINEDLLOVERRIDES=rasapi32=n and the DLL next to the test)";
+        reload();
+    }
+
+    std::vector<std::string> Calls() { return Lines(ReadWholeFile(dir.File("rascalls.txt"))); }
+
+    ScratchDir dir;
+    char previous[MAX_PATH];
+    RasDialUp context;
+    DialUpService service;
+};
+
+TEST_F(RasBinding, RecordSizesMatchTheServiceVersion) {
+    static_assert(sizeof(void*) == 8 ? kRasConnSize == 416 : kRasConnSize == 412);
+    EXPECT_EQ(service.connectionRecordSize, kRasConnSize);
+    EXPECT_EQ(service.maxEntryNameLength, 256u);
+}
+
+TEST_F(RasBinding, EnumeratesConnectionsIntoThePreparedBuffer) {
+    Scenario("conn 7 Office\nconn 9 Casa\n");
+    std::vector<unsigned char> buffer(2 * kRasConnSize, 0xCD);
+    service.prepareConnectionBuffer(service.ctx, buffer.data());
+    uint32_t size = kRasConnSize, count = 99;
+    // One record of room for two connections: the size needed comes back.
+    EXPECT_EQ(service.enumConnections(service.ctx, buffer.data(), &size, &count), 603);
+    EXPECT_EQ(size, 2 * kRasConnSize);
+    EXPECT_EQ(count, 0u);
+    ASSERT_EQ(service.enumConnections(service.ctx, buffer.data(), &size, &count), 0);
+    ASSERT_EQ(count, 2u);
+    EXPECT_EQ(service.connectionHandle(service.ctx, buffer.data(), 0), 7u);
+    EXPECT_EQ(service.connectionHandle(service.ctx, buffer.data(), 1), 9u);
+    char name[64];
+    service.connectionEntryName(service.ctx, buffer.data(), 1, name, sizeof name);
+    EXPECT_STREQ(name, "Casa");
+    EXPECT_EQ(Calls().at(0), "RasEnumConnectionsA dwSize=" + kConnSize + " cb=" + kConnSize +
+                                 " -> 603 count=0 cbOut=" + std::to_string(2 * kRasConnSize));
+}
+
+TEST_F(RasBinding, EntryNamesAreCutToTheCallersBuffer) {
+    const std::string longest(256, 'n');
+    Scenario("conn 7 " + longest + "\n");
+    std::vector<unsigned char> buffer(kRasConnSize);
+    service.prepareConnectionBuffer(service.ctx, buffer.data());
+    uint32_t size = kRasConnSize, count = 0;
+    ASSERT_EQ(service.enumConnections(service.ctx, buffer.data(), &size, &count), 0);
+    char full[300];
+    service.connectionEntryName(service.ctx, buffer.data(), 0, full, sizeof full);
+    EXPECT_EQ(std::string(full), longest);
+    char cut[8];
+    memset(cut, '#', sizeof cut);
+    service.connectionEntryName(service.ctx, buffer.data(), 0, cut, 5);
+    EXPECT_STREQ(cut, "nnnn");
+    EXPECT_EQ(cut[5], '#');
+}
+
+TEST_F(RasBinding, HangUpPassesTheHandle) {
+    Scenario("conn 7 Office\n");
+    EXPECT_EQ(service.hangUp(service.ctx, 7), 0);
+    EXPECT_EQ(service.hangUp(service.ctx, 7), 6);  // gone now
+    EXPECT_EQ(Calls(), (std::vector<std::string>{"RasHangUpA handle=7 name=Office -> 0",
+                                                 "RasHangUpA handle=7 name=? -> 6"}));
+}
+
+TEST_F(RasBinding, DialUsesTheParametersReadJustBefore) {
+    Scenario("entry Office\nentry Casa\n");
+    ASSERT_EQ(service.getEntryDialParams(service.ctx, "Casa"), 0);
+    DialUpHandle handle = 0;
+    ASSERT_EQ(service.dial(service.ctx, &handle), 0);
+    EXPECT_EQ(handle, 1000u);
+    EXPECT_EQ(Calls(), (std::vector<std::string>{
+                           "RasGetEntryDialParamsA phonebook=null dwSize=1052 entry=Casa "
+                           "password=1 -> 0",
+                           "RasDialA extensions=null phonebook=null dwSize=1052 entry=Casa "
+                           "user=utente notifierType=0 notifier=null handleIn=null -> 0 "
+                           "handle=1000"}));
+}
+
+TEST_F(RasBinding, FailedDialHandsBackTheHandleItLeft) {
+    Scenario("entry Office\ndial 678 55\n");
+    ASSERT_EQ(service.getEntryDialParams(service.ctx, "Office"), 0);
+    DialUpHandle handle = 0;
+    EXPECT_EQ(service.dial(service.ctx, &handle), 678);
+    EXPECT_EQ(handle, 55u);
+}
+
+TEST_F(RasBinding, EntryNamesLongerThanTheServiceTakesAreRefusedUnasked) {
+    Scenario("entry " + std::string(256, 'a') + "\n");
+    EXPECT_EQ(service.getEntryDialParams(service.ctx, std::string(256, 'a').c_str()), 0);
+    EXPECT_NE(service.getEntryDialParams(service.ctx, std::string(257, 'a').c_str()), 0);
+    EXPECT_NE(service.getEntryDialParams(service.ctx, std::string(1023, 'a').c_str()), 0);
+    EXPECT_EQ(Calls().size(), 1u);  // only the first reached the service
+    EXPECT_NE(service.getEntryDialParams(service.ctx, "Sconosciuta"), 0);
+}
+
+TEST_F(RasBinding, PhonebookIsListedWithRoomForOneHundredEntries) {
+    std::string scenario;
+    for (int i = 0; i < 3; ++i) scenario += "entry Voce " + std::to_string(i) + "\n";
+    Scenario(scenario);
+    PhonebookEntries entries;
+    ASSERT_EQ(service.enumEntries(service.ctx, &entries), 0);
+    ASSERT_EQ(entries.count, 3);
+    EXPECT_STREQ(entries.names[2], "Voce 2");
+    EXPECT_EQ(Calls().at(0),
+              "RasEnumEntriesA reserved=null phonebook=null dwSize=264 cb=26400 -> 0 count=3");
+}
+
+TEST_F(RasBinding, MoreThanOneHundredEntriesGiveNoList) {
+    std::string scenario;
+    for (int i = 0; i < 101; ++i) scenario += "entry Voce " + std::to_string(i) + "\n";
+    Scenario(scenario);
+    PhonebookEntries entries;
+    entries.count = 42;
+    EXPECT_EQ(service.enumEntries(service.ctx, &entries), 603);
+    EXPECT_EQ(entries.count, 0);
+}
+
+TEST_F(RasBinding, ErrorTextsComeFromTheServiceBounded) {
+    Scenario("text 678 Nessuna risposta.\n");
+    char text[1024];
+    ASSERT_EQ(service.getErrorString(service.ctx, 678, text, sizeof text), 0);
+    EXPECT_STREQ(text, "Nessuna risposta.");
+    char small[6];
+    service.getErrorString(service.ctx, 678, small, sizeof small);
+    EXPECT_STREQ(small, "Nessu");
+    EXPECT_NE(service.getErrorString(service.ctx, 1, text, sizeof text), 0);
+}
+
+// The settings file through the system's profile functions.
+class ProfileStoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        InitWin32ProfileStore(&file, dir.File("Teleora.ini").c_str());
+        store = MakeWin32ProfileStore(&file);
+    }
+    ScratchDir dir;
+    Win32ProfileStore file;
+    ProfileStore store;
+};
+
+TEST_F(ProfileStoreTest, NoFileGivesTheDefaults) {
+    Settings settings;
+    LoadSettings(store, &settings);
+    EXPECT_EQ(settings.tDelay, 5000);
+    EXPECT_EQ(settings.bDropAny, 1);
+    EXPECT_STREQ(settings.szRasEntry, kDefaultRasEntry);
+    EXPECT_EQ(settings.ruleTable.nUserEntries, 0);
+}
+
+TEST_F(ProfileStoreTest, SavedSettingsLoadBackUnchanged) {
+    Settings saved;
+    SetDefaultSettings(&saved);
+    saved.tDelay = 2500;
+    saved.bDropAny = 0;
+    strcpy(saved.szRasEntry, "");  // stored empty, read back empty
+    saved.ruleTable.nUserEntries = kMaxRules;
+    for (int i = 0; i < kMaxRules; ++i) {
+        Rule& rule = saved.ruleTable.rules[i];
+        InitRule(&rule, ("Regola " + std::to_string(i)).c_str());
+        for (int d = 0; d < kDaysPerWeek; ++d) rule.days[d] = DayWindow{i, d, 23 - i, 59 - d};
+    }
+    ASSERT_TRUE(SaveSettings(store, saved));
+    Settings loaded;
+    LoadSettings(store, &loaded);
+    EXPECT_EQ(loaded.tDelay, 2500);
+    EXPECT_EQ(loaded.bDropAny, 0);
+    EXPECT_STREQ(loaded.szRasEntry, "");
+    ASSERT_EQ(loaded.ruleTable.nUserEntries, kMaxRules);
+    for (int i = 0; i < kMaxRules; ++i) {
+        EXPECT_STREQ(loaded.ruleTable.rules[i].szName, saved.ruleTable.rules[i].szName);
+        for (int d = 0; d < kDaysPerWeek; ++d) {
+            const DayWindow& a = loaded.ruleTable.rules[i].days[d];
+            const DayWindow& b = saved.ruleTable.rules[i].days[d];
+            EXPECT_EQ(a.hStart, b.hStart);
+            EXPECT_EQ(a.mStart, b.mStart);
+            EXPECT_EQ(a.hStop, b.hStop);
+            EXPECT_EQ(a.mStop, b.mStop);
+        }
+    }
+    // Monday of rule 1: keys of day 1 in section Rule1, plain decimals.
+    std::string path = dir.File("Teleora.ini");
+    char value[16];
+    GetPrivateProfileStringA("Rule1", "mStart1", "", value, sizeof value, path.c_str());
+    EXPECT_STREQ(value, "1");
+}
+
+TEST_F(ProfileStoreTest, LongValuesAreCutToTheSettingsBuffers) {
+    std::string text = "[Generale]\r\nszRasEntry=" + std::string(1500, 'e') +
+                       "\r\nnUserEntries=1\r\n[Rule0]\r\nszName=" + std::string(100, 'n') + "\r\n";
+    WriteWholeFile(dir.File("Teleora.ini"), text);
+    Settings loaded;
+    LoadSettings(store, &loaded);
+    EXPECT_EQ(std::string(loaded.szRasEntry), std::string(1023, 'e'));
+    EXPECT_EQ(std::string(loaded.ruleTable.rules[0].szName), std::string(63, 'n'));
+}
+
+// The tray icon, added and removed on a window of this test.
+TEST(TrayIcon, AddedWithItsCallbackAndRemovedAgain) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = &DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "TrayIconTestClass";
+    RegisterClassA(&windowClass);
+    HWND window =
+        CreateWindowExA(0, "TrayIconTestClass", nullptr, 0, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
+                        nullptr, nullptr, windowClass.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    auto exists = [&] {
+        NOTIFYICONDATAA probe{};
+        probe.cbSize = kNotifyIconDataSize;
+        probe.hWnd = window;
+        probe.uID = kTrayIconId;
+        return Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE;
+    };
+    HICON icon = LoadIconA(nullptr, MAKEINTRESOURCEA(32512));  // IDI_APPLICATION
+    AddTrayIcon(window, kTrayIconId, kTrayCallbackMessage, icon, kTrayTip);
+    EXPECT_TRUE(exists());
+    RemoveTrayIcon(window, kTrayIconId);
+    EXPECT_FALSE(exists());
+    DestroyWindow(window);
+}
+
+}  // namespace
