@@ -6,9 +6,13 @@
 // While the configuration dialog is open the tray menu still works: a mode
 // chosen there takes effect at once, and "Log" opens the viewer. A second
 // "Configurazione..." brings the open dialog to the front instead of opening
-// another one over the same rules. "Esci" (or the end of the Windows session)
-// first ends the dialog as "Annulla", so nothing of it is stored, and destroys
-// the tray window once the dialog has closed.
+// another one over the same rules. "Esci" first ends the dialog as "Annulla",
+// so nothing of it is stored, and destroys the tray window once the dialog has
+// closed. The end of the Windows session cannot wait for that: Windows may end
+// the process as soon as WM_ENDSESSION returns, so there the dialog is
+// cancelled and the tray window (the dialog's owner, which takes the dialog
+// with it) is destroyed at once, and "Teleora stopped" is written before the
+// message returns.
 #include <windows.h>
 
 #include "app/dialog/win32_config_dialog.h"
@@ -37,7 +41,7 @@ struct App {
     Supervisor supervisor;
     Win32ConfigDialog dialog;
     MenuHost host;
-    bool destroyAfterDialog;  // "Esci" or the session's end came while the dialog was open
+    bool destroyAfterDialog;  // "Esci" came while the dialog was open
 };
 
 App g_app;
@@ -86,6 +90,13 @@ void HostExitProgram(void* ctx) {
     DestroyTrayWindow(static_cast<App*>(ctx));
 }
 
+// The session ends: everything is done before WM_ENDSESSION returns.
+void EndSession(App* app) {
+    if (app->dialog.window != nullptr) OnCancel(&app->dialog.core);
+    app->destroyAfterDialog = false;
+    DestroyWindow(app->window);
+}
+
 void OnCreate(App* app, HWND window) {
     app->window = window;
     LogEvent("Teleora started", "Info", 0);
@@ -112,7 +123,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             PostQuitMessage(0);
             break;
         case WM_ENDSESSION:
-            DestroyTrayWindow(app);
+            EndSession(app);
             break;
         case WM_COMMAND:
             RunMenuCommand(app->host, &app->shared, app->supervisor.wake, LOWORD(wParam));

@@ -448,7 +448,11 @@ TEST_P(EndWhileTheDialogIsOpen, CancelsTheDialogAndExits) {
     if (std::string(GetParam()) == "Esci") {
         PostCommand(run, kEsci);
     } else {
-        PostMessageA(run.tray, WM_ENDSESSION, TRUE, 0);
+        // Windows may end the process once WM_ENDSESSION returns: by then the
+        // stop line must be in the log.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(run.tray, WM_ENDSESSION, TRUE, 0, SMTO_BLOCK, 10000, &ignored);
+        EXPECT_EQ(LogEntries(dir.path), (std::vector<std::string>{kStarted, kStopped}));
     }
     EXPECT_EQ(WaitForExit(&run, 20000), 0u);
     EXPECT_EQ(ReadText(dir.File("Teleora.ini")), before);
