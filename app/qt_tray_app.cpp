@@ -17,7 +17,16 @@
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
 
+// The icons are built into the static UI library; the linker keeps its
+// resource object (and its start-up registration) only if something refers to
+// it, so the registration is asked for here, before the first icon is loaded.
+// Registering more than once is harmless.
+static void RegisterIconResources() {
+    Q_INIT_RESOURCE(qt_resources);
+}
+
 QIcon TeleoraIcon() {
+    RegisterIconResources();
     QIcon icon;
     for (int size : {16, 32, 48, 64}) {
         icon.addFile(QStringLiteral(":/teleora/teleora-%1.png").arg(size), QSize(size, size));

@@ -341,9 +341,8 @@ def report(path):
         "is viewable (the X server reports it mapped with every ancestor mapped), i.e. when the "
         "server first asks the program to paint it. A helper listening to X events "
         "(python3-xlib: creation on the root window, then reparent, map, visibility and expose "
-        "of the new window) takes the time; nothing polls. The icon's pixels are not part of the "
-        "figure (under trayer on Xvfb the embedded window shows only the tray's background "
-        "colour, as in the screenshots). Each start is ended with SIGTERM before the next one; "
+        "of the new window) takes the time; nothing polls. The figure ends when the icon is first "
+        "asked to paint; its drawing takes a few milliseconds more. Each start is ended with SIGTERM before the next one; "
         "the last one stays up for the rows below.",
         "- *Resident memory*: `VmRSS` (and its parts) from `/proc/PID/status`, 2 s after the "
         "icon was shown, in \"Disabilitato\".",

@@ -2,7 +2,8 @@
 # End to end: the real program under Xvfb with trayer as the tray host and the
 # NetworkManager mock on a private system bus.
 #
-# 1. The program starts before any tray host exists and must wait for one.
+# 1. The program starts before any tray host exists and must wait for one;
+#    its icon then shows a picture in the tray.
 # 2. A right click opens the menu, Escape closes it; a left click opens it
 #    (screenshot); "Connesso" dials the
 #    configured entry: the "RasDial" line is logged, the connection is active
@@ -73,6 +74,27 @@ wait_for_title() {
     return 1
 }
 
+# icon_colours: how many colours the tray icon's window shows on screen.
+icon_colours() {
+    local geometry X Y WIDTH HEIGHT SCREEN
+    geometry=$(xdotool getwindowgeometry --shell "$icon") || return 1
+    eval "$geometry"
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage png:- |
+        convert - -format %k info:
+}
+
+# wait_for_icon_picture: the icon must show a picture, not just the tray's
+# flat background (5 s).
+wait_for_icon_picture() {
+    local n=0
+    for _ in $(seq 1 50); do
+        n=$(icon_colours || echo 0)
+        [ "$n" -gt 2 ] && return 0
+        sleep 0.1
+    done
+    fail "the tray icon shows $n colours: no picture"
+}
+
 open_menu() {
     tray_open_menu "$icon" "${1:-1}" || fail "the menu did not open (button ${1:-1})"
 }
@@ -121,6 +143,7 @@ sleep 1.5
 kill -0 "$teleora_pid" 2>/dev/null || fail "the program ended while there was no tray"
 start_tray_host
 icon=$(wait_for_window teleora) || fail "no tray icon appeared"
+wait_for_icon_picture
 
 # The right button opens the same menu; Escape closes it with no command.
 open_menu 3

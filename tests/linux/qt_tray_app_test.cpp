@@ -99,6 +99,23 @@ class QtTrayAppTest : public QObject {
         DestroyWakeEvent(wake_);
     }
 
+    // The tray and the windows show the program's icon from the built-in
+    // resources: at every size the tray may ask for, a real picture (not an
+    // empty or flat square).
+    void programIconHasEverySize() {
+        const QIcon icon = TeleoraIcon();
+        for (int size : {16, 22, 32, 48, 64}) {
+            const QImage image = icon.pixmap(QSize(size, size)).toImage();
+            QVERIFY2(!image.isNull(), qPrintable(QStringLiteral("size %1").arg(size)));
+            QCOMPARE(image.width(), size);
+            QSet<QRgb> colours;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) colours.insert(image.pixel(x, y));
+            }
+            QVERIFY2(colours.size() > 2, qPrintable(QStringLiteral("size %1").arg(size)));
+        }
+    }
+
     void itemsWithoutRules() {
         Make(0);
         QCOMPARE(Shown(), (QStringList{"Connesso", "Disconnesso", "*Disabilitato", "-",
