@@ -5,9 +5,12 @@
 #include <signal.h>
 
 #include <QtTest>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +32,145 @@ std::vector<std::string> Names(const std::vector<Active>& active) {
 std::string Text(int32_t code) {
     char buffer[kErrorTextSize];
     return NmErrorText(code, buffer, sizeof buffer) == 0 ? buffer : "(none)";
+}
+
+// The binding as the supervisor sees it, with what the supervisor asked of it
+// counted: passes (first enumerations), dials with their results and
+// durations, and hang-ups with their results.
+struct CountingService {
+    DialUpService inner{};
+    DialUpService outer{};
+    std::atomic<int> enumerations{0};
+    std::atomic<int> paramsReads{0};
+    std::mutex lock;
+    std::vector<int32_t> dialResults;
+    std::vector<qint64> dialMs;
+    std::vector<int32_t> hangUpResults;
+
+    explicit CountingService(const DialUpService& service) : inner(service), outer(service) {
+        outer.ctx = this;
+        outer.prepareConnectionBuffer = [](void* ctx, void* buffer) {
+            const DialUpService& s = Of(ctx)->inner;
+            s.prepareConnectionBuffer(s.ctx, buffer);
+        };
+        outer.enumConnections = [](void* ctx, void* buffer, uint32_t* size, uint32_t* count) {
+            Of(ctx)->enumerations.fetch_add(1);
+            const DialUpService& s = Of(ctx)->inner;
+            return s.enumConnections(s.ctx, buffer, size, count);
+        };
+        outer.connectionHandle = [](void* ctx, const void* buffer, uint32_t index) {
+            const DialUpService& s = Of(ctx)->inner;
+            return s.connectionHandle(s.ctx, buffer, index);
+        };
+        outer.connectionEntryName = [](void* ctx, const void* buffer, uint32_t index, char* out,
+                                       size_t size) {
+            const DialUpService& s = Of(ctx)->inner;
+            s.connectionEntryName(s.ctx, buffer, index, out, size);
+        };
+        outer.hangUp = [](void* ctx, DialUpHandle handle) {
+            const DialUpService& s = Of(ctx)->inner;
+            int32_t rc = s.hangUp(s.ctx, handle);
+            std::lock_guard<std::mutex> guard(Of(ctx)->lock);
+            Of(ctx)->hangUpResults.push_back(rc);
+            return rc;
+        };
+        outer.getEntryDialParams = [](void* ctx, const char* entry) {
+            Of(ctx)->paramsReads.fetch_add(1);
+            const DialUpService& s = Of(ctx)->inner;
+            return s.getEntryDialParams(s.ctx, entry);
+        };
+        outer.dial = [](void* ctx, DialUpHandle* handle) {
+            const DialUpService& s = Of(ctx)->inner;
+            QElapsedTimer timer;
+            timer.start();
+            int32_t rc = s.dial(s.ctx, handle);
+            std::lock_guard<std::mutex> guard(Of(ctx)->lock);
+            Of(ctx)->dialResults.push_back(rc);
+            Of(ctx)->dialMs.push_back(timer.elapsed());
+            return rc;
+        };
+        outer.enumEntries = [](void* ctx, PhonebookEntries* out) {
+            const DialUpService& s = Of(ctx)->inner;
+            return s.enumEntries(s.ctx, out);
+        };
+        outer.getErrorString = [](void* ctx, int32_t code, char* buffer, uint32_t size) {
+            const DialUpService& s = Of(ctx)->inner;
+            return s.getErrorString(s.ctx, code, buffer, size);
+        };
+    }
+    static CountingService* Of(void* ctx) { return static_cast<CountingService*>(ctx); }
+
+    int Dials() {
+        std::lock_guard<std::mutex> guard(lock);
+        return static_cast<int>(dialResults.size());
+    }
+};
+
+// The supervisor thread over a binding instance of its own, wired as the
+// program wires it: the instance is made here but sees no bus traffic until
+// the supervisor's thread first uses it, which binds it to that thread; the
+// same thread destroys it once its loop has ended. Unlike the program's
+// thread this one can be stopped and joined, which the destructor does, so
+// nothing the loop uses goes away under it.
+class SupervisorOverBinding {
+  public:
+    SupervisorOverBinding(const NmDialUpOptions& options, const char* entry, int32_t tDelay,
+                          const char* logPath)
+        : nm_(CreateNetworkManagerDialUp(options)),
+          counting_(MakeNetworkManagerDialUpService(nm_)) {
+        Settings settings;
+        SetDefaultSettings(&settings);
+        snprintf(settings.szRasEntry, sizeof settings.szRasEntry, "%s", entry);
+        settings.tDelay = tDelay;
+        settings.bDropAny = 0;
+        InitSharedState(&shared_, settings);
+        PublishMode(&shared_, ModeAlwaysUp);  // "Connesso"
+        supervisor_.service = &counting_.outer;
+        supervisor_.shared = &shared_;
+        supervisor_.clock = SystemClock();
+        supervisor_.log = EventLog{logPath, SystemClock(), &counting_.outer};
+        // What StartSupervisor does, on a thread that can be joined.
+        InitConnectionBuffer(&supervisor_.buffer, counting_.outer);
+        supervisor_.wake = CreateWakeEvent(true, nullptr);
+        NetworkManagerDialUp* nm = nm_;
+        thread_ = std::thread([this, nm] {
+            SupervisorLoop(&supervisor_);
+            DestroyNetworkManagerDialUp(nm);
+        });
+    }
+    ~SupervisorOverBinding() { Stop(); }
+    SupervisorOverBinding(const SupervisorOverBinding&) = delete;
+    SupervisorOverBinding& operator=(const SupervisorOverBinding&) = delete;
+
+    // Ends the loop after the pass in progress (a dial runs to its end).
+    void Stop() {
+        if (!thread_.joinable()) return;
+        supervisor_.stopRequested = true;
+        SignalWakeEvent(supervisor_.wake);
+        thread_.join();
+        free(supervisor_.buffer.bytes);
+        supervisor_.buffer.bytes = nullptr;
+        DestroyWakeEvent(supervisor_.wake);
+        supervisor_.wake = nullptr;
+    }
+    CountingService& Counts() { return counting_; }
+
+  private:
+    NetworkManagerDialUp* nm_;
+    CountingService counting_;
+    SharedState shared_;
+    Supervisor supervisor_{};
+    std::thread thread_;
+};
+
+// The complete lines of the log, without their date and time.
+QStringList LogLines(const QByteArray& path) {
+    QFile file(QString::fromUtf8(path));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
+    lines.removeLast();  // empty, or a line still being written
+    for (QString& line : lines) line = line.mid(line.indexOf(QStringLiteral(": ")) + 2);
+    return lines;
 }
 
 }  // namespace
@@ -422,6 +564,118 @@ class NetworkManagerDialUpTest : public QObject {
                      "profile of this name")),
                  qPrintable(text));
         QCOMPARE(mock_.ActiveIds(), QStringList{QStringLiteral("Provider Uno")});
+    }
+
+    // NetworkManager dies under the running supervisor ("Connesso") and comes
+    // back: the passes go on at their pace, each logging that NetworkManager
+    // is not there and dialling nothing, and once it is back the supervisor
+    // dials the entry again.
+    void supervisorLoopRidesOutARestart() {
+        const QString uno = QStringLiteral("Provider Uno");
+        const QString dialled = QStringLiteral("RasDial (Provider Uno) retcode 0: Success.");
+        const QStringList gone = {
+            QStringLiteral(
+                "RasEnumConnections (Realloc) retcode 2: NetworkManager is not running."),
+            QStringLiteral(
+                "RasEnumConnections (Realloc) retcode 4: NetworkManager did not answer in time."),
+        };
+        const QString noProfileYet = QStringLiteral(
+            "RasGetEntryDialParams (Error) retcode 1: No dial-up connection profile of this name "
+            "could be read from NetworkManager.");
+        auto failures = [&gone](const QStringList& lines) {
+            int n = 0;
+            for (const QString& line : lines) n += gone.contains(line) ? 1 : 0;
+            return n;
+        };
+        constexpr int32_t kPause = 200;
+        mock_.AddProfile(uno, QStringLiteral("pppoe"));
+        QTemporaryDir dir;
+        const QByteArray logPath = dir.filePath(QStringLiteral("log.txt")).toUtf8();
+        SupervisorOverBinding loop(NmDialUpOptions{}, "Provider Uno", kPause, logPath.constData());
+        QTRY_VERIFY_WITH_TIMEOUT(mock_.ActiveIds().contains(uno), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(LogLines(logPath).count(dialled)), 1, 5000);
+
+        QElapsedTimer outage;
+        outage.start();
+        mock_.KillMock();  // SIGKILL
+        QTRY_VERIFY_WITH_TIMEOUT(failures(LogLines(logPath)) >= 3, 15000);
+        // With nothing known about what is up, no pass tries to dial.
+        QCOMPARE(loop.Counts().paramsReads.load(), 1);
+        QCOMPARE(loop.Counts().Dials(), 1);
+        const bool back = mock_.Start();
+        QVERIFY2(back, qPrintable(mock_.Error()));
+        mock_.AddProfile(uno, QStringLiteral("pppoe"));
+        const qint64 outageMs = outage.elapsed();
+
+        QTRY_VERIFY_WITH_TIMEOUT(mock_.ActiveIds().contains(uno), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(LogLines(logPath).count(dialled)), 2, 5000);
+        loop.Stop();
+
+        const QStringList lines = LogLines(logPath);
+        const QString all = lines.join(QLatin1Char('\n'));
+        for (const QString& line : lines) {
+            QVERIFY2(line == dialled || line == noProfileYet || gone.contains(line),
+                     qPrintable(all));
+        }
+        // A pass reads the dial parameters only once the list could be read:
+        // a missing profile shows up only after NetworkManager is back.
+        int lastGone = -1;
+        for (int i = 0; i < lines.size(); ++i) lastGone = gone.contains(lines[i]) ? i : lastGone;
+        QVERIFY2(lines.indexOf(noProfileYet) < 0 || lines.indexOf(noProfileYet) > lastGone,
+                 qPrintable(all));
+        // Passes start at least a pause apart, so the outage holds at most one
+        // failed pass per pause, plus one started before it and one at its end.
+        const int failed = failures(lines);
+        QVERIFY2(failed >= 3, qPrintable(all));
+        QVERIFY2(failed <= outageMs / kPause + 2,
+                 qPrintable(QStringLiteral("%1 failed passes in %2 ms").arg(failed).arg(outageMs)));
+        QCOMPARE(int(lines.count(dialled)), 2);
+        QCOMPARE(loop.Counts().Dials(), 2);
+        QCOMPARE(mock_.ActiveIds(), QStringList{uno});
+    }
+
+    // An activation that never finishes under the running supervisor: each
+    // dial gives up at the binding's dial timeout, its half-made connection
+    // is hung up, and the next pass dials again.
+    void supervisorLoopGoesOnAfterADialTimeout() {
+        const QString uno = QStringLiteral("Provider Uno");
+        const QString timedOut = QStringLiteral(
+            "RasDial (Provider Uno) retcode 9: The connection did not come up in time.");
+        mock_.AddProfile(uno, QStringLiteral("pppoe"));
+        mock_.SetActivationOutcome(uno, 0, 600000);
+        NmDialUpOptions options = FastOptions();
+        options.dialTimeoutMs = 400;
+        QTemporaryDir dir;
+        const QByteArray logPath = dir.filePath(QStringLiteral("log.txt")).toUtf8();
+        SupervisorOverBinding loop(options, "Provider Uno", 200, logPath.constData());
+        // Should a dial never end, a failed check would wait for it in the
+        // loop's Stop for ever: NetworkManager's exit ends it first.
+        struct EndDialOnFailure {
+            NmMock& mock;
+            ~EndDialOnFailure() {
+                if (QTest::currentTestFailed()) mock.KillMock();
+            }
+        } endDialOnFailure{mock_};
+        QTRY_VERIFY_WITH_TIMEOUT(LogLines(logPath).count(timedOut) >= 2, 30000);
+        loop.Stop();  // a dial in progress runs to its time-out first
+
+        const QStringList lines = LogLines(logPath);
+        QVERIFY2(lines.count(timedOut) == lines.size(), qPrintable(lines.join(QLatin1Char('\n'))));
+        CountingService& counts = loop.Counts();
+        std::lock_guard<std::mutex> guard(counts.lock);
+        QCOMPARE(counts.dialResults.size(), size_t(lines.size()));
+        // The wait is bounded by the dial timeout, the calls around it by the
+        // operation budget and one look at the state by the call timeout.
+        const qint64 bound =
+            options.dialTimeoutMs + options.operationBudgetMs + options.callTimeoutMs + 500;
+        for (size_t i = 0; i < counts.dialResults.size(); ++i) {
+            QCOMPARE(counts.dialResults[i], int32_t(kNmDialTimeout));
+            QVERIFY2(counts.dialMs[i] >= options.dialTimeoutMs && counts.dialMs[i] <= bound,
+                     qPrintable(QStringLiteral("dial %1 took %2 ms").arg(i).arg(counts.dialMs[i])));
+        }
+        // Every timed-out dial was hung up, and nothing is left activating.
+        QCOMPARE(counts.hangUpResults, std::vector<int32_t>(counts.dialResults.size(), 0));
+        WaitUntilInactive(uno);
     }
 };
 
