@@ -40,6 +40,7 @@ struct App {
     SharedState shared;
     Supervisor supervisor;
     Win32ConfigDialog dialog;
+    Settings live;  // the user-interface thread's copy of the live settings
     MenuHost host;
     bool destroyAfterDialog;  // "Esci" came while the dialog was open
 };
@@ -59,16 +60,14 @@ int HostRunConfigDialog(void* ctx) {
 
 void HostRebuildRuleItems(void* ctx) {
     App* app = static_cast<App*>(ctx);
-    static Settings live;  // the user-interface thread's copy
-    CopyLiveSettings(&app->shared, &live);
-    RebuildRuleMenuItems(app->popup, live.ruleTable);
+    CopyLiveSettings(&app->shared, &app->live);
+    RebuildRuleMenuItems(app->popup, app->live.ruleTable);
 }
 
 void HostSaveSettings(void* ctx) {
     App* app = static_cast<App*>(ctx);
-    static Settings live;
-    CopyLiveSettings(&app->shared, &live);
-    SaveSettings(app->store, live);
+    CopyLiveSettings(&app->shared, &app->live);
+    SaveSettings(app->store, app->live);
 }
 
 void HostShowLog(void*) {
@@ -107,9 +106,8 @@ void OnCreate(App* app, HWND window) {
 }
 
 void OnInitMenuPopup(App* app) {
-    static Settings live;
-    CopyLiveSettings(&app->shared, &live);
-    SetMenuCheckMarks(app->popup, CurrentMode(&app->shared), live.ruleTable.nUserEntries);
+    CopyLiveSettings(&app->shared, &app->live);
+    SetMenuCheckMarks(app->popup, CurrentMode(&app->shared), app->live.ruleTable.nUserEntries);
 }
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -152,9 +150,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     ConfigureEventLog(log);
     InitWin32ProfileStore(&app->storeFile, kWin32SettingsPath);
     app->store = MakeWin32ProfileStore(&app->storeFile);
-    static Settings loaded;
-    LoadSettings(app->store, &loaded);
-    InitSharedState(&app->shared, loaded);
+    LoadSettings(app->store, &app->live);
+    InitSharedState(&app->shared, app->live);
 
     app->supervisor.service = &app->service;
     app->supervisor.shared = &app->shared;

@@ -830,6 +830,21 @@ DialUpService MakeNetworkManagerDialUpService(NetworkManagerDialUp* instance) {
     return service;
 }
 
+namespace {
+
+// The text of one of NetworkManager's reasons: from its table, or, for a
+// reason newer than the table, the numbered fallback.
+void ReasonText(int reason, const char* const* texts, int count, const char* fallback, char* buffer,
+                uint32_t size) {
+    if (reason < count) {
+        CopyBounded(buffer, texts[reason], size);
+    } else {
+        snprintf(buffer, size, fallback, reason);
+    }
+}
+
+}  // namespace
+
 int32_t NmErrorText(int32_t code, char* buffer, uint32_t size) {
     if (buffer == nullptr || size == 0) return 1;
     buffer[0] = '\0';
@@ -840,12 +855,8 @@ int32_t NmErrorText(int32_t code, char* buffer, uint32_t size) {
         }
     }
     if (code >= kNmReasonBase && code < kNmDbusErrorBase) {
-        int reason = code - kNmReasonBase;
-        if (reason < kActiveReasonCount) {
-            CopyBounded(buffer, kActiveReasonTexts[reason], size);
-        } else {
-            snprintf(buffer, size, "The connection failed (NetworkManager reason %d).", reason);
-        }
+        ReasonText(code - kNmReasonBase, kActiveReasonTexts, kActiveReasonCount,
+                   "The connection failed (NetworkManager reason %d).", buffer, size);
         return 0;
     }
     if (code >= kNmDbusErrorBase && code < kNmDbusErrorBase + kDbusErrorCount) {
@@ -853,12 +864,8 @@ int32_t NmErrorText(int32_t code, char* buffer, uint32_t size) {
         return 0;
     }
     if (code >= kNmDeviceReasonBase && code <= kNmDeviceReasonLast) {
-        int reason = code - kNmDeviceReasonBase;
-        if (reason < kDeviceReasonCount) {
-            CopyBounded(buffer, kDeviceReasonTexts[reason], size);
-        } else {
-            snprintf(buffer, size, "The device failed (NetworkManager device reason %d).", reason);
-        }
+        ReasonText(code - kNmDeviceReasonBase, kDeviceReasonTexts, kDeviceReasonCount,
+                   "The device failed (NetworkManager device reason %d).", buffer, size);
         return 0;
     }
     return 1;

@@ -409,20 +409,7 @@ PY
 py() { /usr/bin/python3 "$work/measure.py" "$@"; }
 
 # The NetworkManager mock with a few profiles; a wired connection is up.
-start_private_bus "$work"
-start_nm_mock "$work/mock.log"
-mock_add_profile "Provider Uno" pppoe >/dev/null
-mock_add_profile "Ufficio VPN" vpn >/dev/null
-mock_add_profile "Chiavetta" gsm >/dev/null
-mock_activate "$(mock_add_profile "Rete di casa" 802-3-ethernet)"
-{
-    printf '[Generale]\r\ntDelay=%d\r\nbDropAny=1\r\nszRasEntry=Provider Uno\r\nnUserEntries=1\r\n' \
-        "$delay_ms"
-    printf '[Rule0]\r\nszName=Ufficio, giorni feriali\r\n'
-    for d in 1 2 3 4 5; do
-        printf 'hStart%d=8\r\nmStart%d=30\r\nhStop%d=18\r\nmStop%d=0\r\n' "$d" "$d" "$d" "$d"
-    done
-} >"$work/Teleora.ini"
+start_demo_world "$work" "$delay_ms"
 
 start_xvfb
 start_session_bus

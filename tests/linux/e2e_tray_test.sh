@@ -60,20 +60,6 @@ wait_for_log() {
     fail "no log line with: $1"
 }
 
-# wait_for_title TITLE: the id of a visible window with exactly that title (10 s).
-wait_for_title() {
-    local id
-    for _ in $(seq 1 100); do
-        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1 || true)
-        if [ -n "$id" ]; then
-            echo "$id"
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
-}
-
 # icon_colours: how many colours the tray icon's window shows on screen.
 icon_colours() {
     local geometry X Y WIDTH HEIGHT SCREEN

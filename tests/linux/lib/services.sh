@@ -91,6 +91,28 @@ mock_active_ids() {
     nm_call /org/freedesktop org.freedesktop.DBus.Mock.ActiveIds | sed -n 's/^ *string "\(.*\)"$/\1/p'
 }
 
+# start_demo_world DIR DELAY_MS: the demonstration's world in DIR: a private
+# system bus with the NetworkManager mock holding four sample profiles (a
+# wired connection up), and a Teleora.ini choosing "Provider Uno" with
+# drop-others on, the given pause and one weekday rule.
+start_demo_world() {
+    start_private_bus "$1"
+    start_nm_mock "$1/mock.log"
+    mock_add_profile "Provider Uno" pppoe >/dev/null
+    mock_add_profile "Ufficio VPN" vpn >/dev/null
+    mock_add_profile "Chiavetta" gsm >/dev/null
+    mock_activate "$(mock_add_profile "Rete di casa" 802-3-ethernet)"
+    {
+        printf '[Generale]\r\ntDelay=%d\r\nbDropAny=1\r\nszRasEntry=Provider Uno\r\nnUserEntries=1\r\n' \
+            "$2"
+        printf '[Rule0]\r\nszName=Ufficio, giorni feriali\r\n'
+        local d
+        for d in 1 2 3 4 5; do
+            printf 'hStart%d=8\r\nmStart%d=30\r\nhStop%d=18\r\nmStop%d=0\r\n' "$d" "$d" "$d" "$d"
+        done
+    } >"$1/Teleora.ini"
+}
+
 # start_xvfb: a virtual screen on a free display; sets and exports DISPLAY.
 start_xvfb() {
     local fifo
@@ -115,11 +137,13 @@ start_tray_host() {
     TELEORA_PIDS+=($!)
 }
 
-# wait_for_window CLASS: the id of the first window of CLASS (20 s).
-wait_for_window() {
-    local i id
-    for i in $(seq 1 200); do
-        id=$(xdotool search --class "$1" 2>/dev/null | head -1 || true)
+# wait_for_search TRIES ARGS...: the id of the first window `xdotool search
+# ARGS...` finds, trying every 0.1 s up to TRIES times.
+wait_for_search() {
+    local tries=$1 i id
+    shift
+    for i in $(seq 1 "$tries"); do
+        id=$(xdotool search "$@" 2>/dev/null | head -1 || true)
         if [ -n "$id" ]; then
             echo "$id"
             return 0
@@ -127,6 +151,16 @@ wait_for_window() {
         sleep 0.1
     done
     return 1
+}
+
+# wait_for_window CLASS: the id of the first window of CLASS (20 s).
+wait_for_window() {
+    wait_for_search 200 --class "$1"
+}
+
+# wait_for_title TITLE: the id of a visible window with exactly that title (10 s).
+wait_for_title() {
+    wait_for_search 100 --onlyvisible --name "^$1\$"
 }
 
 # tray_open_menu ICON_WINDOW [BUTTON]: clicks the tray icon (left button
