@@ -5,20 +5,20 @@
 find_package(Qt6 6.2 REQUIRED COMPONENTS Core Gui Widgets DBus)
 
 # The dial-up service on NetworkManager (QtDBus, no widgets).
-add_library(teleora_networkmanager STATIC dialup/networkmanager_dialup.cpp)
+add_library(teleora_networkmanager STATIC dialup/networkmanager_dialup_linux.cpp)
 set_target_properties(teleora_networkmanager PROPERTIES AUTOMOC ON)
 target_link_libraries(teleora_networkmanager PUBLIC teleora_core Qt6::Core Qt6::DBus)
 
 # The Qt binding of the tray menu and the configuration dialog.
 add_library(teleora_qt_ui STATIC
-    app/qt_tray_app.cpp
-    app/qt_resources.qrc
-    app/dialog/qt_config_dialog.cpp
+    app/tray_app_linux.cpp
+    app/icons_linux.qrc
+    app/dialog/config_dialog_linux.cpp
 )
 set_target_properties(teleora_qt_ui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_link_libraries(teleora_qt_ui PUBLIC teleora_core Qt6::Core Qt6::Gui Qt6::Widgets)
 
-add_executable(teleora app/qt_main.cpp)
+add_executable(teleora app/main_linux.cpp)
 target_link_libraries(teleora PRIVATE teleora_qt_ui teleora_networkmanager)
 
 # Desktop integration: the program, its icon in the hicolor theme, a menu

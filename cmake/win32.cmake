@@ -5,10 +5,10 @@ enable_language(RC)
 # The Windows bindings of the core: dial-up service, settings file, tray
 # icon and menu, configuration dialog.
 add_library(teleora_win32 STATIC
-    dialup/ras_dialup.cpp
-    settings/win32_profile_store.cpp
-    app/win32_shell.cpp
-    app/dialog/win32_config_dialog.cpp
+    dialup/ras_dialup_win32.cpp
+    settings/profile_store_win32.cpp
+    app/shell_win32.cpp
+    app/dialog/config_dialog_win32.cpp
 )
 target_link_libraries(teleora_win32 PUBLIC teleora_core rasapi32 user32 shell32 kernel32)
 
@@ -19,7 +19,7 @@ set_source_files_properties(resources/teleora.rc PROPERTIES
     OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/resources/teleora.ico;${CMAKE_CURRENT_SOURCE_DIR}/resources/resource_ids.h")
 target_include_directories(teleora_resources PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/resources)
 
-add_executable(Teleora WIN32 app/win32_main.cpp $<TARGET_OBJECTS:teleora_resources>)
+add_executable(Teleora WIN32 app/main_win32.cpp $<TARGET_OBJECTS:teleora_resources>)
 target_link_libraries(Teleora PRIVATE teleora_win32)
 
 # The shipped build is as small as the toolchain allows: unused sections

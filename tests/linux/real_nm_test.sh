@@ -4,7 +4,7 @@
 # machine's own network is touched. Needs root (network namespaces, mounts);
 # without it the test is skipped (exit 77).
 #
-# Usage: real_nm_test.sh PATH/TO/networkmanager_real_test
+# Usage: real_nm_test.sh PATH/TO/networkmanager_real_linux_test
 set -euo pipefail
 probe=$(realpath "$1")
 if [ "$(id -u)" -ne 0 ]; then

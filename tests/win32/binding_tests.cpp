@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "app/win32_shell.h"
-#include "dialup/ras_dialup.h"
+#include "app/shell_win32.h"
+#include "dialup/ras_dialup_win32.h"
 #include "settings/settings_file.h"
-#include "settings/win32_profile_store.h"
+#include "settings/profile_store_win32.h"
 #include "support/test_support.h"
 
 namespace {

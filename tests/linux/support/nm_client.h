@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "dialup/networkmanager_dialup.h"
+#include "dialup/networkmanager_dialup_linux.h"
 
 inline NmDialUpOptions FastOptions() {
     NmDialUpOptions options;

@@ -1,4 +1,4 @@
-#include "app/dialog/win32_config_dialog.h"
+#include "app/dialog/config_dialog_win32.h"
 
 #include "resources/resource_ids.h"
 

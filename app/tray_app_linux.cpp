@@ -1,4 +1,4 @@
-#include "app/qt_tray_app.h"
+#include "app/tray_app_linux.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -12,7 +12,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include "app/dialog/qt_config_dialog.h"
+#include "app/dialog/config_dialog_linux.h"
 #include "log/event_log.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
@@ -22,7 +22,7 @@
 // it, so the registration is asked for here, before the first icon is loaded.
 // Registering more than once is harmless.
 static void RegisterIconResources() {
-    Q_INIT_RESOURCE(qt_resources);
+    Q_INIT_RESOURCE(icons_linux);
 }
 
 QIcon TeleoraIcon() {

@@ -1,4 +1,4 @@
-#include "dialup/networkmanager_dialup.h"
+#include "dialup/networkmanager_dialup_linux.h"
 
 #include <QAtomicInt>
 #include <QCoreApplication>
@@ -885,4 +885,4 @@ int32_t NmCodeForDbusError(const char* errorName) {
     return kNmDbusErrorBase;
 }
 
-#include "networkmanager_dialup.moc"
+#include "networkmanager_dialup_linux.moc"

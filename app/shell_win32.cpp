@@ -1,4 +1,4 @@
-#include "app/win32_shell.h"
+#include "app/shell_win32.h"
 
 #include <shellapi.h>
 

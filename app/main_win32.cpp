@@ -15,15 +15,15 @@
 // message returns.
 #include <windows.h>
 
-#include "app/dialog/win32_config_dialog.h"
+#include "app/dialog/config_dialog_win32.h"
 #include "app/menu.h"
-#include "app/win32_shell.h"
-#include "dialup/ras_dialup.h"
+#include "app/shell_win32.h"
+#include "dialup/ras_dialup_win32.h"
 #include "log/event_log.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
-#include "settings/win32_profile_store.h"
+#include "settings/profile_store_win32.h"
 #include "supervisor/supervisor.h"
 
 namespace {

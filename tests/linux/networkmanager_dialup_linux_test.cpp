@@ -1,6 +1,6 @@
 // The NetworkManager binding against the mock on a private system bus. The
 // binding runs on a plain thread of its own, as on the supervisor's thread.
-#include "dialup/networkmanager_dialup.h"
+#include "dialup/networkmanager_dialup_linux.h"
 
 #include <signal.h>
 
@@ -756,4 +756,4 @@ int main(int argc, char** argv) {
     return status;
 }
 
-#include "networkmanager_dialup_test.moc"
+#include "networkmanager_dialup_linux_test.moc"

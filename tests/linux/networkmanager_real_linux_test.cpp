@@ -124,4 +124,4 @@ class NetworkManagerRealTest : public QObject {
 };
 
 QTEST_GUILESS_MAIN(NetworkManagerRealTest)
-#include "networkmanager_real_test.moc"
+#include "networkmanager_real_linux_test.moc"

@@ -1,6 +1,6 @@
 // The Qt configuration dialog, driven through its widgets with QtTest under
 // the offscreen platform.
-#include "app/dialog/qt_config_dialog.h"
+#include "app/dialog/config_dialog_linux.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -426,4 +426,4 @@ class QtConfigDialogTest : public QObject {
 };
 
 QTEST_MAIN(QtConfigDialogTest)
-#include "qt_config_dialog_test.moc"
+#include "config_dialog_linux_test.moc"

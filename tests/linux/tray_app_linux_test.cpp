@@ -1,6 +1,6 @@
 // The Qt tray menu and its host: the items, the rule items, the check marks,
 // what each command does, and the tray while the dialog is open.
-#include "app/qt_tray_app.h"
+#include "app/tray_app_linux.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -9,7 +9,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/dialog/qt_config_dialog.h"
+#include "app/dialog/config_dialog_linux.h"
 #include "log/event_log.h"
 #include "settings/ini_store.h"
 #include "settings/settings_file.h"
@@ -253,4 +253,4 @@ class QtTrayAppTest : public QObject {
 };
 
 QTEST_MAIN(QtTrayAppTest)
-#include "qt_tray_app_test.moc"
+#include "tray_app_linux_test.moc"

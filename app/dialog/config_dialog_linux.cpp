@@ -1,4 +1,4 @@
-#include "app/dialog/qt_config_dialog.h"
+#include "app/dialog/config_dialog_linux.h"
 
 #include <QApplication>
 #include <QCheckBox>

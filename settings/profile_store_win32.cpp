@@ -1,4 +1,4 @@
-#include "settings/win32_profile_store.h"
+#include "settings/profile_store_win32.h"
 
 #include <windows.h>
 

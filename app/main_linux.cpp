@@ -17,8 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/qt_tray_app.h"
-#include "dialup/networkmanager_dialup.h"
+#include "app/tray_app_linux.h"
+#include "dialup/networkmanager_dialup_linux.h"
 #include "log/event_log.h"
 #include "settings/ini_store.h"
 #include "settings/settings_file.h"

@@ -1,4 +1,4 @@
-#include "dialup/ras_dialup.h"
+#include "dialup/ras_dialup_win32.h"
 
 #include <raserror.h>
 
