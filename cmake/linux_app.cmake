@@ -4,8 +4,13 @@
 
 find_package(Qt6 6.2 REQUIRED COMPONENTS Core Gui Widgets DBus)
 
-# The dial-up service on NetworkManager (QtDBus, no widgets).
-add_library(teleora_networkmanager STATIC dialup/networkmanager_dialup_linux.cpp)
+# The dial-up service on NetworkManager (QtDBus, no widgets): its result codes
+# (plain C++), its bus plumbing and its six operations.
+add_library(teleora_networkmanager STATIC
+    dialup/networkmanager_codes.cpp
+    dialup/networkmanager_bus_linux.cpp
+    dialup/networkmanager_dialup_linux.cpp
+)
 set_target_properties(teleora_networkmanager PROPERTIES AUTOMOC ON)
 target_link_libraries(teleora_networkmanager PUBLIC teleora_core Qt6::Core Qt6::DBus)
 
