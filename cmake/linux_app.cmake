@@ -23,7 +23,8 @@ add_library(teleora_qt_ui STATIC
 set_target_properties(teleora_qt_ui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_link_libraries(teleora_qt_ui PUBLIC teleora_core Qt6::Core Qt6::Gui Qt6::Widgets)
 
-add_executable(teleora app/main_linux.cpp)
+add_executable(teleora app/main_linux.cpp app/command_line_linux.cpp)
+target_compile_definitions(teleora PRIVATE TELEORA_VERSION="${PROJECT_VERSION}")
 target_link_libraries(teleora PRIVATE teleora_qt_ui teleora_networkmanager)
 
 # Desktop integration: the program, its icon in the hicolor theme, a menu
@@ -40,6 +41,9 @@ install(FILES resources/icons/teleora.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES resources/teleora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES resources/teleora-autostart.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/teleora)
+
+# The manual page, the Debian documents and the .deb package (CPack).
+include(${CMAKE_CURRENT_LIST_DIR}/packaging_linux.cmake)
 
 if(TELEORA_BUILD_TESTS)
     add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/../tests/linux ${CMAKE_BINARY_DIR}/tests/linux)

@@ -40,6 +40,9 @@ if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
     target_link_options(Teleora PRIVATE -s -Wl,--gc-sections)
 endif()
 
+# The zip users download.
+include(${CMAKE_CURRENT_LIST_DIR}/packaging_win32.cmake)
+
 if(TELEORA_BUILD_TESTS)
     add_subdirectory(tests/win32)
 endif()
