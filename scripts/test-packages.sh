@@ -22,7 +22,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
 
-ensure_packages cmake ninja-build g++ qt6-base-dev dpkg-dev lintian mmdebstrap desktop-file-utils \
+ensure_packages cmake ninja-build g++ qt6-base-dev dpkg-dev file lintian mmdebstrap desktop-file-utils \
     zip unzip g++-mingw-w64-i686 binutils-mingw-w64-i686 icoutils
 
 fail() {
@@ -83,6 +83,11 @@ dpkg-deb -x "$deb" "$scratch/deb"
 program=$scratch/deb/usr/bin/teleora
 if readelf -S "$program" | grep -q '\.symtab'; then fail "the packaged program is not stripped"; fi
 zcat "$scratch/deb/usr/share/man/man1/teleora.1.gz" | grep -q '^\.SH EXIT STATUS' || fail "the manual page is incomplete"
+# The version is the CMake project's; the changelog and the manual page say it too.
+zcat "$scratch/deb/usr/share/doc/teleora/changelog.gz" | sed -n 1p | grep -qF "teleora ($version)" ||
+    fail "packaging/debian/changelog does not begin with version $version"
+zcat "$scratch/deb/usr/share/man/man1/teleora.1.gz" | sed -n 1p | grep -qF "\"teleora $version\"" ||
+    fail "packaging/teleora.1 does not say version $version"
 
 step "the program's command line, without a display"
 nodisplay=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
