@@ -139,9 +139,14 @@ if [ ! -f "$tarball" ]; then
 else
     echo "(cached: $tarball)"
 fi
+# The root lives in memory (a tmpfs on build/package-root/root): unpacking
+# and installing go faster, and unmounting throws it away at once.
 root=$cache/root
+umount -l "$root" 2>/dev/null || true # left mounted by an interrupted run
 rm -rf "$root"
 mkdir -p "$root"
+mount -t tmpfs -o size=3g,mode=755 teleora-test-root "$root"
+trap 'umount -l "$root" 2>/dev/null || true; rm -rf "$scratch"' EXIT
 tar -xf "$tarball" -C "$root"
 # No service may start inside the root: a policy-rc.d that says no. (mmdebstrap
 # removes its own at the end, so it is written here.)
@@ -197,7 +202,8 @@ done </tmp/installed')
 [ -z "$left" ] || fail "the purge left:"$'\n'"$left"
 [ -f "$root/home/user/Teleora.ini" ] && [ -f "$root/home/user/teleoralog.txt" ] ||
     fail "the purge removed a user's own files"
-rm -rf "$root"
+umount "$root"
+rmdir "$root"
 
 # ------------------------------------------------------- the Windows zip
 step "building the Windows zip (preset win32-i686)"
