@@ -149,7 +149,7 @@ class SupervisorOverBinding {
         supervisor_.stopRequested = true;
         SignalWakeEvent(supervisor_.wake);
         thread_.join();
-        free(supervisor_.buffer.bytes);
+        ReleaseConnectionBuffer(&supervisor_.buffer);
         supervisor_.buffer.bytes = nullptr;
         DestroyWakeEvent(supervisor_.wake);
         supervisor_.wake = nullptr;
@@ -514,7 +514,7 @@ class NetworkManagerDialUpTest : public QObject {
             snapshot.settings.bDropAny = 1;
             snapshot.mode = ModeAlwaysDown;
             RunSupervisorPass(&buffer, client.service, snapshot, SystemClock(), log);
-            free(buffer.bytes);
+            ReleaseConnectionBuffer(&buffer);
         });
         QFile file(QString::fromUtf8(logPath));
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -551,7 +551,7 @@ class NetworkManagerDialUpTest : public QObject {
                 strcpy(snapshot.settings.szRasEntry, entry);
                 RunSupervisorPass(&buffer, client.service, snapshot, SystemClock(), log);
             }
-            free(buffer.bytes);
+            ReleaseConnectionBuffer(&buffer);
         });
         QFile file(QString::fromUtf8(logPath));
         QVERIFY(file.open(QIODevice::ReadOnly));
