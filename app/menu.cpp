@@ -4,6 +4,7 @@
 
 #include "app/dialog/config_dialog.h"
 #include "common/text.h"
+#include "log/event_log.h"
 #include "settings/shared_state.h"
 #include "supervisor/wake_event.h"
 
@@ -33,11 +34,6 @@ void SetItem(MenuItem* item, int commandId, const char* text) {
     CopyBounded(item->text, text != nullptr ? text : "", sizeof item->text);
 }
 
-int RuleCount(const RuleTable& table) {
-    int32_t n = table.nUserEntries;
-    return n < 0 ? 0 : (n > kMaxRules ? kMaxRules : n);
-}
-
 }  // namespace
 
 int BaseMenuItems(MenuItem* items, int capacity) {
@@ -50,7 +46,7 @@ int BaseMenuItems(MenuItem* items, int capacity) {
 }
 
 int BuildMenuItems(const RuleTable& table, Mode mode, MenuItem* items, int capacity) {
-    int rules = RuleCount(table);
+    const int rules = ClampRuleCount(table.nUserEntries);
     int n = 0;
     for (int i = 0; i < static_cast<int>(sizeof kFixedItems / sizeof kFixedItems[0]); ++i) {
         if (i == kRuleItemFirstPosition) {
@@ -126,6 +122,10 @@ void RunMenuCommand(const MenuHost& host, SharedState* state, WakeEvent* wake, i
     }
     switch (commandId) {
         case kCmdConfigure:
+            if (host.dialogOpen(host.ctx)) {
+                host.raiseDialog(host.ctx);
+                break;
+            }
             // On OK the dialog has already published the new settings together
             // with ModeDisabled; the menu and the file follow.
             if (host.runConfigDialog(host.ctx) == kDialogOk) {
@@ -137,10 +137,23 @@ void RunMenuCommand(const MenuHost& host, SharedState* state, WakeEvent* wake, i
             host.showLog(host.ctx);
             break;
         case kCmdExit:
-            host.exitProgram(host.ctx);
+            EndProgram(host);
             break;
         default:
             break;
     }
     SignalWakeEvent(wake);
+}
+
+void EndProgram(const MenuHost& host) {
+    if (host.dialogOpen(host.ctx)) host.cancelDialog(host.ctx);
+    host.exitProgram(host.ctx);
+}
+
+void LogProgramStarted() {
+    LogEvent("Teleora started", "Info", 0);
+}
+
+void LogProgramStopped() {
+    LogEvent("Teleora stopped", "Info", 0);
 }

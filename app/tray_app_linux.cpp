@@ -49,6 +49,9 @@ QtTrayApp::QtTrayApp(const TrayAppOptions& options, QObject* parent)
     host_.saveSettings = &HostSave;
     host_.showLog = &HostShowLog;
     host_.exitProgram = &HostExit;
+    host_.dialogOpen = &HostDialogOpen;
+    host_.raiseDialog = &HostRaiseDialog;
+    host_.cancelDialog = &HostCancelDialog;
 
     dialogCore_.shared = options_.shared;
     dialogCore_.service = options_.dialogService;
@@ -150,14 +153,18 @@ void QtTrayApp::ShowIconWhenTrayAppears() {
 
 bool QtTrayApp::Stop() {
     if (stopped_) return false;
+    EndProgram(host_);
+    return true;
+}
+
+void QtTrayApp::Finish() {
+    if (stopped_) return;
     stopped_ = true;
-    LogEvent("Teleora stopped", "Info", 0);
-    if (dialog_ != nullptr && dialogCore_.open) OnCancel(&dialogCore_);
+    LogProgramStopped();
     if (trayWait_ != nullptr) trayWait_->stop();
     icon_->hide();
     menu_->hide();
     options_.quit();
-    return true;
 }
 
 QStringList QtTrayApp::LogViewerCommand() {
@@ -175,12 +182,6 @@ void QtTrayApp::ShowLog() {
 // Shows the dialog and runs a local event loop until it ends, so the tray
 // stays usable meanwhile (the dialog is not application-modal).
 int QtTrayApp::RunDialog() {
-    if (dialog_ != nullptr && dialogCore_.open) {
-        dialog_->show();
-        dialog_->raise();
-        dialog_->activateWindow();
-        return kDialogCancel;
-    }
     dialog_ = new QtConfigDialog(&dialogCore_);
     dialog_->setWindowIcon(programIcon_);
     dialogCore_.open = true;
@@ -192,9 +193,7 @@ int QtTrayApp::RunDialog() {
         loop.quit();
     });
     if (!stopped_) {
-        dialog_->show();
-        dialog_->raise();
-        dialog_->activateWindow();
+        RaiseDialog();
         loop.exec();
     }
     dialogCore_.open = false;
@@ -224,6 +223,25 @@ void QtTrayApp::HostShowLog(void* ctx) {
     static_cast<QtTrayApp*>(ctx)->ShowLog();
 }
 
+void QtTrayApp::RaiseDialog() {
+    dialog_->show();
+    dialog_->raise();
+    dialog_->activateWindow();
+}
+
 void QtTrayApp::HostExit(void* ctx) {
-    static_cast<QtTrayApp*>(ctx)->Stop();
+    static_cast<QtTrayApp*>(ctx)->Finish();
+}
+
+bool QtTrayApp::HostDialogOpen(void* ctx) {
+    const auto* self = static_cast<QtTrayApp*>(ctx);
+    return self->dialog_ != nullptr && self->dialogCore_.open;
+}
+
+void QtTrayApp::HostRaiseDialog(void* ctx) {
+    static_cast<QtTrayApp*>(ctx)->RaiseDialog();
+}
+
+void QtTrayApp::HostCancelDialog(void* ctx) {
+    OnCancel(&static_cast<QtTrayApp*>(ctx)->dialogCore_);
 }

@@ -105,6 +105,13 @@ void OnCancel(ConfigDialog* dialog);
 
 // --- The dialog's text rules, usable on their own ---
 
+// True for the time fields: kIdStartFirst .. kIdStopFirst + 6.
+bool IsTimeField(int control);
+// What an edited time field becomes: typed read by ParseTimeField into hour
+// and minute, and shown again by FormatTimeField (shown: at least 12 bytes).
+void RewriteTimeField(const char* typed, int32_t* hour, int32_t* minute, char* shown,
+                      size_t size);
+
 // Reads "%d:%d" (blanks, optional signs) and normalises the result: negative
 // numbers become 0, an hour of 24 or more and a minute of 60 or more are
 // divided by 10 until they fit. A number the text does not supply is 0. Any
