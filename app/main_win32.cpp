@@ -19,9 +19,9 @@
 #include "dialup/ras_dialup_win32.h"
 #include "log/event_log.h"
 #include "resources/resource_ids.h"
+#include "settings/profile_store_win32.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
-#include "settings/profile_store_win32.h"
 #include "supervisor/supervisor.h"
 
 namespace {

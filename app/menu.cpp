@@ -5,6 +5,7 @@
 #include "app/dialog/config_dialog.h"
 #include "common/text.h"
 #include "log/event_log.h"
+#include "resources/ui_texts.h"
 #include "settings/shared_state.h"
 #include "supervisor/wake_event.h"
 
@@ -17,14 +18,14 @@ struct FixedItem {
 
 // The popup as the menu resource holds it; rule items go in at position 3.
 constexpr FixedItem kFixedItems[] = {
-    {kCmdConnected, "Connesso"},
-    {kCmdDisconnected, "Disconnesso"},
-    {kCmdDisabled, "Disabilitato"},
+    {kCmdConnected, UI_CONNECTED},
+    {kCmdDisconnected, UI_DISCONNECTED},
+    {kCmdDisabled, UI_DISABLED},
     {0, nullptr},
-    {kCmdConfigure, "Configurazione..."},
-    {kCmdShowLog, "Log"},
+    {kCmdConfigure, UI_CONFIGURE},
+    {kCmdShowLog, UI_SHOW_LOG},
     {0, nullptr},
-    {kCmdExit, "Esci"},
+    {kCmdExit, UI_EXIT},
 };
 
 void SetItem(MenuItem* item, int commandId, const char* text) {

@@ -14,6 +14,7 @@
 
 #include "app/dialog/config_dialog_linux.h"
 #include "log/event_log.h"
+#include "resources/ui_texts.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
 
@@ -58,12 +59,12 @@ QtTrayApp::QtTrayApp(const TrayAppOptions& options, QObject* parent)
     dialogCore_.open = false;
 
     menu_ = new QMenu;
-    menu_->setTitle(QStringLiteral("Popup Menu"));
+    menu_->setTitle(QStringLiteral(UI_MENU_TITLE));
     connect(menu_, &QMenu::aboutToShow, this, [this] { UpdateCheckMarks(); });
     RebuildMenu();
 
     icon_ = new QSystemTrayIcon(programIcon_, this);
-    icon_->setToolTip(QStringLiteral("Teleora"));
+    icon_->setToolTip(QStringLiteral(UI_PROGRAM_NAME));
     // A right click opens the menu through Qt (and through a desktop's own
     // tray protocol); a left click opens the same menu here.
     icon_->setContextMenu(menu_);

@@ -1,12 +1,12 @@
 #include "settings/ini_store.h"
 
-#include "common/text.h"
-
 #include <atomic>
 #include <cstring>
 #include <new>
 #include <string_view>
 #include <utility>
+
+#include "common/text.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -288,8 +288,7 @@ bool IsTimeField(int control) {
     return control >= kIdStartFirst && control < kIdStopFirst + kDaysPerWeek;
 }
 
-void RewriteTimeField(const char* typed, int32_t* hour, int32_t* minute, char* shown,
-                      size_t size) {
+void RewriteTimeField(const char* typed, int32_t* hour, int32_t* minute, char* shown, size_t size) {
     ParseTimeField(typed, hour, minute);
     FormatTimeField(*hour, *minute, shown, size);
 }

@@ -114,11 +114,10 @@ DialogView FakeDialogView::Bind() {
     v.addEntry = [](void* ctx, const char* name) {
         FakeDialogView* f = Self(ctx);
         f->addedEntries.push_back(name);
-        auto at = std::upper_bound(
-            f->comboItems.begin(), f->comboItems.end(), std::string(name),
-            [](const std::string& a, const std::string& b) {
-                return CompareNoCase(a.c_str(), b.c_str()) < 0;
-            });
+        auto at = std::upper_bound(f->comboItems.begin(), f->comboItems.end(), std::string(name),
+                                   [](const std::string& a, const std::string& b) {
+                                       return CompareNoCase(a.c_str(), b.c_str()) < 0;
+                                   });
         f->comboItems.insert(at, name);
     };
     v.selectEntryByPrefix = [](void* ctx, const char* prefix) {
