@@ -38,6 +38,7 @@ struct App {
     Supervisor supervisor;
     DialUpService supervisorService;
     DialUpService dialogService;
+    QtTrayApp* tray = nullptr;
     int signalPipe[2] = {-1, -1};
 };
 
@@ -109,7 +110,8 @@ int main(int argc, char** argv) {
     options.shared = &self->shared;
     options.dialogService = &self->dialogService;
     options.settingsStore = self->store;
-    auto* tray = new QtTrayApp(options);
+    self->tray = new QtTrayApp(options);
+    QtTrayApp* const tray = self->tray;
 
     self->supervisor.service = &self->supervisorService;
     self->supervisor.shared = &self->shared;
