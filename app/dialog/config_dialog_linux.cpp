@@ -222,9 +222,8 @@ QWidget* QtConfigDialog::Control(int id) const {
         default:
             break;
     }
-    if (id >= kIdStartFirst && id < kIdStartFirst + kDaysPerWeek) return start_[id - kIdStartFirst];
-    if (id >= kIdStopFirst && id < kIdStopFirst + kDaysPerWeek) return stop_[id - kIdStopFirst];
-    return nullptr;
+    if (!IsTimeField(id)) return nullptr;
+    return id < kIdStopFirst ? start_[id - kIdStartFirst] : stop_[id - kIdStopFirst];
 }
 
 QLineEdit* QtConfigDialog::LineEdit(int id) const {
