@@ -18,6 +18,7 @@
 #include <cstdlib>
 
 #include "app/command_line_linux.h"
+#include "app/menu.h"
 #include "app/tray_app_linux.h"
 #include "dialup/networkmanager_dialup_linux.h"
 #include "log/event_log.h"
@@ -28,28 +29,33 @@
 
 namespace {
 
-// Everything lives for the whole process and is never destroyed: the process
-// ends with _exit.
-IniFileStore g_iniStore;
-Settings g_loaded;
-SharedState g_shared;
-Supervisor g_supervisor;
-DialUpService g_supervisorService;
-DialUpService g_dialogService;
+// The program's state, in one record that lives for the whole process and is
+// never destroyed: the process ends with _exit.
+struct App {
+    IniFileStore iniStore;
+    ProfileStore store;
+    Settings loaded;
+    SharedState shared;
+    Supervisor supervisor;
+    DialUpService supervisorService;
+    DialUpService dialogService;
+    QtTrayApp* tray = nullptr;
+    int signalPipe[2] = {-1, -1};
+};
 
-int g_signalPipe[2] = {-1, -1};
+App g_app;
 
 void OnSignal(int) {
     const char byte = 1;
-    ssize_t ignored = write(g_signalPipe[1], &byte, 1);
+    ssize_t ignored = write(g_app.signalPipe[1], &byte, 1);
     (void)ignored;
 }
 
 // Signals only write a byte to a socket pair; the event loop reads it and
 // stops the program on the user-interface thread.
-void CatchStopSignals() {
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
-    fcntl(g_signalPipe[1], F_SETFL, O_NONBLOCK);
+void CatchStopSignals(App* app) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, app->signalPipe) != 0) return;
+    fcntl(app->signalPipe[1], F_SETFL, O_NONBLOCK);
     struct sigaction action {};
     action.sa_handler = &OnSignal;
     sigemptyset(&action.sa_mask);
@@ -73,8 +79,9 @@ int main(int argc, char** argv) {
         fputs("teleora: no graphical session (DISPLAY is not set)\n", stderr);
         return 1;
     }
+    App* const self = &g_app;
     signal(SIGPIPE, SIG_IGN);
-    CatchStopSignals();
+    CatchStopSignals(self);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Teleora"));
@@ -82,10 +89,10 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(TeleoraIcon());
 
-    OpenIniFileStore(&g_iniStore, kSettingsFileName);
-    const ProfileStore store = MakeIniProfileStore(&g_iniStore);
-    LoadSettings(store, &g_loaded);
-    InitSharedState(&g_shared, g_loaded);
+    OpenIniFileStore(&self->iniStore, kSettingsFileName);
+    self->store = MakeIniProfileStore(&self->iniStore);
+    LoadSettings(self->store, &self->loaded);
+    InitSharedState(&self->shared, self->loaded);
 
     // One NetworkManager instance per thread: the supervisor's, with room for a
     // slow daemon, and the dialog's, kept short so the dialog opens promptly.
@@ -93,31 +100,34 @@ int main(int argc, char** argv) {
     NmDialUpOptions dialogOptions;
     dialogOptions.callTimeoutMs = 1000;
     dialogOptions.operationBudgetMs = 2000;
-    g_supervisorService =
+    self->supervisorService =
         MakeNetworkManagerDialUpService(CreateNetworkManagerDialUp(supervisorOptions));
-    g_dialogService = MakeNetworkManagerDialUpService(CreateNetworkManagerDialUp(dialogOptions));
+    self->dialogService =
+        MakeNetworkManagerDialUpService(CreateNetworkManagerDialUp(dialogOptions));
 
-    ConfigureEventLog(EventLog{kLogFileName, SystemClock(), &g_supervisorService});
-    LogEvent("Teleora started", "Info", 0);
+    const EventLog log{kLogFileName, SystemClock(), &self->supervisorService};
+    ConfigureEventLog(log);
+    LogProgramStarted();
 
     TrayAppOptions options;
-    options.shared = &g_shared;
-    options.dialogService = &g_dialogService;
-    options.settingsStore = store;
-    auto* tray = new QtTrayApp(options);
+    options.shared = &self->shared;
+    options.dialogService = &self->dialogService;
+    options.settingsStore = self->store;
+    self->tray = new QtTrayApp(options);
+    QtTrayApp* const tray = self->tray;
 
-    g_supervisor.service = &g_supervisorService;
-    g_supervisor.shared = &g_shared;
-    g_supervisor.clock = SystemClock();
-    g_supervisor.log = EventLog{kLogFileName, SystemClock(), &g_supervisorService};
-    StartSupervisor(&g_supervisor);
-    tray->SetWakeEvent(g_supervisor.wake);
+    self->supervisor.service = &self->supervisorService;
+    self->supervisor.shared = &self->shared;
+    self->supervisor.clock = SystemClock();
+    self->supervisor.log = log;
+    StartSupervisor(&self->supervisor);
+    tray->SetWakeEvent(self->supervisor.wake);
 
-    if (g_signalPipe[0] >= 0) {
-        auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, tray);
-        QObject::connect(notifier, &QSocketNotifier::activated, tray, [tray] {
+    if (self->signalPipe[0] >= 0) {
+        auto* notifier = new QSocketNotifier(self->signalPipe[0], QSocketNotifier::Read, tray);
+        QObject::connect(notifier, &QSocketNotifier::activated, tray, [self, tray] {
             char bytes[16];
-            ssize_t ignored = read(g_signalPipe[0], bytes, sizeof bytes);
+            ssize_t ignored = read(self->signalPipe[0], bytes, sizeof bytes);
             (void)ignored;
             tray->Stop();
         });

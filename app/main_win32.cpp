@@ -3,16 +3,14 @@
 // RunMenuCommand, whose host below supplies the dialog, the menu's rule
 // items, the settings file, the log viewer and the exit.
 //
-// While the configuration dialog is open the tray menu still works: a mode
-// chosen there takes effect at once, and "Log" opens the viewer. A second
-// "Configurazione..." brings the open dialog to the front instead of opening
-// another one over the same rules. "Esci" first ends the dialog as "Annulla",
-// so nothing of it is stored, and destroys the tray window once the dialog has
-// closed. The end of the Windows session cannot wait for that: Windows may end
-// the process as soon as WM_ENDSESSION returns, so there the dialog is
-// cancelled and the tray window (the dialog's owner, which takes the dialog
-// with it) is destroyed at once, and "Teleora stopped" is written before the
-// message returns.
+// While the configuration dialog is open the tray menu still works (the core
+// raises the open dialog for a second "Configurazione..." and cancels it
+// before "Esci" or the session's end). The dialog's modal loop is running
+// then, so "Esci" destroys the tray window once that loop has returned. The
+// end of the Windows session cannot wait for that: Windows may end the
+// process as soon as WM_ENDSESSION returns, so there the tray window (the
+// dialog's owner, which takes the dialog with it) is destroyed at once, and
+// "Teleora stopped" is written before the message returns.
 #include <windows.h>
 
 #include "app/dialog/config_dialog_win32.h"
@@ -21,9 +19,9 @@
 #include "dialup/ras_dialup_win32.h"
 #include "log/event_log.h"
 #include "resources/resource_ids.h"
+#include "settings/profile_store_win32.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
-#include "settings/profile_store_win32.h"
 #include "supervisor/supervisor.h"
 
 namespace {
@@ -43,16 +41,13 @@ struct App {
     Settings live;  // the user-interface thread's copy of the live settings
     MenuHost host;
     bool destroyAfterDialog;  // "Esci" came while the dialog was open
+    bool sessionEnding;       // WM_ENDSESSION: nothing may wait
 };
 
 App g_app;
 
 int HostRunConfigDialog(void* ctx) {
     App* app = static_cast<App*>(ctx);
-    if (app->dialog.window != nullptr) {
-        SetForegroundWindow(app->dialog.window);
-        return kDialogCancel;
-    }
     int result = RunConfigDialog(&app->dialog, app->instance, app->window);
     if (app->destroyAfterDialog) DestroyWindow(app->window);
     return result;
@@ -74,31 +69,34 @@ void HostShowLog(void*) {
     StartLogViewer();
 }
 
-// Destroys the tray window, or, while the dialog is open, cancels the dialog
-// and leaves the destruction to the end of its modal loop.
-void DestroyTrayWindow(App* app) {
-    if (app->dialog.window != nullptr) {
+// Destroys the tray window, or, while the cancelled dialog's modal loop is
+// still running, leaves that to the end of the loop (not so at the session's
+// end).
+void HostExitProgram(void* ctx) {
+    App* app = static_cast<App*>(ctx);
+    if (app->dialog.window != nullptr && !app->sessionEnding) {
         app->destroyAfterDialog = true;
-        OnCancel(&app->dialog.core);
         return;
     }
-    DestroyWindow(app->window);
-}
-
-void HostExitProgram(void* ctx) {
-    DestroyTrayWindow(static_cast<App*>(ctx));
-}
-
-// The session ends: everything is done before WM_ENDSESSION returns.
-void EndSession(App* app) {
-    if (app->dialog.window != nullptr) OnCancel(&app->dialog.core);
     app->destroyAfterDialog = false;
     DestroyWindow(app->window);
 }
 
+bool HostDialogOpen(void* ctx) {
+    return static_cast<App*>(ctx)->dialog.window != nullptr;
+}
+
+void HostRaiseDialog(void* ctx) {
+    SetForegroundWindow(static_cast<App*>(ctx)->dialog.window);
+}
+
+void HostCancelDialog(void* ctx) {
+    OnCancel(&static_cast<App*>(ctx)->dialog.core);
+}
+
 void OnCreate(App* app, HWND window) {
     app->window = window;
-    LogEvent("Teleora started", "Info", 0);
+    LogProgramStarted();
     app->menu = LoadMenuA(app->instance, MAKEINTRESOURCEA(IDR_TRAYMENU));
     app->popup = GetSubMenu(app->menu, 0);
     HostRebuildRuleItems(app);
@@ -117,11 +115,13 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             OnCreate(app, window);
             break;
         case WM_DESTROY:
-            LogEvent("Teleora stopped", "Info", 0);
+            LogProgramStopped();
             PostQuitMessage(0);
             break;
         case WM_ENDSESSION:
-            EndSession(app);
+            // Everything is done before the message returns.
+            app->sessionEnding = true;
+            EndProgram(app->host);
             break;
         case WM_COMMAND:
             RunMenuCommand(app->host, &app->shared, app->supervisor.wake, LOWORD(wParam));
@@ -158,9 +158,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     app->supervisor.clock = SystemClock();
     app->supervisor.log = log;
     InitWin32ConfigDialog(&app->dialog, &app->shared, &app->service);
-    app->host =
-        MenuHost{app,          &HostRunConfigDialog, &HostRebuildRuleItems, &HostSaveSettings,
-                 &HostShowLog, &HostExitProgram};
+    app->host = MenuHost{app,
+                         &HostRunConfigDialog,
+                         &HostRebuildRuleItems,
+                         &HostSaveSettings,
+                         &HostShowLog,
+                         &HostExitProgram,
+                         &HostDialogOpen,
+                         &HostRaiseDialog,
+                         &HostCancelDialog};
 
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = &TrayWindowProc;

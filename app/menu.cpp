@@ -4,6 +4,8 @@
 
 #include "app/dialog/config_dialog.h"
 #include "common/text.h"
+#include "log/event_log.h"
+#include "resources/ui_texts.h"
 #include "settings/shared_state.h"
 #include "supervisor/wake_event.h"
 
@@ -16,14 +18,14 @@ struct FixedItem {
 
 // The popup as the menu resource holds it; rule items go in at position 3.
 constexpr FixedItem kFixedItems[] = {
-    {kCmdConnected, "Connesso"},
-    {kCmdDisconnected, "Disconnesso"},
-    {kCmdDisabled, "Disabilitato"},
+    {kCmdConnected, UI_CONNECTED},
+    {kCmdDisconnected, UI_DISCONNECTED},
+    {kCmdDisabled, UI_DISABLED},
     {0, nullptr},
-    {kCmdConfigure, "Configurazione..."},
-    {kCmdShowLog, "Log"},
+    {kCmdConfigure, UI_CONFIGURE},
+    {kCmdShowLog, UI_SHOW_LOG},
     {0, nullptr},
-    {kCmdExit, "Esci"},
+    {kCmdExit, UI_EXIT},
 };
 
 void SetItem(MenuItem* item, int commandId, const char* text) {
@@ -31,11 +33,6 @@ void SetItem(MenuItem* item, int commandId, const char* text) {
     item->separator = text == nullptr;
     item->checked = false;
     CopyBounded(item->text, text != nullptr ? text : "", sizeof item->text);
-}
-
-int RuleCount(const RuleTable& table) {
-    int32_t n = table.nUserEntries;
-    return n < 0 ? 0 : (n > kMaxRules ? kMaxRules : n);
 }
 
 }  // namespace
@@ -50,7 +47,7 @@ int BaseMenuItems(MenuItem* items, int capacity) {
 }
 
 int BuildMenuItems(const RuleTable& table, Mode mode, MenuItem* items, int capacity) {
-    int rules = RuleCount(table);
+    const int rules = ClampRuleCount(table.nUserEntries);
     int n = 0;
     for (int i = 0; i < static_cast<int>(sizeof kFixedItems / sizeof kFixedItems[0]); ++i) {
         if (i == kRuleItemFirstPosition) {
@@ -126,6 +123,10 @@ void RunMenuCommand(const MenuHost& host, SharedState* state, WakeEvent* wake, i
     }
     switch (commandId) {
         case kCmdConfigure:
+            if (host.dialogOpen(host.ctx)) {
+                host.raiseDialog(host.ctx);
+                break;
+            }
             // On OK the dialog has already published the new settings together
             // with ModeDisabled; the menu and the file follow.
             if (host.runConfigDialog(host.ctx) == kDialogOk) {
@@ -137,10 +138,23 @@ void RunMenuCommand(const MenuHost& host, SharedState* state, WakeEvent* wake, i
             host.showLog(host.ctx);
             break;
         case kCmdExit:
-            host.exitProgram(host.ctx);
+            EndProgram(host);
             break;
         default:
             break;
     }
     SignalWakeEvent(wake);
+}
+
+void EndProgram(const MenuHost& host) {
+    if (host.dialogOpen(host.ctx)) host.cancelDialog(host.ctx);
+    host.exitProgram(host.ctx);
+}
+
+void LogProgramStarted() {
+    LogEvent("Teleora started", "Info", 0);
+}
+
+void LogProgramStopped() {
+    LogEvent("Teleora stopped", "Info", 0);
 }

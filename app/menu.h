@@ -53,8 +53,8 @@ void SelectMode(SharedState* state, WakeEvent* wake, Mode mode);
 struct MenuHost {
     void* ctx;
     // Runs the configuration dialog modally; returns kDialogOk or kDialogCancel
-    // (the dialog itself publishes the settings on OK). While a dialog is open
-    // the host returns at once with kDialogCancel after raising it.
+    // (the dialog itself publishes the settings on OK). Called only while no
+    // dialog is open.
     int (*runConfigDialog)(void* ctx);
     // Rebuilds the rule items of the popup from the live table.
     void (*rebuildRuleItems)(void* ctx);
@@ -62,11 +62,28 @@ struct MenuHost {
     void (*saveSettings)(void* ctx);
     // Starts the log viewer on the log file, without waiting for it.
     void (*showLog)(void* ctx);
-    // Destroys the tray window: the stop line is logged and the loop ends.
+    // Ends the program: the stop line is logged and the event loop ends. An
+    // open dialog has been cancelled before; it may still be closing.
     void (*exitProgram)(void* ctx);
+    // Whether the configuration dialog is on screen (its modal run not over).
+    bool (*dialogOpen)(void* ctx);
+    // Brings the open dialog to the front.
+    void (*raiseDialog)(void* ctx);
+    // Ends the open dialog as "Annulla" does: nothing of it is stored.
+    void (*cancelDialog)(void* ctx);
 };
 
-// Carries out one menu command, then wakes the supervisor. After an OK in the
-// dialog: the rule items are rebuilt and the settings saved (the mode is
-// already ModeDisabled, set together with the new settings).
+// Carries out one menu command, then wakes the supervisor. A second
+// "Configurazione..." brings the open dialog to the front instead of opening
+// another one over the same rules. After an OK in the dialog: the rule items
+// are rebuilt and the settings saved (the mode is already ModeDisabled, set
+// together with the new settings). "Esci" ends the program as EndProgram does.
 void RunMenuCommand(const MenuHost& host, SharedState* state, WakeEvent* wake, int commandId);
+
+// "Esci" and the end of the session: an open dialog is cancelled first, so
+// nothing of it is stored, then the host ends the program.
+void EndProgram(const MenuHost& host);
+
+// The lines that open and close every run of the program in the log.
+void LogProgramStarted();
+void LogProgramStopped();

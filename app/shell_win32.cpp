@@ -45,8 +45,7 @@ void RemoveTrayIcon(HWND window, UINT id) {
 
 void RebuildRuleMenuItems(HMENU popup, const RuleTable& table) {
     for (int id = kCmdRuleFirst; id <= kCmdRuleLast; ++id) DeleteMenu(popup, id, MF_BYCOMMAND);
-    int count = table.nUserEntries;
-    if (count > kMaxRules) count = kMaxRules;
+    const int count = ClampRuleCount(table.nUserEntries);
     for (int i = 0; i < count; ++i) {
         char text[kRuleNameSize];
         CopyBounded(text, table.rules[i].szName, sizeof text);
@@ -66,7 +65,8 @@ void SetMenuCheckMarks(HMENU popup, Mode mode, int32_t nRules) {
         CheckMenuItem(popup, id,
                       MF_BYCOMMAND | (IsItemChecked(id, mode, nRules) ? MF_CHECKED : MF_UNCHECKED));
     }
-    for (int i = 0; i < nRules && i < kMaxRules; ++i) {
+    const int count = ClampRuleCount(nRules);
+    for (int i = 0; i < count; ++i) {
         int id = kCmdRuleFirst + i;
         CheckMenuItem(popup, id,
                       MF_BYCOMMAND | (IsItemChecked(id, mode, nRules) ? MF_CHECKED : MF_UNCHECKED));

@@ -5,12 +5,13 @@
 
 #include <windows.h>
 
+#include "resources/ui_texts.h"
 #include "settings/settings.h"
 
 constexpr const char* kWindowClassName = "BreskTeleoraClass";
 constexpr UINT kTrayIconId = 69;
 constexpr UINT kTrayCallbackMessage = WM_USER + 10;  // 1034
-constexpr const char* kTrayTip = "Teleora";
+constexpr const char* kTrayTip = UI_PROGRAM_NAME;
 constexpr const char* kLogViewerCommand = "notepad.exe teleoralog.txt";
 
 // The shell's records in the version the program is built against.

@@ -14,6 +14,7 @@
 
 #include "app/dialog/config_dialog_linux.h"
 #include "log/event_log.h"
+#include "resources/ui_texts.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
 
@@ -49,18 +50,21 @@ QtTrayApp::QtTrayApp(const TrayAppOptions& options, QObject* parent)
     host_.saveSettings = &HostSave;
     host_.showLog = &HostShowLog;
     host_.exitProgram = &HostExit;
+    host_.dialogOpen = &HostDialogOpen;
+    host_.raiseDialog = &HostRaiseDialog;
+    host_.cancelDialog = &HostCancelDialog;
 
     dialogCore_.shared = options_.shared;
     dialogCore_.service = options_.dialogService;
     dialogCore_.open = false;
 
     menu_ = new QMenu;
-    menu_->setTitle(QStringLiteral("Popup Menu"));
+    menu_->setTitle(QStringLiteral(UI_MENU_TITLE));
     connect(menu_, &QMenu::aboutToShow, this, [this] { UpdateCheckMarks(); });
     RebuildMenu();
 
     icon_ = new QSystemTrayIcon(programIcon_, this);
-    icon_->setToolTip(QStringLiteral("Teleora"));
+    icon_->setToolTip(QStringLiteral(UI_PROGRAM_NAME));
     // A right click opens the menu through Qt (and through a desktop's own
     // tray protocol); a left click opens the same menu here.
     icon_->setContextMenu(menu_);
@@ -150,14 +154,18 @@ void QtTrayApp::ShowIconWhenTrayAppears() {
 
 bool QtTrayApp::Stop() {
     if (stopped_) return false;
+    EndProgram(host_);
+    return true;
+}
+
+void QtTrayApp::Finish() {
+    if (stopped_) return;
     stopped_ = true;
-    LogEvent("Teleora stopped", "Info", 0);
-    if (dialog_ != nullptr && dialogCore_.open) OnCancel(&dialogCore_);
+    LogProgramStopped();
     if (trayWait_ != nullptr) trayWait_->stop();
     icon_->hide();
     menu_->hide();
     options_.quit();
-    return true;
 }
 
 QStringList QtTrayApp::LogViewerCommand() {
@@ -175,12 +183,6 @@ void QtTrayApp::ShowLog() {
 // Shows the dialog and runs a local event loop until it ends, so the tray
 // stays usable meanwhile (the dialog is not application-modal).
 int QtTrayApp::RunDialog() {
-    if (dialog_ != nullptr && dialogCore_.open) {
-        dialog_->show();
-        dialog_->raise();
-        dialog_->activateWindow();
-        return kDialogCancel;
-    }
     dialog_ = new QtConfigDialog(&dialogCore_);
     dialog_->setWindowIcon(programIcon_);
     dialogCore_.open = true;
@@ -192,9 +194,7 @@ int QtTrayApp::RunDialog() {
         loop.quit();
     });
     if (!stopped_) {
-        dialog_->show();
-        dialog_->raise();
-        dialog_->activateWindow();
+        RaiseDialog();
         loop.exec();
     }
     dialogCore_.open = false;
@@ -224,6 +224,25 @@ void QtTrayApp::HostShowLog(void* ctx) {
     static_cast<QtTrayApp*>(ctx)->ShowLog();
 }
 
+void QtTrayApp::RaiseDialog() {
+    dialog_->show();
+    dialog_->raise();
+    dialog_->activateWindow();
+}
+
 void QtTrayApp::HostExit(void* ctx) {
-    static_cast<QtTrayApp*>(ctx)->Stop();
+    static_cast<QtTrayApp*>(ctx)->Finish();
+}
+
+bool QtTrayApp::HostDialogOpen(void* ctx) {
+    const auto* self = static_cast<QtTrayApp*>(ctx);
+    return self->dialog_ != nullptr && self->dialogCore_.open;
+}
+
+void QtTrayApp::HostRaiseDialog(void* ctx) {
+    static_cast<QtTrayApp*>(ctx)->RaiseDialog();
+}
+
+void QtTrayApp::HostCancelDialog(void* ctx) {
+    OnCancel(&static_cast<QtTrayApp*>(ctx)->dialogCore_);
 }

@@ -5,9 +5,9 @@
 // RunMenuCommand, after the menu has closed.
 //
 // While the configuration dialog is open the tray stays usable: the modes and
-// "Log" work as usual, a second "Configurazione..." raises the open dialog,
-// and "Esci" first cancels the dialog (nothing of it is stored), then ends the
-// program.
+// "Log" work as usual; what a second "Configurazione..." and "Esci" do then is
+// the core's (RunMenuCommand, EndProgram), this class only answers whether the
+// dialog is open, raises it and cancels it.
 #pragma once
 
 #include <QIcon>
@@ -61,9 +61,9 @@ class QtTrayApp : public QObject {
     // Shows the status icon as soon as a tray host is there, checking once a
     // second until then.
     void ShowIconWhenTrayAppears();
-    // Writes the stop line (once), cancels an open dialog, hides the icon and
-    // ends the event loop. "Esci", SIGTERM, SIGINT, SIGHUP and the end of the
-    // session all come here. Returns false when it had already run.
+    // Cancels an open dialog, writes the stop line (once), hides the icon and
+    // ends the event loop (EndProgram). "Esci", SIGTERM, SIGINT, SIGHUP and the
+    // end of the session all come here. Returns false when it had already run.
     bool Stop();
     bool Stopped() const { return stopped_; }
 
@@ -76,13 +76,18 @@ class QtTrayApp : public QObject {
     void UpdateCheckMarks();
     void PopUpMenu(const QPoint& at);
     int RunDialog();
+    void RaiseDialog();
     void ShowLog();
+    void Finish();
 
     static int HostRunDialog(void* ctx);
     static void HostRebuild(void* ctx);
     static void HostSave(void* ctx);
     static void HostShowLog(void* ctx);
     static void HostExit(void* ctx);
+    static bool HostDialogOpen(void* ctx);
+    static void HostRaiseDialog(void* ctx);
+    static void HostCancelDialog(void* ctx);
 
     TrayAppOptions options_;
     MenuHost host_{};

@@ -13,11 +13,16 @@ add_library(teleora_win32 STATIC
 target_link_libraries(teleora_win32 PUBLIC teleora_core rasapi32 user32 shell32 kernel32)
 
 # The resources are one object file, linked into the program and into the
-# tests that need the real menu and dialog.
+# tests that need the real menu and dialog. Their version block is written
+# from the project's version.
+set(TELEORA_RC_VERSION
+    "${PROJECT_VERSION_MAJOR}, ${PROJECT_VERSION_MINOR}, ${PROJECT_VERSION_PATCH}, 0")
+configure_file(resources/version.rc.in ${CMAKE_CURRENT_BINARY_DIR}/resources/version.rc @ONLY)
 add_library(teleora_resources OBJECT resources/teleora.rc)
 set_source_files_properties(resources/teleora.rc PROPERTIES
-    OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/resources/teleora.ico;${CMAKE_CURRENT_SOURCE_DIR}/resources/resource_ids.h")
-target_include_directories(teleora_resources PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/resources)
+    OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/resources/teleora.ico;${CMAKE_CURRENT_SOURCE_DIR}/resources/resource_ids.h;${CMAKE_CURRENT_SOURCE_DIR}/resources/ui_texts.h;${CMAKE_CURRENT_BINARY_DIR}/resources/version.rc")
+target_include_directories(teleora_resources PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/resources
+    ${CMAKE_CURRENT_BINARY_DIR}/resources)
 
 add_executable(Teleora WIN32 app/main_win32.cpp $<TARGET_OBJECTS:teleora_resources>)
 target_link_libraries(Teleora PRIVATE teleora_win32)

@@ -28,6 +28,14 @@ int CompareNoCase(const char* a, const char* b) {
     }
 }
 
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+    }
+    return true;
+}
+
 bool StartsWithNoCase(const char* text, const char* prefix) {
     for (; *prefix != '\0'; ++text, ++prefix) {
         if (FoldCase(*text) != FoldCase(*prefix)) return false;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 // Copies at most size - 1 characters of src into dst and always terminates it
 // (the lstrcpynA rule). Does nothing when size is 0.
@@ -13,6 +14,9 @@ size_t BoundedLength(const char* s, size_t max);
 // Case-insensitive comparison of ASCII letters (the other bytes compare as
 // unsigned values). Returns <0, 0 or >0.
 int CompareNoCase(const char* a, const char* b);
+
+// True when a and b have the same length and differ at most in ASCII case.
+bool EqualNoCase(std::string_view a, std::string_view b);
 
 // True when text begins with prefix, compared without regard to ASCII case.
 bool StartsWithNoCase(const char* text, const char* prefix);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/dialog/config_dialog.h"
+#include "common/text.h"
 #include "settings/shared_state.h"
 
 namespace {
@@ -43,15 +44,11 @@ View* Self(void* ctx) {
     return static_cast<View*>(ctx);
 }
 
-bool IsTimeControl(int control) {
-    return control >= kIdStartFirst && control < kIdStopFirst + kDaysPerWeek;
-}
-
 void SetText(void* ctx, int control, const char* text) {
     View* v = Self(ctx);
     v->texts[control] = text;
     // An edit control reports every change of its text, also the program's own.
-    if (IsTimeControl(control)) OnTimeFieldChanged(v->dialog, control);
+    if (IsTimeField(control)) OnTimeFieldChanged(v->dialog, control);
     if (control == kIdName) OnNameChanged(v->dialog);
 }
 
@@ -78,22 +75,10 @@ void AddEntry(void* ctx, const char* name) {
     Self(ctx)->entries.push_back(name);
 }
 
-bool StartsWithNoCaseAscii(const std::string& text, const char* prefix) {
-    for (size_t i = 0; prefix[i] != '\0'; ++i) {
-        if (i >= text.size()) return false;
-        int a = static_cast<unsigned char>(text[i]);
-        int b = static_cast<unsigned char>(prefix[i]);
-        if (a >= 'A' && a <= 'Z') a += 'a' - 'A';
-        if (b >= 'A' && b <= 'Z') b += 'a' - 'A';
-        if (a != b) return false;
-    }
-    return true;
-}
-
 void SelectEntryByPrefix(void* ctx, const char* prefix) {
     View* v = Self(ctx);
     for (const std::string& entry : v->entries) {
-        if (StartsWithNoCaseAscii(entry, prefix)) {
+        if (StartsWithNoCase(entry.c_str(), prefix)) {
             v->texts[kIdEntry] = entry;
             return;
         }

@@ -33,12 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     int32_t hour = -1;
     int32_t minute = -1;
-    ParseTimeField(text.c_str(), &hour, &minute);
+    char shown[kFieldTextSize];
+    RewriteTimeField(text.c_str(), &hour, &minute, shown, sizeof shown);
     Require(hour >= 0 && hour <= 23, "hour in 0-23", text);
     Require(minute >= 0 && minute <= 59, "minute in 0-59", text);
 
-    char shown[kFieldTextSize];
-    FormatTimeField(hour, minute, shown, sizeof shown);
     Require(strlen(shown) == 5 && shown[2] == ':', "rewritten as hh:mm", text);
     int32_t hourAgain = -1;
     int32_t minuteAgain = -1;

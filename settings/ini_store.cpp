@@ -6,6 +6,8 @@
 #include <string_view>
 #include <utility>
 
+#include "common/text.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -42,18 +44,6 @@ std::string_view TrimRight(std::string_view s) {
 
 std::string_view Trim(std::string_view s) {
     return TrimRight(TrimLeft(s));
-}
-
-char FoldCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-    }
-    return true;
 }
 
 // One matching pair of quotes around the whole value is not part of it.

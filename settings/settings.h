@@ -53,5 +53,11 @@ constexpr Mode ModeRuleBase = 3;
 // other connections, the built-in entry name, no rules.
 void SetDefaultSettings(Settings* settings);
 
+// A rule count brought into 0 .. kMaxRules: what a table's nUserEntries
+// (or the file's) means, however it was set.
+constexpr int32_t ClampRuleCount(int32_t count) {
+    return count < 0 ? 0 : (count > kMaxRules ? kMaxRules : count);
+}
+
 // Makes a fresh rule: the given name, every window 00:00-00:00.
 void InitRule(Rule* rule, const char* name);

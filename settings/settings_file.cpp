@@ -37,9 +37,7 @@ void LoadSettings(const ProfileStore& store, Settings* s) {
     s->bDropAny = store.getInt(store.ctx, kGeneral, "bDropAny", kDefaultDropAny);
     store.getString(store.ctx, kGeneral, "szRasEntry", kDefaultRasEntry, s->szRasEntry,
                     sizeof s->szRasEntry);
-    int32_t count = store.getInt(store.ctx, kGeneral, "nUserEntries", 0);
-    if (count < 1) count = 0;
-    if (count > kMaxRules) count = kMaxRules;
+    const int32_t count = ClampRuleCount(store.getInt(store.ctx, kGeneral, "nUserEntries", 0));
     s->ruleTable.nUserEntries = count;
     for (int i = 0; i < count; ++i) {
         char section[16];
@@ -62,9 +60,7 @@ bool SaveSettings(const ProfileStore& store, const Settings& s) {
     WriteInt(store, kGeneral, "tDelay", s.tDelay);
     WriteInt(store, kGeneral, "bDropAny", s.bDropAny);
     store.writeString(store.ctx, kGeneral, "szRasEntry", s.szRasEntry);
-    int32_t count = s.ruleTable.nUserEntries;
-    if (count < 0) count = 0;
-    if (count > kMaxRules) count = kMaxRules;
+    const int32_t count = ClampRuleCount(s.ruleTable.nUserEntries);
     WriteInt(store, kGeneral, "nUserEntries", count);
     for (int i = 0; i < count; ++i) {
         char section[16];

@@ -23,18 +23,18 @@ bool RuleIsActive(const DayWindow& w, int hour, int minute) {
 Decision ShouldBeConnected(Mode mode, const RuleTable& rules, const LocalTime& now) {
     switch (mode) {
         case ModeDisabled:
-            return Skip;
+            return Decision::Skip;
         case ModeAlwaysUp:
-            return Up;
+            return Decision::Up;
         case ModeAlwaysDown:
-            return Down;
+            return Decision::Down;
         default:
             break;
     }
     // Only the menu sets a rule mode, and only for ids 41000-41009; anything
     // else must not index outside the table.
-    if (mode < ModeRuleBase || mode - ModeRuleBase >= kMaxRules) return Skip;
-    if (now.dayOfWeek < 0 || now.dayOfWeek >= kDaysPerWeek) return Skip;
+    if (mode < ModeRuleBase || mode - ModeRuleBase >= kMaxRules) return Decision::Skip;
+    if (now.dayOfWeek < 0 || now.dayOfWeek >= kDaysPerWeek) return Decision::Skip;
     const DayWindow& window = rules.rules[mode - ModeRuleBase].days[now.dayOfWeek];
-    return RuleIsActive(window, now.hour, now.minute) ? Up : Down;
+    return RuleIsActive(window, now.hour, now.minute) ? Decision::Up : Decision::Down;
 }

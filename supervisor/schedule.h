@@ -5,7 +5,6 @@
 #include "settings/settings.h"
 
 enum class Decision { Skip, Up, Down };
-using enum Decision;  // Skip, Up, Down
 
 // True when (hour, minute) lies in window. Start equal to stop: never.
 // Start before stop: start <= t <= stop. Start after stop (across midnight):

@@ -88,7 +88,7 @@ void RunSupervisorPass(ConnectionBuffer* buffer, const DialUpService& service,
     LocalTime now{};
     if (snapshot.mode >= ModeRuleBase) now = ReadClock(clock);
     Decision decision = ShouldBeConnected(snapshot.mode, snapshot.settings.ruleTable, now);
-    if (decision == Skip) return;
+    if (decision == Decision::Skip) return;
     if (buffer->bytes == nullptr && !InitConnectionBuffer(buffer, service)) return;
 
     // When the list cannot be read, nothing is known about what is up: the
@@ -102,14 +102,14 @@ void RunSupervisorPass(ConnectionBuffer* buffer, const DialUpService& service,
         service.connectionEntryName(service.ctx, buffer->bytes, i, name, sizeof name);
         bool isChosen = strcmp(name, settings.szRasEntry) == 0;
         chosenIsUp = chosenIsUp || isChosen;
-        if ((isChosen && decision == Down) || (!isChosen && settings.bDropAny != 0)) {
+        if ((isChosen && decision == Decision::Down) || (!isChosen && settings.bDropAny != 0)) {
             DialUpHandle handle = service.connectionHandle(service.ctx, buffer->bytes, i);
             LogEventTo(log, "RasHangUp", name, service.hangUp(service.ctx, handle));
         }
     }
     // The list is not read again after the sweep: a chosen entry that was
     // listed counts as up, whatever its state.
-    if (decision == Down || chosenIsUp) return;
+    if (decision == Decision::Down || chosenIsUp) return;
     DialChosenEntry(service, settings, log);
 }
 

@@ -81,10 +81,6 @@ void FormatUnsigned(uint32_t n, char* buffer, size_t size) {
     if (size > 0) buffer[out] = '\0';
 }
 
-bool IsTimeField(int control) {
-    return control >= kIdStartFirst && control < kIdStopFirst + kDaysPerWeek;
-}
-
 // The selected rule, or null when none is selected.
 Rule* SelectedRule(ConfigDialog* dialog) {
     RuleEditBuffer* edit = &dialog->edit;
@@ -140,9 +136,7 @@ void OnDialogInit(ConfigDialog* dialog) {
     live.szRasEntry[kRasEntrySize - 1] = '\0';
     FillEntryList(dialog, live.szRasEntry);
 
-    int32_t count = live.ruleTable.nUserEntries;
-    if (count < 0) count = 0;
-    if (count > kMaxRules) count = kMaxRules;
+    const int32_t count = ClampRuleCount(live.ruleTable.nUserEntries);
     memcpy(edit->rules, live.ruleTable.rules, sizeof edit->rules);
     edit->count = count;
     for (int32_t i = 0; i < kMaxRules; ++i) edit->rules[i].szName[kRuleNameSize - 1] = '\0';
@@ -190,7 +184,8 @@ void OnTimeFieldChanged(ConfigDialog* dialog, int control) {
     view.getText(view.ctx, control, text, sizeof text);
     int32_t hour = 0;
     int32_t minute = 0;
-    ParseTimeField(text, &hour, &minute);
+    char shown[kTimeTextSize];
+    RewriteTimeField(text, &hour, &minute, shown, sizeof shown);
 
     if (control < kIdStopFirst) {
         DayWindow& w = rule->days[control - kIdStartFirst];
@@ -201,7 +196,7 @@ void OnTimeFieldChanged(ConfigDialog* dialog, int control) {
         w.hStop = hour;
         w.mStop = minute;
     }
-    ShowTime(view, control, hour, minute);
+    view.setText(view.ctx, control, shown);
     edit->updating = false;
 }
 
@@ -287,6 +282,15 @@ void ParseTimeField(const char* text, int32_t* hour, int32_t* minute) {
     if (*p != ':') return;
     ++p;
     ReadNormalisedNumber(&p, kMinuteLimit, minute);
+}
+
+bool IsTimeField(int control) {
+    return control >= kIdStartFirst && control < kIdStopFirst + kDaysPerWeek;
+}
+
+void RewriteTimeField(const char* typed, int32_t* hour, int32_t* minute, char* shown, size_t size) {
+    ParseTimeField(typed, hour, minute);
+    FormatTimeField(*hour, *minute, shown, size);
 }
 
 void FormatTimeField(int32_t hour, int32_t minute, char* buffer, size_t size) {

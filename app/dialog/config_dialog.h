@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "dialup/dialup_service.h"
+#include "resources/ui_texts.h"
 #include "settings/settings.h"
 
 struct SharedState;
@@ -35,9 +36,9 @@ constexpr int kFieldTextSize = 64;  // name and time fields are read up to 63 ch
 constexpr int kDialogOk = 1;
 constexpr int kDialogCancel = 2;
 
-constexpr const char* kNewRuleName = "Nuova regola";
-constexpr const char* kPauseErrorText = "La pausa fra tentativi deve essere compresa fra 1 e 3600.";
-constexpr const char* kPauseErrorCaption = "Errore";
+constexpr const char* kNewRuleName = UI_NEW_RULE;
+constexpr const char* kPauseErrorText = UI_PAUSE_ERROR;
+constexpr const char* kPauseErrorCaption = UI_ERROR_CAPTION;
 
 struct RuleEditBuffer {
     Rule rules[kMaxRules];
@@ -104,6 +105,12 @@ bool OnOk(ConfigDialog* dialog);
 void OnCancel(ConfigDialog* dialog);
 
 // --- The dialog's text rules, usable on their own ---
+
+// True for the time fields: kIdStartFirst .. kIdStopFirst + 6.
+bool IsTimeField(int control);
+// What an edited time field becomes: typed read by ParseTimeField into hour
+// and minute, and shown again by FormatTimeField (shown: at least 12 bytes).
+void RewriteTimeField(const char* typed, int32_t* hour, int32_t* minute, char* shown, size_t size);
 
 // Reads "%d:%d" (blanks, optional signs) and normalises the result: negative
 // numbers become 0, an hour of 24 or more and a minute of 60 or more are

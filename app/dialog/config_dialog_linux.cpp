@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "common/text.h"
+#include "resources/ui_texts.h"
+
+static_assert(std::size(kUiDayNames) == kDaysPerWeek);
 
 namespace {
-
-const char* const kDayNames[kDaysPerWeek] = {"Domenica", "Lunedi",  "Martedi", "Mercoledi",
-                                             "Giovedi",  "Venerdi", "Sabato"};
 
 QtConfigDialog* Self(void* ctx) {
     return static_cast<QtConfigDialog*>(ctx);
@@ -59,7 +59,7 @@ int CursorAfterRewrite(const QString& typed, int cursor, const QString& rewritte
 }
 
 QtConfigDialog::QtConfigDialog(ConfigDialog* core, QWidget* parent) : QDialog(parent), core_(core) {
-    setWindowTitle(QStringLiteral("Configurazione"));
+    setWindowTitle(QStringLiteral(UI_DIALOG_TITLE));
     Build();
     DialogView view{};
     view.ctx = this;
@@ -84,35 +84,35 @@ QtConfigDialog::QtConfigDialog(ConfigDialog* core, QWidget* parent) : QDialog(pa
 // rule list, "Aggiungi", "Rimuovi", name, then each day's start and stop,
 // then OK and "Annulla".
 void QtConfigDialog::Build() {
-    auto* delayLabel = new QLabel(QStringLiteral("Pausa fra tentativi (s):"), this);
+    auto* delayLabel = new QLabel(QStringLiteral(UI_PAUSE_LABEL), this);
     delay_ = new QLineEdit(this);
-    auto* entryLabel = new QLabel(QStringLiteral("Connessione RAS:"), this);
+    auto* entryLabel = new QLabel(QStringLiteral(UI_ENTRY_LABEL), this);
     entry_ = new QComboBox(this);
     entry_->setEditable(true);
     entry_->setInsertPolicy(QComboBox::NoInsert);
     entry_->lineEdit()->setMaxLength(kRasEntrySize - 1);
     entry_->setMinimumContentsLength(24);
-    dropAny_ = new QCheckBox(QStringLiteral("Tieni chiuse le altre connessioni RAS"), this);
-    auto* rulesLabel = new QLabel(QStringLiteral("Regole personalizzate:"), this);
+    dropAny_ = new QCheckBox(QStringLiteral(UI_DROP_ANY), this);
+    auto* rulesLabel = new QLabel(QStringLiteral(UI_RULES_LABEL), this);
     rules_ = new QListWidget(this);
     rules_->setSelectionMode(QAbstractItemView::SingleSelection);
-    add_ = new QPushButton(QStringLiteral("Aggiungi"), this);
-    remove_ = new QPushButton(QStringLiteral("Rimuovi"), this);
-    auto* nameLabel = new QLabel(QStringLiteral("Nome"), this);
+    add_ = new QPushButton(QStringLiteral(UI_ADD), this);
+    remove_ = new QPushButton(QStringLiteral(UI_REMOVE), this);
+    auto* nameLabel = new QLabel(QStringLiteral(UI_NAME), this);
     name_ = new QLineEdit(this);
-    auto* fromLabel = new QLabel(QStringLiteral("Da"), this);
-    auto* toLabel = new QLabel(QStringLiteral("A"), this);
+    auto* fromLabel = new QLabel(QStringLiteral(UI_FROM), this);
+    auto* toLabel = new QLabel(QStringLiteral(UI_TO), this);
     QLabel* dayLabels[kDaysPerWeek];
     const int timeWidth = delay_->fontMetrics().horizontalAdvance(QStringLiteral("00:000")) + 16;
     for (int d = 0; d < kDaysPerWeek; ++d) {
-        dayLabels[d] = new QLabel(QString::fromLatin1(kDayNames[d]), this);
+        dayLabels[d] = new QLabel(QString::fromLatin1(kUiDayNames[d]), this);
         start_[d] = new QLineEdit(this);
         stop_[d] = new QLineEdit(this);
         start_[d]->setFixedWidth(timeWidth);
         stop_[d]->setFixedWidth(timeWidth);
     }
-    ok_ = new QPushButton(QStringLiteral("OK"), this);
-    cancel_ = new QPushButton(QStringLiteral("Annulla"), this);
+    ok_ = new QPushButton(QStringLiteral(UI_OK), this);
+    cancel_ = new QPushButton(QStringLiteral(UI_CANCEL), this);
     ok_->setDefault(true);
     add_->setAutoDefault(false);
     remove_->setAutoDefault(false);
@@ -222,9 +222,8 @@ QWidget* QtConfigDialog::Control(int id) const {
         default:
             break;
     }
-    if (id >= kIdStartFirst && id < kIdStartFirst + kDaysPerWeek) return start_[id - kIdStartFirst];
-    if (id >= kIdStopFirst && id < kIdStopFirst + kDaysPerWeek) return stop_[id - kIdStopFirst];
-    return nullptr;
+    if (!IsTimeField(id)) return nullptr;
+    return id < kIdStopFirst ? start_[id - kIdStartFirst] : stop_[id - kIdStopFirst];
 }
 
 QLineEdit* QtConfigDialog::LineEdit(int id) const {

@@ -89,10 +89,6 @@ void EndDialogWith(void* ctx, int result) {
     EndDialog(Window(ctx), result);
 }
 
-bool IsTimeField(int control) {
-    return control >= kIdStartFirst && control <= kIdStopFirst + 6;
-}
-
 void OnCommand(ConfigDialog* dialog, int control, int code) {
     if (code == EN_CHANGE) {
         if (IsTimeField(control)) OnTimeFieldChanged(dialog, control);

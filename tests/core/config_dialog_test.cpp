@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -25,15 +24,6 @@ namespace {
 // the dialog before setText returns, as Windows edit controls do, and leaves
 // the caret at the end. The list holds lines and one selection, the combo box
 // keeps its items sorted without regard to case, and the rest is recorded.
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-bool IsTimeControl(int id) {
-    return id >= kIdStartFirst && id < kIdStopFirst + kDaysPerWeek;
-}
 
 struct EditControl {
     std::string text;
@@ -58,7 +48,7 @@ struct FakeDialogView {
     // The change report an edit control sends for id.
     void ReportChange(int id) {
         if (id == kIdName) OnNameChanged(dialog);
-        if (IsTimeControl(id)) OnTimeFieldChanged(dialog, id);
+        if (IsTimeField(id)) OnTimeFieldChanged(dialog, id);
     }
 
     // The user replaces the whole text at once (a paste over everything).
@@ -106,7 +96,7 @@ DialogView FakeDialogView::Bind() {
         FakeDialogView* f = Self(ctx);
         f->edits[id].text = text;
         f->edits[id].selStart = f->edits[id].selEnd = f->edits[id].text.size();
-        if (id == kIdName || IsTimeControl(id)) ++f->reportsFromSetText;
+        if (id == kIdName || IsTimeField(id)) ++f->reportsFromSetText;
         f->ReportChange(id);
     };
     v.getText = [](void* ctx, int id, char* buffer, size_t size) {
@@ -124,17 +114,17 @@ DialogView FakeDialogView::Bind() {
     v.addEntry = [](void* ctx, const char* name) {
         FakeDialogView* f = Self(ctx);
         f->addedEntries.push_back(name);
-        auto at = std::upper_bound(
-            f->comboItems.begin(), f->comboItems.end(), std::string(name),
-            [](const std::string& a, const std::string& b) { return Lower(a) < Lower(b); });
+        auto at = std::upper_bound(f->comboItems.begin(), f->comboItems.end(), std::string(name),
+                                   [](const std::string& a, const std::string& b) {
+                                       return CompareNoCase(a.c_str(), b.c_str()) < 0;
+                                   });
         f->comboItems.insert(at, name);
     };
     v.selectEntryByPrefix = [](void* ctx, const char* prefix) {
         FakeDialogView* f = Self(ctx);
-        std::string p = Lower(prefix);
         f->edits[kIdEntry].text.clear();
         for (const std::string& item : f->comboItems) {
-            if (Lower(item).compare(0, p.size(), p) == 0) {
+            if (StartsWithNoCase(item.c_str(), prefix)) {
                 f->edits[kIdEntry].text = item;
                 break;
             }

@@ -129,6 +129,7 @@ TEST(MenuCommands, RuleItemsBeyondTheTableAreNeverChecked) {
 // A host that records what the commands ask of the toolkit.
 struct RecordingHost {
     std::vector<std::string> calls;
+    bool dialogOpen = false;
     int dialogResult = kDialogCancel;
     SharedState* state = nullptr;
     Settings confirmed{};
@@ -146,7 +147,10 @@ struct RecordingHost {
                         [](void* c) { static_cast<RecordingHost*>(c)->calls.push_back("rebuild"); },
                         [](void* c) { static_cast<RecordingHost*>(c)->calls.push_back("save"); },
                         [](void* c) { static_cast<RecordingHost*>(c)->calls.push_back("log"); },
-                        [](void* c) { static_cast<RecordingHost*>(c)->calls.push_back("exit"); }};
+                        [](void* c) { static_cast<RecordingHost*>(c)->calls.push_back("exit"); },
+                        [](void* c) { return static_cast<RecordingHost*>(c)->dialogOpen; },
+                        [](void* c) { static_cast<RecordingHost*>(c)->calls.push_back("raise"); },
+                        [](void* c) { static_cast<RecordingHost*>(c)->calls.push_back("cancel"); }};
     }
 };
 
@@ -211,6 +215,35 @@ TEST_F(MenuCommandFixture, LogAndExitGoToTheHost) {
     RunMenuCommand(host.Host(), &state, wake, kCmdExit);
     EXPECT_THAT(host.calls, ElementsAre("log", "exit"));
     EXPECT_EQ(CurrentMode(&state), ModeDisabled);
+}
+
+// With the dialog open, a second "Configurazione..." only raises it; "Esci"
+// and the session's end cancel it before the program ends.
+TEST_F(MenuCommandFixture, AnOpenDialogIsRaisedOrCancelledFirst) {
+    const int kSessionEnd = 0;  // EndProgram rather than a command
+    struct Case {
+        int command;
+        bool open;
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {kCmdConfigure, true, {"raise"}},
+        {kCmdExit, true, {"cancel", "exit"}},
+        {kSessionEnd, true, {"cancel", "exit"}},
+        {kSessionEnd, false, {"exit"}},
+        {kCmdShowLog, true, {"log"}},
+    };
+    for (const Case& c : cases) {
+        host.calls.clear();
+        host.dialogOpen = c.open;
+        if (c.command == kSessionEnd) {
+            EndProgram(host.Host());
+        } else {
+            RunMenuCommand(host.Host(), &state, wake, c.command);
+            EXPECT_TRUE(Woken()) << c.command;
+        }
+        EXPECT_EQ(host.calls, c.calls) << c.command << (c.open ? " open" : " closed");
+    }
 }
 
 }  // namespace

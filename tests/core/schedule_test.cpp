@@ -78,9 +78,9 @@ TEST(ShouldBeConnected, FixedModesIgnoreTheTime) {
     RuleTable table{};
     for (int day = 0; day < 7; ++day) {
         for (int hour : {0, 12, 23}) {
-            EXPECT_EQ(ShouldBeConnected(ModeAlwaysUp, table, At(day, hour, 0)), Up);
-            EXPECT_EQ(ShouldBeConnected(ModeAlwaysDown, table, At(day, hour, 0)), Down);
-            EXPECT_EQ(ShouldBeConnected(ModeDisabled, table, At(day, hour, 0)), Skip);
+            EXPECT_EQ(ShouldBeConnected(ModeAlwaysUp, table, At(day, hour, 0)), Decision::Up);
+            EXPECT_EQ(ShouldBeConnected(ModeAlwaysDown, table, At(day, hour, 0)), Decision::Down);
+            EXPECT_EQ(ShouldBeConnected(ModeDisabled, table, At(day, hour, 0)), Decision::Skip);
         }
     }
 }
@@ -92,33 +92,33 @@ TEST(ShouldBeConnected, RuleModeUsesTheWindowOfTodayOnly) {
     table.rules[1].days[5] = W(22, 0, 6, 30);
     table.rules[1].days[0] = W(8, 0, 12, 0);
     const Mode rule1 = ModeRuleBase + 1;
-    EXPECT_EQ(ShouldBeConnected(rule1, table, At(5, 23, 0)), Up);
-    EXPECT_EQ(ShouldBeConnected(rule1, table, At(5, 3, 0)), Up);
-    EXPECT_EQ(ShouldBeConnected(rule1, table, At(5, 12, 0)), Down);
+    EXPECT_EQ(ShouldBeConnected(rule1, table, At(5, 23, 0)), Decision::Up);
+    EXPECT_EQ(ShouldBeConnected(rule1, table, At(5, 3, 0)), Decision::Up);
+    EXPECT_EQ(ShouldBeConnected(rule1, table, At(5, 12, 0)), Decision::Down);
     // Saturday morning follows Saturday's own (empty) window.
-    EXPECT_EQ(ShouldBeConnected(rule1, table, At(6, 3, 0)), Down);
+    EXPECT_EQ(ShouldBeConnected(rule1, table, At(6, 3, 0)), Decision::Down);
     // Sunday is day 0.
-    EXPECT_EQ(ShouldBeConnected(rule1, table, At(0, 9, 0)), Up);
+    EXPECT_EQ(ShouldBeConnected(rule1, table, At(0, 9, 0)), Decision::Up);
     // Rule 0 is all zero: never up.
-    EXPECT_EQ(ShouldBeConnected(ModeRuleBase, table, At(5, 23, 0)), Down);
+    EXPECT_EQ(ShouldBeConnected(ModeRuleBase, table, At(5, 23, 0)), Decision::Down);
 }
 
 TEST(ShouldBeConnected, SaturdayIsTheSeventhWindow) {
     RuleTable table{};
     table.nUserEntries = 1;
     table.rules[0].days[6] = W(0, 0, 23, 59);
-    EXPECT_EQ(ShouldBeConnected(ModeRuleBase, table, At(6, 10, 0)), Up);
-    EXPECT_EQ(ShouldBeConnected(ModeRuleBase, table, At(0, 10, 0)), Down);
+    EXPECT_EQ(ShouldBeConnected(ModeRuleBase, table, At(6, 10, 0)), Decision::Up);
+    EXPECT_EQ(ShouldBeConnected(ModeRuleBase, table, At(0, 10, 0)), Decision::Down);
 }
 
 TEST(ShouldBeConnected, ModesOutsideTheTableAreLeftAlone) {
     RuleTable table{};
     for (int i = 0; i < kMaxRules; ++i) table.rules[i].days[1] = W(0, 0, 23, 59);
     table.nUserEntries = kMaxRules;
-    EXPECT_EQ(ShouldBeConnected(ModeRuleBase + 9, table, At(1, 1, 0)), Up);
-    EXPECT_EQ(ShouldBeConnected(ModeRuleBase + 10, table, At(1, 1, 0)), Skip);
-    EXPECT_EQ(ShouldBeConnected(-1, table, At(1, 1, 0)), Skip);
-    EXPECT_EQ(ShouldBeConnected(ModeRuleBase, table, At(7, 1, 0)), Skip);
+    EXPECT_EQ(ShouldBeConnected(ModeRuleBase + 9, table, At(1, 1, 0)), Decision::Up);
+    EXPECT_EQ(ShouldBeConnected(ModeRuleBase + 10, table, At(1, 1, 0)), Decision::Skip);
+    EXPECT_EQ(ShouldBeConnected(-1, table, At(1, 1, 0)), Decision::Skip);
+    EXPECT_EQ(ShouldBeConnected(ModeRuleBase, table, At(7, 1, 0)), Decision::Skip);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "app/dialog/config_dialog_linux.h"
 #include "log/event_log.h"
+#include "resources/ui_texts.h"
 #include "settings/ini_store.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
@@ -156,7 +157,7 @@ class QtTrayAppTest : public QObject {
 
     void logStartsTheViewerWithTheLogFile() {
         Make(0);
-        Choose(QStringLiteral("Log"));
+        Choose(QStringLiteral(UI_SHOW_LOG));
         QCOMPARE(started_.size(), 1);
         QCOMPARE(started_[0].first(), QStringLiteral("xdg-open"));
         QCOMPARE(started_[0].mid(1),
@@ -164,7 +165,7 @@ class QtTrayAppTest : public QObject {
         QVERIFY(Woken());
         // Without the freedesktop opener the GLib one is tried; failures are ignored.
         startWorks_ = false;
-        Choose(QStringLiteral("Log"));
+        Choose(QStringLiteral(UI_SHOW_LOG));
         QCOMPARE(started_.size(), 3);
         QCOMPARE(started_[2].mid(0, 2), (QStringList{"gio", "open"}));
         QVERIFY(Woken());
@@ -172,7 +173,7 @@ class QtTrayAppTest : public QObject {
 
     void exitWritesTheStopLineOnceAndWakes() {
         Make(0);
-        Choose(QStringLiteral("Esci"));
+        Choose(QStringLiteral(UI_EXIT));
         QCOMPARE(quits_, 1);
         QVERIFY(Woken());
         QVERIFY(!app_->Stop());  // a signal after "Esci" changes nothing
@@ -180,7 +181,7 @@ class QtTrayAppTest : public QObject {
         const QString log = LogText();
         QCOMPARE(log.count(QStringLiteral("Teleora stopped (Info) retcode 0: Success.\r\n")), 1);
         // Commands after the stop are ignored.
-        Choose(QStringLiteral("Connesso"));
+        Choose(QStringLiteral(UI_CONNECTED));
         QCOMPARE(CurrentMode(&shared_), ModeDisabled);
     }
 

@@ -260,6 +260,10 @@ void SaveLiveSettings(void* ctx) {
 
 void Nothing(void*) {}
 
+bool NoDialogOpen(void*) {
+    return false;
+}
+
 enum FullDiskStep {
     kFullMounted = 1,
     kFullOldSaved,
@@ -296,7 +300,8 @@ TEST(FaultsPosix, AFullDiskAtTheSaveAfterOkKeepsTheOldFileAndTheConfirmedSetting
             InitRule(&host.confirmed.ruleTable.rules[i],
                      std::string(kRuleNameSize - 1, 'r').c_str());
         }
-        MenuHost menu{&host, &RunDialogWithOk, &Nothing, &SaveLiveSettings, &Nothing, &Nothing};
+        MenuHost menu{&host,    &RunDialogWithOk, &Nothing, &SaveLiveSettings, &Nothing,
+                      &Nothing, &NoDialogOpen,    &Nothing, &Nothing};
         WakeEvent* wake = CreateWakeEvent(false, nullptr);
         RunMenuCommand(menu, &shared, wake, kCmdConfigure);
         DestroyWakeEvent(wake);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver.h"
+#include "resources/ui_texts.h"
 #include "support/test_support.h"
 
 namespace {
@@ -97,13 +98,12 @@ class TeleoraTest : public ::testing::Test {
 
     HWND OpenDialog() {
         PostCommand(run, kConfigurazione);
-        return WaitForProcessWindow(run.process.dwProcessId, "#32770", "Configurazione");
+        return WaitForProcessWindow(run.process.dwProcessId, "#32770", UI_DIALOG_TITLE);
     }
 
     bool DialogClosed() {
         return WaitUntil([&] {
-            return FindProcessWindow(run.process.dwProcessId, "#32770", "Configurazione") ==
-                   nullptr;
+            return FindProcessWindow(run.process.dwProcessId, "#32770", UI_DIALOG_TITLE) == nullptr;
         });
     }
 
@@ -369,7 +369,7 @@ TEST_F(TeleoraTest, PauseOutsideOneToThreeThousandSixHundredIsRefused) {
         SCOPED_TRACE(pause);
         SetFieldText(dialog, 1000, pause);
         ClickButton(dialog, 1);
-        HWND box = WaitForProcessWindow(run.process.dwProcessId, "#32770", "Errore");
+        HWND box = WaitForProcessWindow(run.process.dwProcessId, "#32770", UI_ERROR_CAPTION);
         ASSERT_NE(box, nullptr);
         EXPECT_NE(ChildTexts(box).find("La pausa fra tentativi deve essere compresa fra 1 e 3600."),
                   std::string::npos)
@@ -419,7 +419,7 @@ TEST_F(TeleoraTest, SecondConfigurazioneRaisesTheOpenDialogInsteadOfOpeningAnoth
     PostCommand(run, kConfigurazione);
     Sync(run.tray);
     Sync(dialog);
-    EXPECT_EQ(CountProcessWindows(run.process.dwProcessId, "#32770", "Configurazione"), 1);
+    EXPECT_EQ(CountProcessWindows(run.process.dwProcessId, "#32770", UI_DIALOG_TITLE), 1);
     EXPECT_EQ(FieldText(dialog, 1000), "42");
     // The menu's modes work while the dialog is open.
     PostCommand(run, kConnesso);
