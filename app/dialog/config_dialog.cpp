@@ -182,6 +182,8 @@ void OnTimeFieldChanged(ConfigDialog* dialog, int control) {
     edit->updating = true;
     char text[kFieldTextSize];
     view.getText(view.ctx, control, text, sizeof text);
+    const bool caretKnown = view.getCaret != nullptr && view.setCaret != nullptr;
+    const int caret = caretKnown ? view.getCaret(view.ctx, control) : 0;
     int32_t hour = 0;
     int32_t minute = 0;
     char shown[kTimeTextSize];
@@ -197,6 +199,9 @@ void OnTimeFieldChanged(ConfigDialog* dialog, int control) {
         w.mStop = minute;
     }
     view.setText(view.ctx, control, shown);
+    // Rewriting the text moves the caret (a Windows edit control puts it at
+    // the start); put it back where the next keystroke belongs.
+    if (caretKnown) view.setCaret(view.ctx, control, CaretAfterRewrite(text, caret, shown));
     edit->updating = false;
 }
 
@@ -291,6 +296,14 @@ bool IsTimeField(int control) {
 void RewriteTimeField(const char* typed, int32_t* hour, int32_t* minute, char* shown, size_t size) {
     ParseTimeField(typed, hour, minute);
     FormatTimeField(*hour, *minute, shown, size);
+}
+
+int CaretAfterRewrite(const char* typed, int caret, const char* rewritten) {
+    const char* colon = strchr(typed, ':');
+    const bool inHour = colon == nullptr || caret <= colon - typed;
+    const char* newColon = strchr(rewritten, ':');
+    if (inHour && newColon != nullptr) return static_cast<int>(newColon - rewritten);
+    return static_cast<int>(strlen(rewritten));
 }
 
 void FormatTimeField(int32_t hour, int32_t minute, char* buffer, size_t size) {

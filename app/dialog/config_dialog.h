@@ -73,6 +73,11 @@ struct DialogView {
     void (*beep)(void* ctx);
     void (*showError)(void* ctx, const char* text, const char* caption);
     void (*endDialog)(void* ctx, int result);
+    // The caret of an edit control, as an offset into its text (a toolkit
+    // without them leaves both null; the caret then stays where setText puts
+    // it).
+    int (*getCaret)(void* ctx, int control);
+    void (*setCaret)(void* ctx, int control, int position);
 };
 
 struct ConfigDialog {
@@ -111,6 +116,11 @@ bool IsTimeField(int control);
 // What an edited time field becomes: typed read by ParseTimeField into hour
 // and minute, and shown again by FormatTimeField (shown: at least 12 bytes).
 void RewriteTimeField(const char* typed, int32_t* hour, int32_t* minute, char* shown, size_t size);
+// Where the caret goes after the user's edit of a time field was rewritten,
+// so that typing continues where it would have: while the caret was in the
+// hour part of typed (before or on its first colon, or there is no colon), at
+// the colon of rewritten; otherwise at its end. caret is an offset into typed.
+int CaretAfterRewrite(const char* typed, int caret, const char* rewritten);
 
 // Reads "%d:%d" (blanks, optional signs) and normalises the result: negative
 // numbers become 0, an hour of 24 or more and a minute of 60 or more are

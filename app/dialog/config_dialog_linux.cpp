@@ -14,6 +14,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -50,14 +51,6 @@ void CopyUtf8Bounded(const QString& text, char* buffer, size_t size) {
     buffer[n] = '\0';
 }
 
-int CursorAfterRewrite(const QString& typed, int cursor, const QString& rewritten) {
-    const int colon = static_cast<int>(typed.indexOf(QLatin1Char(':')));
-    const int newColon = static_cast<int>(rewritten.indexOf(QLatin1Char(':')));
-    const bool inHour = colon < 0 || cursor <= colon;
-    if (inHour && newColon >= 0) return newColon;
-    return static_cast<int>(rewritten.size());
-}
-
 QtConfigDialog::QtConfigDialog(ConfigDialog* core, QWidget* parent) : QDialog(parent), core_(core) {
     setWindowTitle(QStringLiteral(UI_DIALOG_TITLE));
     Build();
@@ -77,6 +70,8 @@ QtConfigDialog::QtConfigDialog(ConfigDialog* core, QWidget* parent) : QDialog(pa
     view.beep = &Beep;
     view.showError = &ShowError;
     view.endDialog = &EndDialog;
+    view.getCaret = &GetCaret;
+    view.setCaret = &SetCaret;
     core_->view = view;
 }
 
@@ -182,9 +177,9 @@ void QtConfigDialog::Build() {
     connect(name_, &QLineEdit::textChanged, this, [this] { NameEdited(); });
     for (int d = 0; d < kDaysPerWeek; ++d) {
         connect(start_[d], &QLineEdit::textChanged, this,
-                [this, d] { TimeFieldEdited(kIdStartFirst + d); });
+                [this, d] { OnTimeFieldChanged(core_, kIdStartFirst + d); });
         connect(stop_[d], &QLineEdit::textChanged, this,
-                [this, d] { TimeFieldEdited(kIdStopFirst + d); });
+                [this, d] { OnTimeFieldChanged(core_, kIdStopFirst + d); });
     }
     connect(add_, &QPushButton::clicked, this, [this] { OnAddRule(core_); });
     connect(remove_, &QPushButton::clicked, this, [this] { OnRemoveRule(core_); });
@@ -235,29 +230,29 @@ void QtConfigDialog::reject() {
     OnCancel(core_);
 }
 
-void QtConfigDialog::TimeFieldEdited(int id) {
-    const int outer = editingTimeField_;
-    editingTimeField_ = id;
-    OnTimeFieldChanged(core_, id);
-    editingTimeField_ = outer;
-}
-
 void QtConfigDialog::NameEdited() {
     OnNameChanged(core_);
 }
 
 void QtConfigDialog::SetText(void* ctx, int control, const char* text) {
-    QtConfigDialog* self = Self(ctx);
-    QLineEdit* edit = self->LineEdit(control);
+    QLineEdit* edit = Self(ctx)->LineEdit(control);
+    if (edit != nullptr) edit->setText(FromUtf8(text));
+}
+
+// The core counts the caret in the UTF-8 bytes it reads through GetText;
+// QLineEdit counts UTF-16 units.
+int QtConfigDialog::GetCaret(void* ctx, int control) {
+    QLineEdit* edit = Self(ctx)->LineEdit(control);
+    if (edit == nullptr) return 0;
+    return static_cast<int>(edit->text().left(edit->cursorPosition()).toUtf8().size());
+}
+
+void QtConfigDialog::SetCaret(void* ctx, int control, int position) {
+    QLineEdit* edit = Self(ctx)->LineEdit(control);
     if (edit == nullptr) return;
-    const QString rewritten = FromUtf8(text);
-    if (control == self->editingTimeField_ && edit->hasFocus()) {
-        const int cursor = CursorAfterRewrite(edit->text(), edit->cursorPosition(), rewritten);
-        edit->setText(rewritten);
-        edit->setCursorPosition(cursor);
-        return;
-    }
-    edit->setText(rewritten);
+    const QByteArray bytes = edit->text().toUtf8();
+    const int cut = position < 0 ? 0 : std::min(position, static_cast<int>(bytes.size()));
+    edit->setCursorPosition(static_cast<int>(QString::fromUtf8(bytes.left(cut)).size()));
 }
 
 void QtConfigDialog::GetText(void* ctx, int control, char* buffer, size_t size) {

@@ -33,12 +33,13 @@ class QtConfigDialog : public QDialog {
   private:
     void Build();
     QLineEdit* LineEdit(int id) const;
-    void TimeFieldEdited(int id);
     void NameEdited();
 
     // DialogView.
     static void SetText(void* ctx, int control, const char* text);
     static void GetText(void* ctx, int control, char* buffer, size_t size);
+    static int GetCaret(void* ctx, int control);
+    static void SetCaret(void* ctx, int control, int position);
     static void SetChecked(void* ctx, int control, bool checked);
     static bool IsChecked(void* ctx, int control);
     static void AddEntry(void* ctx, const char* name);
@@ -64,16 +65,9 @@ class QtConfigDialog : public QDialog {
     QLineEdit* stop_[kDaysPerWeek] = {};
     QPushButton* ok_ = nullptr;
     QPushButton* cancel_ = nullptr;
-    int editingTimeField_ = 0;  // the time field whose own edit is being handled
     int beeps_ = 0;
 };
 
 // Copies text as UTF-8 into buffer, cut to at most size - 1 bytes without
 // splitting a character, and terminates it.
 void CopyUtf8Bounded(const QString& text, char* buffer, size_t size);
-
-// Where the cursor goes when a time field the user is typing in is rewritten:
-// typing in the hour (before the first colon) keeps the cursor just before the
-// rewritten colon, typing in the minute puts it at the end. So "7:5" or
-// "23:45" typed into an empty field reads as meant.
-int CursorAfterRewrite(const QString& typed, int cursor, const QString& rewritten);

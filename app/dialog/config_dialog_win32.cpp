@@ -32,6 +32,17 @@ void GetText(void* ctx, int control, char* buffer, size_t size) {
     GetDlgItemTextA(Window(ctx), control, buffer, bounded);
 }
 
+// The caret is the end of the edit's selection (where typing goes on).
+int GetCaret(void* ctx, int control) {
+    DWORD end = 0;
+    SendItem(ctx, control, EM_GETSEL, 0, reinterpret_cast<LPARAM>(&end));
+    return static_cast<int>(end);
+}
+
+void SetCaret(void* ctx, int control, int position) {
+    SendItem(ctx, control, EM_SETSEL, static_cast<WPARAM>(position), position);
+}
+
 void SetChecked(void* ctx, int control, bool checked) {
     CheckDlgButton(Window(ctx), control, checked ? BST_CHECKED : BST_UNCHECKED);
 }
@@ -142,6 +153,8 @@ void InitWin32ConfigDialog(Win32ConfigDialog* dialog, SharedState* shared,
     view.beep = &Beep;
     view.showError = &ShowError;
     view.endDialog = &EndDialogWith;
+    view.getCaret = &GetCaret;
+    view.setCaret = &SetCaret;
 }
 
 INT_PTR CALLBACK ConfigDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

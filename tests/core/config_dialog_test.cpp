@@ -92,10 +92,11 @@ FakeDialogView* Self(void* ctx) {
 DialogView FakeDialogView::Bind() {
     DialogView v{};
     v.ctx = this;
+    // Like a Windows edit control, a new text puts the caret at the start.
     v.setText = [](void* ctx, int id, const char* text) {
         FakeDialogView* f = Self(ctx);
         f->edits[id].text = text;
-        f->edits[id].selStart = f->edits[id].selEnd = f->edits[id].text.size();
+        f->edits[id].selStart = f->edits[id].selEnd = 0;
         if (id == kIdName || IsTimeField(id)) ++f->reportsFromSetText;
         f->ReportChange(id);
     };
@@ -155,6 +156,11 @@ DialogView FakeDialogView::Bind() {
         Self(ctx)->errors.emplace_back(text, caption);
     };
     v.endDialog = [](void* ctx, int result) { Self(ctx)->endResults.push_back(result); };
+    v.getCaret = [](void* ctx, int id) { return static_cast<int>(Self(ctx)->edits[id].selEnd); };
+    v.setCaret = [](void* ctx, int id, int position) {
+        EditControl& e = Self(ctx)->edits[id];
+        e.selStart = e.selEnd = static_cast<size_t>(position);
+    };
     return v;
 }
 
@@ -529,6 +535,22 @@ TEST(ConfigDialogTimeEdit, PastedTextIsNormalisedAndStored) {
 
 // Typed one key at a time, the field is rewritten after every key and the
 // caret ends up after the text.
+TEST(ConfigDialogTimeEdit, CaretAfterRewriteFollowsTheTypedPart) {
+    struct Case {
+        const char* typed;
+        int caret;
+        const char* rewritten;
+        int expected;
+    };
+    const Case cases[] = {{"7", 1, "07:00", 2},      {"018:00", 3, "18:00", 2},
+                          {"07::00", 3, "07:00", 5}, {"07:005", 6, "07:05", 5},
+                          {"", 0, "00:00", 2},       {"9:45x", 0, "09:45", 2},
+                          {"12:3", 4, "12:03", 5}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(CaretAfterRewrite(c.typed, c.caret, c.rewritten), c.expected) << c.typed;
+    }
+}
+
 TEST(ConfigDialogTimeEdit, TypedKeyByKey) {
     struct Case {
         size_t from, to;
@@ -545,7 +567,12 @@ TEST(ConfigDialogTimeEdit, TypedKeyByKey) {
                           // Over everything.
                           {0, 5, "1", {"01:00"}},
                           {0, 5, "-", {"00:00"}},
-                          {0, 5, "\b", {"00:00"}}};
+                          {0, 5, "\b", {"00:00"}},
+                          // A whole time typed over the selected field.
+                          {0, 5, "7:5", {"07:00", "07:00", "07:05"}},
+                          {0, 5, "18:30", {"01:00", "18:00", "18:00", "18:03", "18:30"}},
+                          {0, 5, "23:59", {"02:00", "23:00", "23:00", "23:05", "23:59"}},
+                          {0, 5, "0:0", {"00:00", "00:00", "00:00"}}};
     for (const Case& c : cases) {
         Settings s = MakeSettings(1);
         s.ruleTable.rules[0].days[2] = DayWindow{9, 45, 18, 0};

@@ -12,8 +12,8 @@
 
 #include "app/shell_win32.h"
 #include "dialup/ras_dialup_win32.h"
-#include "settings/settings_file.h"
 #include "settings/profile_store_win32.h"
+#include "settings/settings_file.h"
 #include "support/test_support.h"
 
 namespace {
