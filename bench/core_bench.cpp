@@ -21,7 +21,7 @@
 
 #include "app/menu.h"
 #include "log/event_log.h"
-#include "settings/ini_store.h"
+#include "settings/ini_file.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
 #include "supervisor/schedule.h"

@@ -1,42 +1,23 @@
-// Any bytes as "Teleora.ini": LoadSettings, then SaveSettings and load again,
-// round after round. The table never holds more than ten rules, every string
-// is terminated inside its buffer and numbers never change. A string may
-// change, because the reading rules trim blanks and strip one pair of quotes
-// that a save writes back as given; each such change only shortens it (the
-// new value lies inside the old), so the rounds settle. Once settled, saving
-// the same settings again changes no byte of the file.
-#include <unistd.h>
-
+// Any bytes as "Teleora.ini", kept in memory: LoadSettings, then SaveSettings
+// and load again, round after round. The table never holds more than ten
+// rules, every string is terminated inside its buffer and numbers never
+// change. A string may change, because the reading rules trim blanks and strip
+// one pair of quotes that a save writes back as given; each such change only
+// shortens it (the new value lies inside the old), so the rounds settle. Once
+// settled, saving the same settings again changes no byte of the file. After
+// every save and delete, the index the document kept up through its writes is
+// the one a fresh parse of its text builds. The file layer has a fuzz target
+// of its own (ini_file_fuzzer.cpp).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "settings/ini_store.h"
+#include "fuzz/ini_memory_store.h"
 #include "settings/settings_file.h"
 
 namespace {
-
-std::string g_dir;
-std::string g_path;
-
-void RemoveScratch() {
-    unlink(g_path.c_str());
-    rmdir(g_dir.c_str());
-}
-
-// A private folder for the file, on a memory file system when there is one
-// (every save flushes the file to the disk).
-void MakeScratch() {
-    if (!g_dir.empty()) return;
-    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string pattern = std::string(base) + "/teleora-fuzz-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) abort();
-    g_dir = pattern;
-    g_path = g_dir + "/" + kSettingsFileName;
-    atexit(&RemoveScratch);
-}
 
 void Require(bool ok, const char* what) {
     if (ok) return;
@@ -88,50 +69,85 @@ bool StringsShrinkOrStay(const Settings& prev, const Settings& next) {
     return changed;
 }
 
-void Load(Settings* s) {
-    IniFileStore ini;
-    OpenIniFileStore(&ini, g_path.c_str());
+// Both indexes describe the same sections, keys and line ends.
+bool SameIndex(const IniIndex& a, const IniIndex& b) {
+    if (a.headers != b.headers || a.sections.size() != b.sections.size() || a.crlf != b.crlf ||
+        a.lf != b.lf || a.cr != b.cr) {
+        return false;
+    }
+    for (const auto& [name, section] : a.sections) {
+        auto other = b.sections.find(name);
+        if (other == b.sections.end() || other->second.header != section.header ||
+            other->second.keys.size() != section.keys.size()) {
+            return false;
+        }
+        for (const auto& [key, line] : section.keys) {
+            auto same = other->second.keys.find(key);
+            if (same == other->second.keys.end() || same->second != line) return false;
+        }
+    }
+    return true;
+}
+
+void CheckIndex(const IniDocument& doc) {
+    std::string text;
+    Require(SerializeIni(doc, &text), "the document serializes");
+    IniDocument fresh;
+    Require(ParseIni(text, &fresh), "the text parses");
+    Require(SameIndex(doc.index, fresh.index), "the index kept by the writes is a fresh one");
+}
+
+void Load(const std::string& file, Settings* s) {
+    std::string text = file;
+    IniMemoryStore ini;
+    OpenIniMemoryStore(&ini, &text);
     memset(s, 0x5a, sizeof *s);  // nothing may be left unset
-    LoadSettings(MakeIniProfileStore(&ini), s);
+    LoadSettings(MakeIniMemoryStore(&ini), s);
     CheckShape(*s);
 }
 
-void Save(const Settings& s) {
-    IniFileStore ini;
-    OpenIniFileStore(&ini, g_path.c_str());
-    Require(SaveSettings(MakeIniProfileStore(&ini), s), "a save into a writable folder works");
+void Save(std::string* file, const Settings& s) {
+    IniMemoryStore ini;
+    OpenIniMemoryStore(&ini, file);
+    Require(SaveSettings(MakeIniMemoryStore(&ini), s), "a save in memory works");
+    CheckIndex(ini.doc);
 }
 
-std::string FileBytes() {
-    std::string text;
-    Require(ReadFileText(g_path.c_str(), &text), "the saved file reads");
-    return text;
+// Deletions, which a save never makes: a key, then a whole section (a later
+// one of the same name takes its place).
+void CheckDeletions(const std::string& file) {
+    IniDocument doc;
+    Require(ParseIni(file, &doc), "the input parses");
+    Require(IniSetString(&doc, "Generale", "szRasEntry", nullptr), "a key is deleted");
+    CheckIndex(doc);
+    Require(IniSetString(&doc, "Rule0", nullptr, nullptr), "a section is deleted");
+    CheckIndex(doc);
+    Require(IniSetString(&doc, "Rule0", "szName", "x"), "a key is written");
+    CheckIndex(doc);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    MakeScratch();
-    Require(ReplaceFileAtomically(g_path.c_str(),
-                                  std::string(reinterpret_cast<const char*>(data), size)),
-            "the input file is written");
+    std::string file(reinterpret_cast<const char*>(data), size);
+    CheckDeletions(file);
 
     Settings prev;
-    Load(&prev);
+    Load(file, &prev);
     // Every round that changes a string shortens it, so the strings' total
     // length bounds the number of rounds.
     for (int round = 0;; ++round) {
         Require(round <= kRasEntrySize + kMaxRules * kRuleNameSize, "the rounds settle");
-        Save(prev);
+        Save(&file, prev);
         Settings next;
-        Load(&next);
+        Load(file, &next);
         Require(SameNumbers(prev, next), "numbers survive a save unchanged");
         bool changed = StringsShrinkOrStay(prev, next);
         prev = next;
         if (!changed) break;
     }
-    const std::string settled = FileBytes();
-    Save(prev);
-    Require(FileBytes() == settled, "saving the same settings again changes no byte");
+    const std::string settled = file;
+    Save(&file, prev);
+    Require(file == settled, "saving the same settings again changes no byte");
     return 0;
 }

@@ -1,7 +1,7 @@
 // The INI store against hand-written files: how entries are found and read,
 // how a write changes the file (and what it leaves alone), and the store's
 // save transaction over a real file.
-#include "settings/ini_store.h"
+#include "settings/ini_file.h"
 
 #include <gtest/gtest.h>
 
