@@ -12,14 +12,14 @@ namespace {
 constexpr size_t kNone = static_cast<size_t>(-1);
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-using SectionMap = decltype(IniIndex::sections);
-
 bool IsBlankLine(std::string_view line) {
     return IniTrimLeft(line).empty();
 }
 
 // ---------------------------------------------------------------------------
 // The index
+
+using Sections = std::vector<IniSectionEntry>;
 
 size_t* EndingCount(IniIndex* index, std::string_view ending) {
     if (ending == "\r\n") return &index->crlf;
@@ -32,57 +32,78 @@ void CountEnding(IniIndex* index, std::string_view ending, size_t delta) {
     if (size_t* count = EndingCount(index, ending)) *count += delta;
 }
 
-// The line after the last line of the section whose header is at `header`.
-size_t SectionEnd(const IniDocument& doc, size_t header) {
-    const std::vector<size_t>& headers = doc.index.headers;
-    auto next = std::upper_bound(headers.begin(), headers.end(), header);
-    return next == headers.end() ? doc.lines.size() : *next;
+bool KeyOrder(const IniKeyEntry& a, const IniKeyEntry& b) {
+    return a.hash != b.hash ? a.hash < b.hash : a.line < b.line;
 }
 
 // Every line of the document, read once. Lines before the first header
-// belong to no section; a section read again later adds nothing, as only the
-// first of each name is ever read or written.
+// belong to no section.
 IniIndex BuildIndex(const IniDocument& doc) {
     IniIndex index;
-    IniSectionIndex* current = nullptr;
     for (size_t i = 0; i < doc.lines.size(); ++i) {
         CountEnding(&index, doc.endings[i], 1);
         IniLineInfo info = ClassifyIniLine(doc.lines[i]);
         if (info.kind == IniLineKind::kSection) {
-            index.headers.push_back(i);
-            auto [it, added] = index.sections.try_emplace(std::string(info.name));
-            current = added ? &it->second : nullptr;
-            if (added) current->header = i;
-        } else if (info.kind == IniLineKind::kKey && current != nullptr) {
-            current->keys.try_emplace(std::string(info.name), i);  // the first one wins
+            index.sections.push_back(IniSectionEntry{IniNameHash(info.name), i, {}});
+        } else if (info.kind == IniLineKind::kKey && !index.sections.empty()) {
+            index.sections.back().keys.push_back(IniKeyEntry{IniNameHash(info.name), i});
         }
+    }
+    for (IniSectionEntry& section : index.sections) {
+        std::sort(section.keys.begin(), section.keys.end(), KeyOrder);
     }
     return index;
 }
 
-// The keys of the section whose header is at `header`.
-IniSectionIndex IndexSection(const IniDocument& doc, size_t header) {
-    IniSectionIndex section;
-    section.header = header;
-    for (size_t i = header + 1, end = SectionEnd(doc, header); i < end; ++i) {
-        IniLineInfo info = ClassifyIniLine(doc.lines[i]);
-        if (info.kind == IniLineKind::kKey) section.keys.try_emplace(std::string(info.name), i);
+// The first section of that name (only it is ever read or written), or
+// kNone.
+size_t FindSection(const IniDocument& doc, std::string_view name) {
+    uint64_t hash = IniNameHash(name);
+    const Sections& sections = doc.index.sections;
+    for (size_t i = 0; i < sections.size(); ++i) {
+        if (sections[i].hash == hash &&
+            IniEqualNoCase(ClassifyIniLine(doc.lines[sections[i].header]).name, name)) {
+            return i;
+        }
     }
-    return section;
+    return kNone;
 }
 
-// Lines from `from` on moved by delta (added modulo 2^N, so a move up is the
-// negated count): the headers, and the sections starting there with their
-// keys. `skip`, the section being edited, is left to the caller.
-void ShiftFrom(IniIndex* index, size_t from, size_t delta, const IniSectionIndex* skip) {
-    for (size_t& header : index->headers) {
-        if (header >= from) header += delta;
+// The entry of the first line in the section that sets the key, or end.
+std::vector<IniKeyEntry>::const_iterator FindKey(const IniDocument& doc,
+                                                 const IniSectionEntry& section,
+                                                 std::string_view name) {
+    uint64_t hash = IniNameHash(name);
+    auto it =
+        std::lower_bound(section.keys.begin(), section.keys.end(), IniKeyEntry{hash, 0}, KeyOrder);
+    for (; it != section.keys.end() && it->hash == hash; ++it) {
+        if (IniEqualNoCase(ClassifyIniLine(doc.lines[it->line]).name, name)) return it;
     }
-    for (auto& [name, section] : index->sections) {
-        if (&section == skip || section.header < from) continue;
+    return section.keys.end();
+}
+
+// The line after the last line of the section.
+size_t SectionEnd(const IniDocument& doc, size_t section) {
+    const Sections& sections = doc.index.sections;
+    return section + 1 < sections.size() ? sections[section + 1].header : doc.lines.size();
+}
+
+// The sections from `first` on moved by delta lines (added modulo 2^N, so a
+// move up is the negated count).
+void ShiftSections(IniIndex* index, size_t first, size_t delta) {
+    for (size_t i = first; i < index->sections.size(); ++i) {
+        IniSectionEntry& section = index->sections[i];
         section.header += delta;
-        for (auto& [key, line] : section.keys) line += delta;
+        for (IniKeyEntry& key : section.keys) key.line += delta;
     }
+}
+
+// Room for one more element, growing by half at least, so that adding
+// cannot fail afterwards and a run of additions copies little.
+template <typename T>
+void ReserveOneMore(std::vector<T>* v) {
+    if (v->size() < v->capacity()) return;
+    v->reserve(std::max(v->size() + 1, v->size() + v->size() / 2));
 }
 
 // ---------------------------------------------------------------------------
@@ -118,9 +139,14 @@ NewLines MakeLines(std::vector<std::string> lines, const char* ending) {
 }
 
 // Makes room for n more lines, so that InsertLines cannot fail.
+// The room grows by half at least, so that a save writing key after key
+// into a new file does not copy every line each time.
 void ReserveLines(IniDocument* doc, size_t n) {
-    doc->lines.reserve(doc->lines.size() + n);
-    doc->endings.reserve(doc->endings.size() + n);
+    size_t need = doc->lines.size() + n;
+    if (need <= doc->lines.capacity() && need <= doc->endings.capacity()) return;
+    size_t room = std::max(need, doc->lines.size() + doc->lines.size() / 2);
+    doc->lines.reserve(room);
+    doc->endings.reserve(room);
 }
 
 // Puts the new lines in at `at`, in room made by ReserveLines: nothing
@@ -202,23 +228,20 @@ void AddSection(IniDocument* doc, std::string_view section, std::string_view key
         InsertAside(doc, at, &add);
         return;
     }
-    IniSectionIndex indexed;
-    indexed.header = at;
-    indexed.keys.emplace(std::string(key), at + 1);
+    IniSectionEntry indexed{IniNameHash(section), at, {IniKeyEntry{IniNameHash(key), at + 1}}};
     ReserveLines(doc, add.lines.size());
-    doc->index.headers.reserve(doc->index.headers.size() + 1);
-    doc->index.sections.emplace(std::string(section), std::move(indexed));
-    doc->index.headers.push_back(at);
+    ReserveOneMore(&doc->index.sections);
+    doc->index.sections.push_back(std::move(indexed));
     InsertLines(doc, at, &add);
 }
 
 // A new key goes after the section's last line that is not blank (its
 // trailing comments included), so blank lines between sections stay between
 // sections.
-void AddKey(IniDocument* doc, IniSectionIndex* section, std::string_view key,
-            std::string_view value) {
-    size_t at = SectionEnd(*doc, section->header);
-    while (at > section->header + 1 && IsBlankLine(doc->lines[at - 1])) --at;
+void AddKey(IniDocument* doc, size_t sectionIndex, std::string_view key, std::string_view value) {
+    IniSectionEntry& section = doc->index.sections[sectionIndex];
+    size_t at = SectionEnd(*doc, sectionIndex);
+    while (at > section.header + 1 && IsBlankLine(doc->lines[at - 1])) --at;
     std::vector<std::string> lines;
     lines.push_back(std::string(key) + "=" + std::string(value));
     NewLines add = MakeLines(std::move(lines), DominantEnding(doc->index));
@@ -228,97 +251,69 @@ void AddKey(IniDocument* doc, IniSectionIndex* section, std::string_view key,
         return;
     }
     ReserveLines(doc, 1);
-    section->keys.emplace(std::string(key), at);
+    ReserveOneMore(&section.keys);
     // Every key of this section lies before `at`; what follows moves down.
-    ShiftFrom(&doc->index, at, 1, section);
+    IniKeyEntry added{IniNameHash(key), at};
+    section.keys.insert(std::upper_bound(section.keys.begin(), section.keys.end(), added, KeyOrder),
+                        added);
+    ShiftSections(&doc->index, sectionIndex + 1, 1);
     InsertLines(doc, at, &add);
 }
 
-void DeleteKey(IniDocument* doc, IniSectionIndex* section, std::string_view key) {
-    auto found = section->keys.find(key);
-    if (found == section->keys.end()) return;
-    size_t line = found->second;
-    // A later line with the same key is the one read from now on.
-    size_t next = kNone;
-    for (size_t i = line + 1, end = SectionEnd(*doc, section->header); i < end; ++i) {
-        IniLineInfo info = ClassifyIniLine(doc->lines[i]);
-        if (info.kind == IniLineKind::kKey && IniEqualNoCase(info.name, key)) {
-            next = i;
-            break;
-        }
+// A later line with the same key, if any, is the one read from then on.
+void DeleteKey(IniDocument* doc, size_t sectionIndex, std::string_view key) {
+    IniSectionEntry& section = doc->index.sections[sectionIndex];
+    auto found = FindKey(*doc, section, key);
+    if (found == section.keys.end()) return;
+    size_t line = found->line;
+    section.keys.erase(found);
+    for (IniKeyEntry& k : section.keys) {
+        if (k.line > line) --k.line;
     }
+    ShiftSections(&doc->index, sectionIndex + 1, kNone);
     EraseLines(doc, line, line + 1);
-    for (auto& [name, at] : section->keys) {
-        if (at > line) --at;
-    }
-    if (next != kNone) {
-        found->second = next - 1;
-    } else {
-        section->keys.erase(found);
-    }
-    ShiftFrom(&doc->index, line + 1, kNone, section);
 }
 
-void DeleteSection(IniDocument* doc, SectionMap::iterator found) {
-    IniSectionIndex* section = &found->second;
-    size_t header = section->header;
-    size_t end = SectionEnd(*doc, header);
-    size_t count = end - header;
-    // A later section of the same name is the one read from now on.
-    std::vector<size_t>& headers = doc->index.headers;
-    size_t later = kNone;
-    for (auto h = std::upper_bound(headers.begin(), headers.end(), header); h != headers.end();
-         ++h) {
-        if (IniEqualNoCase(ClassifyIniLine(doc->lines[*h]).name, found->first)) {
-            later = *h;
-            break;
-        }
-    }
-    IniSectionIndex replacement;
-    if (later != kNone) replacement = IndexSection(*doc, later);
-
+// A later section of the same name, if any, is the one read from then on.
+void DeleteSection(IniDocument* doc, size_t sectionIndex) {
+    size_t header = doc->index.sections[sectionIndex].header;
+    size_t end = SectionEnd(*doc, sectionIndex);
+    Sections& sections = doc->index.sections;
+    sections.erase(sections.begin() + static_cast<std::ptrdiff_t>(sectionIndex));
+    ShiftSections(&doc->index, sectionIndex, 0 - (end - header));
     EraseLines(doc, header, end);
-    headers.erase(std::lower_bound(headers.begin(), headers.end(), header));
-    ShiftFrom(&doc->index, end, 0 - count, section);
-    if (later == kNone) {
-        doc->index.sections.erase(found);
-        return;
-    }
-    section->header = replacement.header - count;
-    section->keys.swap(replacement.keys);
-    for (auto& [name, line] : section->keys) line -= count;
 }
 
 void SetString(IniDocument* doc, const char* sectionText, const char* keyText,
                const char* valueText) {
     std::string sectionClean = WithoutLineBreaks(sectionText);
     std::string_view section = IniTrim(sectionClean);
-    auto found = doc->index.sections.find(section);
-    bool exists = found != doc->index.sections.end();
+    size_t found = FindSection(*doc, section);
 
     if (keyText == nullptr) {  // delete the whole section
-        if (exists) DeleteSection(doc, found);
+        if (found != kNone) DeleteSection(doc, found);
         return;
     }
     std::string keyClean = WithoutLineBreaks(keyText);
     std::string_view key = IniTrim(keyClean);
 
     if (valueText == nullptr) {  // delete the key
-        if (exists) DeleteKey(doc, &found->second, key);
+        if (found != kNone) DeleteKey(doc, found, key);
         return;
     }
     std::string valueClean = WithoutLineBreaks(valueText);
     std::string_view value = IniTrimLeft(valueClean);
 
-    if (!exists) {
+    if (found == kNone) {
         AddSection(doc, section, key, value);
         return;
     }
-    auto line = found->second.keys.find(key);
-    if (line != found->second.keys.end()) {
-        ReplaceValue(doc, line->second, value);
+    const IniSectionEntry& entry = doc->index.sections[found];
+    auto line = FindKey(*doc, entry, key);
+    if (line != entry.keys.end()) {
+        ReplaceValue(doc, line->line, value);
     } else {
-        AddKey(doc, &found->second, key, value);
+        AddKey(doc, found, key, value);
     }
 }
 
@@ -326,28 +321,16 @@ void SetString(IniDocument* doc, const char* sectionText, const char* keyText,
 // stripped); false when the key is absent.
 bool LookUp(const IniDocument& doc, const char* section, const char* key, std::string_view* value) {
     if (section == nullptr || key == nullptr) return false;
-    auto found = doc.index.sections.find(IniTrim(section));
-    if (found == doc.index.sections.end()) return false;
-    auto line = found->second.keys.find(IniTrim(key));
-    if (line == found->second.keys.end()) return false;
-    *value = IniUnquote(ClassifyIniLine(doc.lines[line->second]).value);
+    size_t found = FindSection(doc, IniTrim(section));
+    if (found == kNone) return false;
+    const IniSectionEntry& entry = doc.index.sections[found];
+    auto line = FindKey(doc, entry, IniTrim(key));
+    if (line == entry.keys.end()) return false;
+    *value = IniUnquote(ClassifyIniLine(doc.lines[line->line]).value);
     return true;
 }
 
 }  // namespace
-
-size_t IniNameHash::operator()(std::string_view name) const noexcept {
-    size_t hash = 14695981039346656037ull & static_cast<size_t>(-1);  // FNV-1a
-    for (char c : name) {
-        hash ^= static_cast<unsigned char>(IniFoldCase(c));
-        hash *= static_cast<size_t>(1099511628211ull);
-    }
-    return hash;
-}
-
-bool IniNameEqual::operator()(std::string_view a, std::string_view b) const noexcept {
-    return IniEqualNoCase(a, b);
-}
 
 bool ParseIni(const std::string& text, IniDocument* doc) {
     try {

@@ -9,35 +9,26 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
-// Section and key names hash and compare without regard to the case of
-// ASCII letters, and can be looked up by string_view.
-struct IniNameHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view name) const noexcept;
-};
-struct IniNameEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept;
-};
-using IniKeyLines = std::unordered_map<std::string, size_t, IniNameHash, IniNameEqual>;
-
-// The first section of one name: where its header is and, for each key, the
-// first line in it that sets the key.
-struct IniSectionIndex {
-    size_t header = 0;
-    IniKeyLines keys;
-};
-
 // Where things are, built once when the text is parsed and kept up to date by
-// each write, so that a look-up does not scan the lines.
+// each write, so that a look-up does not scan the lines. Names are not copied:
+// an entry holds the hash of its name (IniNameHash) and the line it is on.
+struct IniKeyEntry {
+    uint64_t hash;
+    size_t line;
+    bool operator==(const IniKeyEntry&) const = default;
+};
+struct IniSectionEntry {
+    uint64_t hash;
+    size_t header;                  // the line of its header
+    std::vector<IniKeyEntry> keys;  // every key line in it, by hash, then line
+    bool operator==(const IniSectionEntry&) const = default;
+};
 struct IniIndex {
-    std::vector<size_t> headers;  // the line of every section header, ascending
-    std::unordered_map<std::string, IniSectionIndex, IniNameHash, IniNameEqual> sections;
-    size_t crlf = 0, lf = 0, cr = 0;  // how many lines end each way
+    std::vector<IniSectionEntry> sections;  // every section, in file order
+    size_t crlf = 0, lf = 0, cr = 0;        // how many lines end each way
+    bool operator==(const IniIndex&) const = default;
 };
 
 // The parsed lines of one file, kept byte for byte. Change it only through

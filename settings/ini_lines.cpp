@@ -43,6 +43,15 @@ bool IniEqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+uint64_t IniNameHash(std::string_view name) {
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (char c : name) {
+        hash ^= static_cast<unsigned char>(IniFoldCase(c));
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
 std::string_view IniUnquote(std::string_view v) {
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
         return v.substr(1, v.size() - 2);

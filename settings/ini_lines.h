@@ -14,6 +14,8 @@ std::string_view IniTrim(std::string_view s);
 // Names compare without regard to the case of ASCII letters.
 char IniFoldCase(char c);
 bool IniEqualNoCase(std::string_view a, std::string_view b);
+// A hash that is the same for names that compare equal.
+uint64_t IniNameHash(std::string_view name);
 
 // One matching pair of quotes around the whole value is not part of it.
 std::string_view IniUnquote(std::string_view v);
