@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs the core's benchmarks (preset "bench") and writes docs/performance.md:
 # each figure beside its goal, with the machine it ran on. Whole-program
-# figures come from optional scripts: when scripts/measure-linux-app.sh or
-# scripts/measure-windows-exe.sh is executable, its output (Markdown) is
-# appended as a section of its own.
+# figures come from optional scripts: when scripts/measure-linux-app.sh,
+# scripts/measure-windows-exe.sh or scripts/measure-ini-fuzzer.sh is
+# executable, its output (Markdown) is appended as a section of its own.
 #
 #   BENCH_REPETITIONS=3   repetitions of each benchmark (the median is shown)
 #   BENCH_OUT=docs/performance.md
@@ -161,7 +161,7 @@ open(out, "w").write("\n".join(lines))
 PY
 
 # Whole-program figures, from the scripts that can measure them.
-for extra in scripts/measure-linux-app.sh scripts/measure-windows-exe.sh; do
+for extra in scripts/measure-linux-app.sh scripts/measure-windows-exe.sh scripts/measure-ini-fuzzer.sh; do
     echo >>"$out"
     if [ -x "$extra" ]; then
         echo "== $extra"
@@ -169,6 +169,7 @@ for extra in scripts/measure-linux-app.sh scripts/measure-windows-exe.sh; do
     else
         case $extra in
         *linux*) title="Linux program" ;;
+        *fuzzer*) title="INI fuzzers" ;;
         *) title="Windows program" ;;
         esac
         {
