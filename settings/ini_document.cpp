@@ -138,9 +138,9 @@ NewLines MakeLines(std::vector<std::string> lines, const char* ending) {
     return add;
 }
 
-// Makes room for n more lines, so that InsertLines cannot fail.
-// The room grows by half at least, so that a save writing key after key
-// into a new file does not copy every line each time.
+// Makes room for n more lines, so that InsertLines cannot fail. The room
+// grows by half at least, so that a save writing key after key into a new
+// file does not copy every line each time.
 void ReserveLines(IniDocument* doc, size_t n) {
     size_t need = doc->lines.size() + n;
     if (need <= doc->lines.capacity() && need <= doc->endings.capacity()) return;
