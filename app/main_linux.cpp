@@ -22,7 +22,7 @@
 #include "app/tray_app_linux.h"
 #include "dialup/networkmanager_dialup_linux.h"
 #include "log/event_log.h"
-#include "settings/ini_store.h"
+#include "settings/ini_file.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
 #include "supervisor/supervisor.h"

@@ -21,7 +21,7 @@
 
 #include "app/menu.h"
 #include "log/event_log.h"
-#include "settings/ini_store.h"
+#include "settings/ini_file.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
 #include "supervisor/schedule.h"
@@ -359,12 +359,34 @@ std::string SettingsPath() {
     return ScratchFolder() + "/" + kSettingsFileName;
 }
 
-void BM_LoadSettingsTenRules(benchmark::State& state) {
-    {
-        IniFileStore ini;
-        OpenIniFileStore(&ini, SettingsPath().c_str());
-        SaveSettings(MakeIniProfileStore(&ini), TenRules());
+void WriteTenRuleFile() {
+    IniFileStore ini;
+    OpenIniFileStore(&ini, SettingsPath().c_str());
+    SaveSettings(MakeIniProfileStore(&ini), TenRules());
+}
+
+// The floor for a load: the same file read whole with open, read and close.
+void BM_ReadSettingsFileBare(benchmark::State& state) {
+    WriteTenRuleFile();
+    std::string text;
+    for (auto _ : state) {
+        text.clear();
+        int fd = open(SettingsPath().c_str(), O_RDONLY | O_CLOEXEC);
+        char chunk[65536];
+        ssize_t got = 0;
+        while (fd >= 0 && (got = read(fd, chunk, sizeof chunk)) > 0) {
+            text.append(chunk, static_cast<size_t>(got));
+        }
+        if (fd >= 0) close(fd);
+        benchmark::DoNotOptimize(text.data());
     }
+    state.counters["bytes"] = static_cast<double>(text.size());
+}
+BENCHMARK(BM_ReadSettingsFileBare)->Unit(benchmark::kMicrosecond);
+
+// Open the store (read and index the file) and read every setting.
+void BM_LoadSettingsTenRules(benchmark::State& state) {
+    WriteTenRuleFile();
     for (auto _ : state) {
         IniFileStore ini;
         OpenIniFileStore(&ini, SettingsPath().c_str());

@@ -15,14 +15,17 @@ size_t BoundedLength(const char* s, size_t max) {
     return n;
 }
 
-static unsigned char FoldCase(char c) {
-    unsigned char u = static_cast<unsigned char>(c);
-    return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
+char FoldCase(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+static unsigned char FoldedByte(char c) {
+    return static_cast<unsigned char>(FoldCase(c));
 }
 
 int CompareNoCase(const char* a, const char* b) {
     for (;; ++a, ++b) {
-        unsigned char ca = FoldCase(*a), cb = FoldCase(*b);
+        unsigned char ca = FoldedByte(*a), cb = FoldedByte(*b);
         if (ca != cb) return ca < cb ? -1 : 1;
         if (ca == '\0') return 0;
     }

@@ -15,6 +15,9 @@ size_t BoundedLength(const char* s, size_t max);
 // unsigned values). Returns <0, 0 or >0.
 int CompareNoCase(const char* a, const char* b);
 
+// An ASCII capital as its small letter; every other byte as it is.
+char FoldCase(char c);
+
 // True when a and b have the same length and differ at most in ASCII case.
 bool EqualNoCase(std::string_view a, std::string_view b);
 

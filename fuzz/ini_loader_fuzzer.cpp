@@ -1,42 +1,24 @@
-// Any bytes as "Teleora.ini": LoadSettings, then SaveSettings and load again,
-// round after round. The table never holds more than ten rules, every string
-// is terminated inside its buffer and numbers never change. A string may
-// change, because the reading rules trim blanks and strip one pair of quotes
-// that a save writes back as given; each such change only shortens it (the
-// new value lies inside the old), so the rounds settle. Once settled, saving
-// the same settings again changes no byte of the file.
-#include <unistd.h>
-
+// Any bytes as "Teleora.ini", kept in memory: LoadSettings, then SaveSettings
+// and load again, round after round. The table never holds more than ten
+// rules, every string is terminated inside its buffer and numbers never
+// change. A string may change, because the reading rules trim blanks and strip
+// one pair of quotes that a save writes back as given; each such change only
+// shortens it (the new value lies inside the old), so the rounds settle. Once
+// settled, saving the same settings again changes no byte of the file. After
+// every save and delete, the index the document kept up through its writes is
+// the one a fresh parse of its text builds. The file layer has a fuzz target
+// of its own (ini_file_fuzzer.cpp).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
-#include "settings/ini_store.h"
+#include "fuzz/ini_memory_store.h"
 #include "settings/settings_file.h"
 
 namespace {
-
-std::string g_dir;
-std::string g_path;
-
-void RemoveScratch() {
-    unlink(g_path.c_str());
-    rmdir(g_dir.c_str());
-}
-
-// A private folder for the file, on a memory file system when there is one
-// (every save flushes the file to the disk).
-void MakeScratch() {
-    if (!g_dir.empty()) return;
-    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string pattern = std::string(base) + "/teleora-fuzz-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) abort();
-    g_dir = pattern;
-    g_path = g_dir + "/" + kSettingsFileName;
-    atexit(&RemoveScratch);
-}
 
 void Require(bool ok, const char* what) {
     if (ok) return;
@@ -88,50 +70,71 @@ bool StringsShrinkOrStay(const Settings& prev, const Settings& next) {
     return changed;
 }
 
-void Load(Settings* s) {
-    IniFileStore ini;
-    OpenIniFileStore(&ini, g_path.c_str());
-    memset(s, 0x5a, sizeof *s);  // nothing may be left unset
-    LoadSettings(MakeIniProfileStore(&ini), s);
-    CheckShape(*s);
+IniDocument Parse(const std::string& text) {
+    IniDocument doc;
+    Require(ParseIni(text, &doc), "the text parses");
+    return doc;
 }
 
-void Save(const Settings& s) {
-    IniFileStore ini;
-    OpenIniFileStore(&ini, g_path.c_str());
-    Require(SaveSettings(MakeIniProfileStore(&ini), s), "a save into a writable folder works");
-}
-
-std::string FileBytes() {
+void CheckIndex(const IniDocument& doc) {
     std::string text;
-    Require(ReadFileText(g_path.c_str(), &text), "the saved file reads");
-    return text;
+    Require(SerializeIni(doc, &text), "the document serializes");
+    Require(doc.index == Parse(text).index, "the index kept by the writes is a fresh one");
+}
+
+void Load(IniDocument* doc, Settings* s) {
+    IniMemoryStore ini;
+    ini.doc = std::move(*doc);
+    memset(s, 0x5a, sizeof *s);  // nothing may be left unset
+    LoadSettings(MakeIniMemoryStore(&ini), s);
+    CheckShape(*s);
+    *doc = std::move(ini.doc);
+}
+
+// Saves s into the text; returns the document the save left, as the store
+// reads it from then on (SaveSettings does not read).
+IniDocument Save(std::string* file, const Settings& s) {
+    IniMemoryStore ini;
+    ini.text = file;
+    Require(SaveSettings(MakeIniMemoryStore(&ini), s), "a save in memory works");
+    return std::move(ini.doc);
+}
+
+// Deletions, which a save never makes: a key, then a whole section (a later
+// one of the same name takes its place), then a key written again.
+void CheckDeletions(IniDocument doc) {
+    Require(IniSetString(&doc, "Generale", "szRasEntry", nullptr), "a key is deleted");
+    Require(IniSetString(&doc, "Rule0", nullptr, nullptr), "a section is deleted");
+    Require(IniSetString(&doc, "Rule0", "szName", "x"), "a key is written");
+    CheckIndex(doc);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    MakeScratch();
-    Require(ReplaceFileAtomically(g_path.c_str(),
-                                  std::string(reinterpret_cast<const char*>(data), size)),
-            "the input file is written");
+    std::string file(reinterpret_cast<const char*>(data), size);
+    IniDocument loaded = Parse(file);
+    CheckDeletions(loaded);
 
     Settings prev;
-    Load(&prev);
+    Load(&loaded, &prev);
     // Every round that changes a string shortens it, so the strings' total
     // length bounds the number of rounds.
     for (int round = 0;; ++round) {
         Require(round <= kRasEntrySize + kMaxRules * kRuleNameSize, "the rounds settle");
-        Save(prev);
+        IniDocument saved = Save(&file, prev);
+        loaded = Parse(file);  // as the next load reads the file
+        Require(saved.index == loaded.index, "the index kept by the writes is a fresh one");
         Settings next;
-        Load(&next);
+        Load(&loaded, &next);
         Require(SameNumbers(prev, next), "numbers survive a save unchanged");
         bool changed = StringsShrinkOrStay(prev, next);
         prev = next;
         if (!changed) break;
     }
-    const std::string settled = FileBytes();
-    Save(prev);
-    Require(FileBytes() == settled, "saving the same settings again changes no byte");
+    const std::string settled = file;
+    IniDocument saved = Save(&file, prev);
+    Require(file == settled, "saving the same settings again changes no byte");
+    Require(saved.index == loaded.index, "the index kept by the writes is a fresh one");
     return 0;
 }

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs the core's benchmarks (preset "bench") and writes docs/performance.md:
 # each figure beside its goal, with the machine it ran on. Whole-program
-# figures come from optional scripts: when scripts/measure-linux-app.sh or
-# scripts/measure-windows-exe.sh is executable, its output (Markdown) is
-# appended as a section of its own.
+# figures come from optional scripts: when scripts/measure-linux-app.sh,
+# scripts/measure-windows-exe.sh or scripts/measure-ini-fuzzer.sh is
+# executable, its output (Markdown) is appended as a section of its own.
 #
 #   BENCH_REPETITIONS=3   repetitions of each benchmark (the median is shown)
 #   BENCH_OUT=docs/performance.md
@@ -107,8 +107,13 @@ for threads in (1, 2):
         "%.0f lines/s, ×%.2f the bare loop" % (log["items_per_second"], r),
         "≥ 0.5× the bare loop", check(r >= 0.5, "LogEvent with %d threads" % threads))
 
-row("`LoadSettings` of a full ten-rule file (wall time)",
-    fmt_time(ns(get("BM_LoadSettingsTenRules"), "real_time")))
+bare_read = get("BM_ReadSettingsFileBare")
+load = get("BM_LoadSettingsTenRules")
+row("Bare read (open, read, close) of a full ten-rule file, %d bytes (wall time)"
+    % int(bare_read["bytes"]), fmt_time(ns(bare_read, "real_time")), "reference")
+row("`LoadSettings` of a full ten-rule file: open the store, read every setting (wall time)",
+    "%s, ×%.1f the bare read" % (fmt_time(ns(load, "real_time")),
+                                ns(load, "real_time") / ns(bare_read, "real_time")))
 row("`SaveSettings` of a full ten-rule file (wall time, flushed to the disk)",
     fmt_time(ns(get("BM_SaveSettingsTenRules"), "real_time")))
 
@@ -156,7 +161,7 @@ open(out, "w").write("\n".join(lines))
 PY
 
 # Whole-program figures, from the scripts that can measure them.
-for extra in scripts/measure-linux-app.sh scripts/measure-windows-exe.sh; do
+for extra in scripts/measure-linux-app.sh scripts/measure-windows-exe.sh scripts/measure-ini-fuzzer.sh; do
     echo >>"$out"
     if [ -x "$extra" ]; then
         echo "== $extra"
@@ -164,6 +169,7 @@ for extra in scripts/measure-linux-app.sh scripts/measure-windows-exe.sh; do
     else
         case $extra in
         *linux*) title="Linux program" ;;
+        *fuzzer*) title="INI fuzzers" ;;
         *) title="Windows program" ;;
         esac
         {

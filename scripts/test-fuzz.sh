@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 ensure_packages cmake ninja-build clang libclang-rt-14-dev
 
 seconds=${FUZZ_SECONDS:-30}
-targets=${FUZZ_TARGETS:-"ini_loader time_field config_dialog supervisor_pass"}
+targets=${FUZZ_TARGETS:-"ini_loader ini_file time_field config_dialog supervisor_pass"}
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

@@ -1,5 +1,5 @@
 // The seam between the settings file's rules and the place the values live:
-// the portable INI store (settings/ini_store.h) or, on Windows, the system's
+// the portable INI store (settings/ini_file.h) or, on Windows, the system's
 // private-profile functions. Reads go key by key; a save is one transaction
 // (BeginSave, any number of WriteString, CommitSave), so a store that can
 // replace its file atomically does so once per save.

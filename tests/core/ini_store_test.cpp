@@ -1,8 +1,6 @@
 // The INI store against hand-written files: how entries are found and read,
 // how a write changes the file (and what it leaves alone), and the store's
 // save transaction over a real file.
-#include "settings/ini_store.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -11,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/ini_file.h"
 #include "support/test_support.h"
 
 namespace {
@@ -259,6 +258,32 @@ TEST(IniWrite, ChangesOnlyWhatTheWriteNeeds) {
     for (const WriteCase& c : cases) {
         EXPECT_EQ(Set(c.before, c.section, c.key, c.value), c.after) << c.what;
     }
+}
+
+// Each write keeps the document's index of sections and keys in step with its
+// lines: after every write it is the index a fresh parse of the text builds,
+// including writes whose new line reads as something else than was written.
+TEST(IniWrite, KeepsTheIndexInStepWithTheLines) {
+    IniDocument doc = Parse("k=0\n[G]\na=1\nA=2\n\n[H]\nb=1\n[g]\na=9\n[H]\nb=8\n[x\n");
+    const char* writes[][3] = {
+        {"G", "c", "3"},          {"H", "d", "4"},         {"G", "a", "5"},  {"G", "a", nullptr},
+        {"G", "a", nullptr},      {"H", nullptr, nullptr}, {"H", "b", "7"},  {"New", "k", "1"},
+        {"G", nullptr, nullptr},  {"a]b", "k", "v"},       {"a", "k2", "w"}, {"H", ";k", "1"},
+        {"H", "[k", "x]"},        {"H", "e=f", "g"},       {"H", "[y", "1"}, {"H", "[y", "2]"},
+        {"Absent", "k", nullptr}, {"H", "", "empty name"},
+    };
+    for (const auto& w : writes) {
+        ASSERT_TRUE(IniSetString(&doc, w[0], w[1], w[2]));
+        EXPECT_TRUE(doc.index == Parse(Text(doc)).index)
+            << w[0] << "/" << (w[1] ? w[1] : "(null)") << " in\n"
+            << Text(doc);
+    }
+    // "[a]b]" reads as a section "a": the later write to "a" found it.
+    char value[8];
+    IniGetString(doc, "a", "k", "", value, sizeof value);
+    EXPECT_STREQ(value, "v");
+    IniGetString(doc, "a", "k2", "", value, sizeof value);
+    EXPECT_STREQ(value, "w");
 }
 
 TEST(IniWrite, LineBreaksInNamesOrValuesCannotAddLines) {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "settings/ini_store.h"
+#include "settings/ini_file.h"
 #include "support/test_support.h"
 
 namespace {

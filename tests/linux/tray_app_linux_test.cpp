@@ -12,7 +12,7 @@
 #include "app/dialog/config_dialog_linux.h"
 #include "log/event_log.h"
 #include "resources/ui_texts.h"
-#include "settings/ini_store.h"
+#include "settings/ini_file.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
 #include "supervisor/wake_event.h"

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/menu.h"
-#include "settings/ini_store.h"
+#include "settings/ini_file.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
 #include "supervisor/supervisor.h"

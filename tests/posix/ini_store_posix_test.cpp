@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/ini_store.h"
+#include "settings/ini_file.h"
 #include "settings/settings_file.h"
 #include "support/posix_sandbox.h"
 #include "support/test_support.h"

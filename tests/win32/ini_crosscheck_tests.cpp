@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/ini_store.h"
+#include "settings/ini_file.h"
 #include "support/test_support.h"
 
 namespace {

@@ -1,0 +1,414 @@
+#include "settings/ini_document.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "common/text.h"
+#include "settings/ini_lines.h"
+
+namespace {
+
+constexpr size_t kNone = static_cast<size_t>(-1);
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+bool IsBlankLine(std::string_view line) {
+    return IniTrimLeft(line).empty();
+}
+
+// ---------------------------------------------------------------------------
+// The index
+
+using Sections = std::vector<IniSectionEntry>;
+
+size_t* EndingCount(IniIndex* index, std::string_view ending) {
+    if (ending == "\r\n") return &index->crlf;
+    if (ending == "\n") return &index->lf;
+    if (ending == "\r") return &index->cr;
+    return nullptr;
+}
+
+void CountEnding(IniIndex* index, std::string_view ending, size_t delta) {
+    if (size_t* count = EndingCount(index, ending)) *count += delta;
+}
+
+bool KeyOrder(const IniKeyEntry& a, const IniKeyEntry& b) {
+    return a.hash != b.hash ? a.hash < b.hash : a.line < b.line;
+}
+
+// Every line of the document, read once. Lines before the first header
+// belong to no section.
+IniIndex BuildIndex(const IniDocument& doc) {
+    IniIndex index;
+    for (size_t i = 0; i < doc.lines.size(); ++i) {
+        CountEnding(&index, doc.endings[i], 1);
+        IniLineInfo info = ClassifyIniLine(doc.lines[i]);
+        if (info.kind == IniLineKind::kSection) {
+            index.sections.push_back(IniSectionEntry{IniNameHash(info.name), i, {}});
+        } else if (info.kind == IniLineKind::kKey && !index.sections.empty()) {
+            index.sections.back().keys.push_back(IniKeyEntry{IniNameHash(info.name), i});
+        }
+    }
+    for (IniSectionEntry& section : index.sections) {
+        std::sort(section.keys.begin(), section.keys.end(), KeyOrder);
+    }
+    return index;
+}
+
+// The first section of that name (only it is ever read or written), or
+// kNone.
+size_t FindSection(const IniDocument& doc, std::string_view name) {
+    uint64_t hash = IniNameHash(name);
+    const Sections& sections = doc.index.sections;
+    for (size_t i = 0; i < sections.size(); ++i) {
+        if (sections[i].hash == hash &&
+            EqualNoCase(ClassifyIniLine(doc.lines[sections[i].header]).name, name)) {
+            return i;
+        }
+    }
+    return kNone;
+}
+
+// The entry of the first line in the section that sets the key, or end.
+std::vector<IniKeyEntry>::const_iterator FindKey(const IniDocument& doc,
+                                                 const IniSectionEntry& section,
+                                                 std::string_view name) {
+    uint64_t hash = IniNameHash(name);
+    auto it =
+        std::lower_bound(section.keys.begin(), section.keys.end(), IniKeyEntry{hash, 0}, KeyOrder);
+    for (; it != section.keys.end() && it->hash == hash; ++it) {
+        if (EqualNoCase(ClassifyIniLine(doc.lines[it->line]).name, name)) return it;
+    }
+    return section.keys.end();
+}
+
+// The line after the last line of the section.
+size_t SectionEnd(const IniDocument& doc, size_t section) {
+    const Sections& sections = doc.index.sections;
+    return section + 1 < sections.size() ? sections[section + 1].header : doc.lines.size();
+}
+
+// The sections from `first` on moved by delta lines (added modulo 2^N, so a
+// move up is the negated count).
+void ShiftSections(IniIndex* index, size_t first, size_t delta) {
+    for (size_t i = first; i < index->sections.size(); ++i) {
+        IniSectionEntry& section = index->sections[i];
+        section.header += delta;
+        for (IniKeyEntry& key : section.keys) key.line += delta;
+    }
+}
+
+// Room for one more element, growing by half at least, so that adding
+// cannot fail afterwards and a run of additions copies little.
+template <typename T>
+void ReserveOneMore(std::vector<T>* v) {
+    if (v->size() < v->capacity()) return;
+    v->reserve(std::max(v->size() + 1, v->size() + v->size() / 2));
+}
+
+// ---------------------------------------------------------------------------
+// Changing lines
+
+// The names and the value as they go into the file: without CR and LF, which
+// would start a line of their own.
+std::string WithoutLineBreaks(const char* text) {
+    std::string out;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p != '\r' && *p != '\n') out += *p;
+    }
+    return out;
+}
+
+// The line end used most in the file; CR LF for a file without any.
+const char* DominantEnding(const IniIndex& index) {
+    if (index.lf > index.crlf && index.lf >= index.cr) return "\n";
+    if (index.cr > index.crlf && index.cr > index.lf) return "\r";
+    return "\r\n";
+}
+
+struct NewLines {
+    std::vector<std::string> lines;
+    std::vector<std::string> endings;
+};
+
+NewLines MakeLines(std::vector<std::string> lines, const char* ending) {
+    NewLines add;
+    add.endings.assign(lines.size(), ending);
+    add.lines = std::move(lines);
+    return add;
+}
+
+// Makes room for n more lines, so that InsertLines cannot fail. The room
+// grows by half at least, so that a save writing key after key into a new
+// file does not copy every line each time.
+void ReserveLines(IniDocument* doc, size_t n) {
+    size_t need = doc->lines.size() + n;
+    if (need <= doc->lines.capacity() && need <= doc->endings.capacity()) return;
+    size_t room = std::max(need, doc->lines.size() + doc->lines.size() / 2);
+    doc->lines.reserve(room);
+    doc->endings.reserve(room);
+}
+
+// Puts the new lines in at `at`, in room made by ReserveLines: nothing
+// allocates, the strings move. Only the last line of a file can lack its line
+// end; when the new lines go after it, it gets one.
+void InsertLines(IniDocument* doc, size_t at, NewLines* add) {
+    if (at == doc->lines.size() && at > 0 && doc->endings[at - 1].empty()) {
+        doc->endings[at - 1] = add->endings.front();  // short enough to need no allocation
+        CountEnding(&doc->index, add->endings.front(), 1);
+    }
+    for (const std::string& e : add->endings) CountEnding(&doc->index, e, 1);
+    auto pos = static_cast<std::ptrdiff_t>(at);
+    doc->lines.insert(doc->lines.begin() + pos, std::make_move_iterator(add->lines.begin()),
+                      std::make_move_iterator(add->lines.end()));
+    doc->endings.insert(doc->endings.begin() + pos, std::make_move_iterator(add->endings.begin()),
+                        std::make_move_iterator(add->endings.end()));
+}
+
+void EraseLines(IniDocument* doc, size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) CountEnding(&doc->index, doc->endings[i], kNone);
+    auto first = static_cast<std::ptrdiff_t>(from), last = static_cast<std::ptrdiff_t>(to);
+    doc->lines.erase(doc->lines.begin() + first, doc->lines.begin() + last);
+    doc->endings.erase(doc->endings.begin() + first, doc->endings.begin() + last);
+}
+
+// A change whose new line does not read as what it was written for (a
+// section name with ']', a key name with '=' or starting with ';', a value
+// that closes a '[' before the key's '='): made on a copy, which is indexed
+// from scratch and then takes the document's place.
+template <typename Edit>
+void EditAside(IniDocument* doc, Edit edit) {
+    IniDocument next;
+    next.bom = doc->bom;
+    next.lines = doc->lines;
+    next.endings = doc->endings;
+    edit(&next);
+    next.index = BuildIndex(next);
+    *doc = std::move(next);
+}
+
+void InsertAside(IniDocument* doc, size_t at, NewLines* add) {
+    EditAside(doc, [&](IniDocument* next) {
+        ReserveLines(next, add->lines.size());
+        InsertLines(next, at, add);
+    });
+}
+
+// Each change below does everything that can fail (allocations) before it
+// changes the document, so running out of memory leaves it as it was.
+
+void ReplaceValue(IniDocument* doc, size_t line, std::string_view value) {
+    IniLineInfo info = ClassifyIniLine(doc->lines[line]);
+    // A value that already reads the same is left as it is written, so a
+    // save that changes nothing leaves the file as it was.
+    if (IniUnquote(info.value) == IniUnquote(IniTrimRight(value))) return;
+    // Everything before the value (the key's spelling, the blanks around
+    // '=') stays; only the value changes.
+    std::string replaced = doc->lines[line].substr(0, info.valueStart);
+    replaced.append(value);
+    if (ClassifyIniLine(replaced).kind == IniLineKind::kKey) {
+        doc->lines[line] = std::move(replaced);
+        return;
+    }
+    EditAside(doc, [&](IniDocument* next) { next->lines[line] = std::move(replaced); });
+}
+
+// A new section at the end of the file.
+void AddSection(IniDocument* doc, std::string_view section, std::string_view key,
+                std::string_view value) {
+    size_t at = doc->lines.size();
+    std::vector<std::string> lines;
+    lines.push_back("[" + std::string(section) + "]");
+    lines.push_back(std::string(key) + "=" + std::string(value));
+    NewLines add = MakeLines(std::move(lines), DominantEnding(doc->index));
+    IniLineInfo header = ClassifyIniLine(add.lines[0]);
+    IniLineInfo entry = ClassifyIniLine(add.lines[1]);
+    if (header.kind != IniLineKind::kSection || header.name != section ||
+        entry.kind != IniLineKind::kKey || entry.name != key) {
+        InsertAside(doc, at, &add);
+        return;
+    }
+    IniSectionEntry indexed{IniNameHash(section), at, {IniKeyEntry{IniNameHash(key), at + 1}}};
+    ReserveLines(doc, add.lines.size());
+    ReserveOneMore(&doc->index.sections);
+    doc->index.sections.push_back(std::move(indexed));
+    InsertLines(doc, at, &add);
+}
+
+// A new key goes after the section's last line that is not blank (its
+// trailing comments included), so blank lines between sections stay between
+// sections.
+void AddKey(IniDocument* doc, size_t sectionIndex, std::string_view key, std::string_view value) {
+    IniSectionEntry& section = doc->index.sections[sectionIndex];
+    size_t at = SectionEnd(*doc, sectionIndex);
+    while (at > section.header + 1 && IsBlankLine(doc->lines[at - 1])) --at;
+    std::vector<std::string> lines;
+    lines.push_back(std::string(key) + "=" + std::string(value));
+    NewLines add = MakeLines(std::move(lines), DominantEnding(doc->index));
+    IniLineInfo entry = ClassifyIniLine(add.lines[0]);
+    if (entry.kind != IniLineKind::kKey || entry.name != key) {
+        InsertAside(doc, at, &add);
+        return;
+    }
+    ReserveLines(doc, 1);
+    ReserveOneMore(&section.keys);
+    // Every key of this section lies before `at`; what follows moves down.
+    IniKeyEntry added{IniNameHash(key), at};
+    section.keys.insert(std::upper_bound(section.keys.begin(), section.keys.end(), added, KeyOrder),
+                        added);
+    ShiftSections(&doc->index, sectionIndex + 1, 1);
+    InsertLines(doc, at, &add);
+}
+
+// A later line with the same key, if any, is the one read from then on.
+void DeleteKey(IniDocument* doc, size_t sectionIndex, std::string_view key) {
+    IniSectionEntry& section = doc->index.sections[sectionIndex];
+    auto found = FindKey(*doc, section, key);
+    if (found == section.keys.end()) return;
+    size_t line = found->line;
+    section.keys.erase(found);
+    for (IniKeyEntry& k : section.keys) {
+        if (k.line > line) --k.line;
+    }
+    ShiftSections(&doc->index, sectionIndex + 1, kNone);
+    EraseLines(doc, line, line + 1);
+}
+
+// A later section of the same name, if any, is the one read from then on.
+void DeleteSection(IniDocument* doc, size_t sectionIndex) {
+    size_t header = doc->index.sections[sectionIndex].header;
+    size_t end = SectionEnd(*doc, sectionIndex);
+    Sections& sections = doc->index.sections;
+    sections.erase(sections.begin() + static_cast<std::ptrdiff_t>(sectionIndex));
+    ShiftSections(&doc->index, sectionIndex, 0 - (end - header));
+    EraseLines(doc, header, end);
+}
+
+void SetString(IniDocument* doc, const char* sectionText, const char* keyText,
+               const char* valueText) {
+    std::string sectionClean = WithoutLineBreaks(sectionText);
+    std::string_view section = IniTrim(sectionClean);
+    size_t found = FindSection(*doc, section);
+
+    if (keyText == nullptr) {  // delete the whole section
+        if (found != kNone) DeleteSection(doc, found);
+        return;
+    }
+    std::string keyClean = WithoutLineBreaks(keyText);
+    std::string_view key = IniTrim(keyClean);
+
+    if (valueText == nullptr) {  // delete the key
+        if (found != kNone) DeleteKey(doc, found, key);
+        return;
+    }
+    std::string valueClean = WithoutLineBreaks(valueText);
+    std::string_view value = IniTrimLeft(valueClean);
+
+    if (found == kNone) {
+        AddSection(doc, section, key, value);
+        return;
+    }
+    const IniSectionEntry& entry = doc->index.sections[found];
+    auto line = FindKey(*doc, entry, key);
+    if (line != entry.keys.end()) {
+        ReplaceValue(doc, line->line, value);
+    } else {
+        AddKey(doc, found, key, value);
+    }
+}
+
+// The value of section/key as the profile functions return it (quotes
+// stripped); false when the key is absent.
+bool LookUp(const IniDocument& doc, const char* section, const char* key, std::string_view* value) {
+    if (section == nullptr || key == nullptr) return false;
+    size_t found = FindSection(doc, IniTrim(section));
+    if (found == kNone) return false;
+    const IniSectionEntry& entry = doc.index.sections[found];
+    auto line = FindKey(doc, entry, IniTrim(key));
+    if (line == entry.keys.end()) return false;
+    *value = IniUnquote(ClassifyIniLine(doc.lines[line->line]).value);
+    return true;
+}
+
+}  // namespace
+
+bool ParseIni(const std::string& text, IniDocument* doc) {
+    try {
+        IniDocument parsed;
+        size_t i = 0;
+        if (std::string_view(text).substr(0, kBom.size()) == kBom) {
+            parsed.bom = true;
+            i = kBom.size();
+        }
+        while (i < text.size()) {
+            size_t end = text.find_first_of("\r\n", i);
+            if (end == std::string::npos) {
+                parsed.lines.push_back(text.substr(i));
+                parsed.endings.emplace_back();
+                break;
+            }
+            size_t endLength =
+                (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1;
+            parsed.lines.push_back(text.substr(i, end - i));
+            parsed.endings.push_back(text.substr(end, endLength));
+            i = end + endLength;
+        }
+        parsed.index = BuildIndex(parsed);
+        *doc = std::move(parsed);
+        return true;
+    } catch (const std::bad_alloc&) {
+        *doc = IniDocument{};
+        return false;
+    }
+}
+
+bool SerializeIni(const IniDocument& doc, std::string* text) {
+    try {
+        std::string out;
+        size_t total = doc.bom ? kBom.size() : 0;
+        for (size_t i = 0; i < doc.lines.size(); ++i) {
+            total += doc.lines[i].size() + doc.endings[i].size();
+        }
+        out.reserve(total);
+        if (doc.bom) out.append(kBom);
+        for (size_t i = 0; i < doc.lines.size(); ++i) {
+            out.append(doc.lines[i]);
+            out.append(doc.endings[i]);
+        }
+        *text = std::move(out);
+        return true;
+    } catch (const std::bad_alloc&) {
+        text->clear();
+        return false;
+    }
+}
+
+int32_t IniGetInt(const IniDocument& doc, const char* section, const char* key,
+                  int32_t defaultValue) {
+    std::string_view value;
+    if (!LookUp(doc, section, key, &value) || value.empty()) return defaultValue;
+    return ParseIniInt(value);
+}
+
+void IniGetString(const IniDocument& doc, const char* section, const char* key,
+                  const char* defaultValue, char* buffer, size_t size) {
+    if (buffer == nullptr || size == 0) return;
+    std::string_view value;
+    if (!LookUp(doc, section, key, &value)) {
+        value = defaultValue == nullptr ? std::string_view() : std::string_view(defaultValue);
+    }
+    size_t n = value.size() < size - 1 ? value.size() : size - 1;
+    memcpy(buffer, value.data(), n);
+    buffer[n] = '\0';
+}
+
+bool IniSetString(IniDocument* doc, const char* section, const char* key, const char* value) {
+    if (doc == nullptr || section == nullptr) return true;
+    try {
+        SetString(doc, section, key, value);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}

@@ -1,0 +1,62 @@
+// A Windows private-profile (INI) file in memory: read with the same
+// observable rules as the system's profile functions, so a settings file
+// written by the Windows program reads the same here, and the other way
+// round. A write changes only the lines it must and keeps every other byte
+// (comments, unknown keys and sections, their order, line ends). No I/O: the
+// file itself is settings/ini_file.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Where things are, built once when the text is parsed and kept up to date by
+// each write, so that a look-up does not scan the lines. Names are not copied:
+// an entry holds the hash of its name (IniNameHash) and the line it is on.
+struct IniKeyEntry {
+    uint64_t hash;
+    size_t line;
+    bool operator==(const IniKeyEntry&) const = default;
+};
+struct IniSectionEntry {
+    uint64_t hash;
+    size_t header;                  // the line of its header
+    std::vector<IniKeyEntry> keys;  // every key line in it, by hash, then line
+    bool operator==(const IniSectionEntry&) const = default;
+};
+struct IniIndex {
+    std::vector<IniSectionEntry> sections;  // every section, in file order
+    size_t crlf = 0, lf = 0, cr = 0;        // how many lines end each way
+    bool operator==(const IniIndex&) const = default;
+};
+
+// The parsed lines of one file, kept byte for byte. Change it only through
+// IniSetString, which keeps the index in step with the lines.
+struct IniDocument {
+    bool bom = false;                  // the file starts with a UTF-8 byte order mark
+    std::vector<std::string> lines;    // without their line ends
+    std::vector<std::string> endings;  // "\r\n", "\n", "\r" or "" per line
+    IniIndex index;
+};
+
+// Parses text (any mix of CR LF, LF and CR line ends; a UTF-8 BOM is skipped
+// and remembered). Returns false, leaving doc empty, when memory runs out.
+bool ParseIni(const std::string& text, IniDocument* doc);
+// The exact bytes of the document: SerializeIni of ParseIni(t) gives t back.
+// Returns false, leaving text empty, when memory runs out.
+bool SerializeIni(const IniDocument& doc, std::string* text);
+
+// GetPrivateProfileIntA's reading of one entry.
+int32_t IniGetInt(const IniDocument& doc, const char* section, const char* key,
+                  int32_t defaultValue);
+// GetPrivateProfileStringA's reading of one entry: cut to size - 1, terminated.
+void IniGetString(const IniDocument& doc, const char* section, const char* key,
+                  const char* defaultValue, char* buffer, size_t size);
+// WritePrivateProfileStringA's change of one entry: creates the section or
+// the key when needed and otherwise rewrites only the value on the key's line
+// (a line that already reads as the new value is left as it is written).
+// A null value deletes the key, a null key the whole section. CR and LF are
+// dropped from section, key and value, so a value cannot add lines to the
+// file. Returns false, leaving doc unchanged, when memory runs out.
+bool IniSetString(IniDocument* doc, const char* section, const char* key, const char* value);

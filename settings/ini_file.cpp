@@ -1,0 +1,105 @@
+#include "settings/ini_file.h"
+
+#include <new>
+#include <utility>
+
+namespace {
+
+IniFileStore* Self(void* ctx) {
+    return static_cast<IniFileStore*>(ctx);
+}
+
+int32_t StoreGetInt(void* ctx, const char* section, const char* key, int32_t defaultValue) {
+    return IniGetInt(Self(ctx)->doc, section, key, defaultValue);
+}
+
+void StoreGetString(void* ctx, const char* section, const char* key, const char* defaultValue,
+                    char* buffer, size_t size) {
+    IniGetString(Self(ctx)->doc, section, key, defaultValue, buffer, size);
+}
+
+// The save starts from the file as it is now, so that what others wrote since
+// it was opened is kept. A file that exists but cannot be read is not
+// overwritten.
+bool StoreBeginSave(void* ctx) {
+    IniFileStore* store = Self(ctx);
+    store->saving = false;
+    store->writeFailed = false;
+    store->pending = IniDocument{};
+    std::string text;
+    IniReadResult read = IniReadResult::kFailed;
+    try {
+        read = ReadIniFile(store->path.c_str(), &text);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (read == IniReadResult::kFailed) return false;
+    if (read == IniReadResult::kRead && !ParseIni(text, &store->pending)) return false;
+    store->saving = true;
+    return true;
+}
+
+void StoreWriteString(void* ctx, const char* section, const char* key, const char* value) {
+    IniFileStore* store = Self(ctx);
+    if (!store->saving) return;
+    if (!IniSetString(&store->pending, section, key, value)) store->writeFailed = true;
+}
+
+bool StoreCommitSave(void* ctx) {
+    IniFileStore* store = Self(ctx);
+    if (!store->saving) return false;
+    store->saving = false;
+    std::string text;
+    bool ok = !store->writeFailed && SerializeIni(store->pending, &text) &&
+              ReplaceFileAtomically(store->path.c_str(), text);
+    if (ok) store->doc = std::move(store->pending);
+    store->pending = IniDocument{};
+    return ok;
+}
+
+}  // namespace
+
+bool ReadFileText(const char* path, std::string* text) {
+    text->clear();
+    if (path == nullptr) return false;
+    try {
+        return ReadIniFile(path, text) == IniReadResult::kRead;
+    } catch (const std::bad_alloc&) {
+        text->clear();
+        return false;
+    }
+}
+
+bool ReplaceFileAtomically(const char* path, const std::string& text) {
+    if (path == nullptr || *path == '\0') return false;
+    std::string temp;
+    bool ok = false;
+    try {
+        ok = WriteTempAndReplace(path, text, &temp);
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
+    if (!ok && !temp.empty()) RemoveTempFile(temp);
+    return ok;
+}
+
+void OpenIniFileStore(IniFileStore* store, const char* path) {
+    store->doc = IniDocument{};
+    store->pending = IniDocument{};
+    store->saving = false;
+    store->writeFailed = false;
+    try {
+        store->path = path == nullptr ? "" : path;
+        std::string text;
+        if (ReadIniFile(store->path.c_str(), &text) == IniReadResult::kRead) {
+            ParseIni(text, &store->doc);
+        }
+    } catch (const std::bad_alloc&) {
+        store->doc = IniDocument{};  // read as an empty file: the defaults
+    }
+}
+
+ProfileStore MakeIniProfileStore(IniFileStore* store) {
+    return ProfileStore{store,           &StoreGetInt,      &StoreGetString,
+                        &StoreBeginSave, &StoreWriteString, &StoreCommitSave};
+}
