@@ -109,6 +109,11 @@ nmc connection add type ethernet ifname veth0 con-name "Wired" autoconnect no \
     ipv4.method disabled ipv6.method disabled >/dev/null
 nmc connection add type pppoe ifname veth2 con-name "Provider PPPoE" pppoe.username u \
     pppoe.password p autoconnect no >/dev/null
+# A Bluetooth phone's dial-up (DUN) profile and a Bluetooth PAN link.
+nmc connection add type bluetooth con-name "Telefono DUN" bluetooth.bdaddr 00:11:22:33:44:55 \
+    bluetooth.type dun gsm.apn internet autoconnect no >/dev/null
+nmc connection add type bluetooth con-name "Rete BT" bluetooth.bdaddr 00:11:22:33:44:56 \
+    bluetooth.type panu autoconnect no >/dev/null
 nmc connection add type vpn vpn-type openvpn con-name "Ufficio VPN" autoconnect no \
     vpn.data "remote=192.0.2.1" >/dev/null 2>&1 || true
 nmc connection up "Wired" >/dev/null || { nmc device; cat "$work/nm.log" >&2; exit 1; }
