@@ -46,10 +46,10 @@ struct NmBusState {
 
 // The named connection to the system bus, (re)opened when it is not
 // connected. QtDBus's connect has no time-out of its own (a bus that accepts
-// the socket and never finishes the handshake holds it for libdbus's 25 s),
-// so it runs on a helper thread and is waited for at most waitMs; one that
-// is still running is waited for again by the next call instead of starting
-// another. Returns false when the bus cannot be reached in that time.
+// the socket and never finishes the handshake holds it for as long as it
+// stays silent), so it runs on a helper thread and is waited for at most
+// waitMs; one still running is waited for again by the next call instead of
+// starting another. Returns false when the bus cannot be reached in time.
 bool NmOpenBus(const QString& name, int waitMs, NmBusState* state, QDBusConnection* out);
 // Closes the name; a connect still running closes it when it ends.
 void NmCloseBus(const QString& name, NmBusState* state);

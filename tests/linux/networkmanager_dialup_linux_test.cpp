@@ -831,10 +831,10 @@ class NmCodeTableTest : public QObject {
 };
 
 // The system bus accepts the socket and never answers the handshake: each
-// operation gives up with kNmNoBus within its budget (libdbus alone would wait
-// 25 s), and the next one waits for the same connect instead of starting
-// another. Runs in a process of its own: libdbus reads the system bus's
-// address once per process.
+// operation gives up with kNmNoBus within its budget (a plain connect waits
+// as long as the bus stays silent), and the next one waits for the same
+// connect instead of starting another. Runs in a process of its own: libdbus
+// reads the system bus's address once per process.
 class HungBusTest : public QObject {
     Q_OBJECT
   private slots:
