@@ -3,7 +3,11 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QMap>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "dialup/networkmanager_codes.h"
 
@@ -14,8 +18,7 @@ const QString kSettingsIface = QStringLiteral("org.freedesktop.NetworkManager.Se
 const QString kProfileIface = QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection");
 const QString kPropsIface = QStringLiteral("org.freedesktop.DBus.Properties");
 
-const char* const kDialUpTypes[] = {"vpn",  "wireguard", "pppoe", "gsm",
-                                    "cdma", "bluetooth", "adsl"};
+const char* const kDialUpTypes[] = {"vpn", "wireguard", "pppoe", "gsm", "cdma", "adsl"};
 
 QVariant Unwrap(const QVariant& value) {
     if (value.metaType() == QMetaType::fromType<QDBusVariant>()) {
@@ -24,44 +27,138 @@ QVariant Unwrap(const QVariant& value) {
     return value;
 }
 
+// The value of key in map when it has the given signature.
+bool ReadTyped(const QVariantMap& map, const QString& key, const char* signature, QVariant* out) {
+    auto it = map.constFind(key);
+    if (it == map.constEnd()) return false;
+    *out = Unwrap(*it);
+    return NmSignatureOf(*out) == QLatin1String(signature);
+}
+
 // A name that fits the 256-byte entry-name field.
 bool FitsEntryField(const QString& name) {
     return name.toUtf8().size() <= kNmEntryNameMax;
 }
 
+// One connection profile's id, uuid and type, and whether it is a dial-up
+// one. kNmNoSuchObject when it has been deleted.
+int32_t ReadProfile(const QDBusConnection& bus, const NmBudget& budget, const QString& path,
+                    NmProfileInfo* info, bool* dialUp) {
+    NmCallResult s =
+        NmCall(bus, budget, path, kProfileIface, QStringLiteral("GetSettings"), "a{sa{sv}}");
+    if (s.code != 0) return s.code;
+    QMap<QString, QVariantMap> settings;
+    if (!NmDemarshal(s.arguments.first(), &settings)) return kNmBadReply;
+    const QVariantMap connection = settings.value(QStringLiteral("connection"));
+    info->path = path;
+    if (!NmReadString(connection, QStringLiteral("id"), &info->id) ||
+        !NmReadString(connection, QStringLiteral("uuid"), &info->uuid) ||
+        !NmReadString(connection, QStringLiteral("type"), &info->type)) {
+        return kNmBadReply;
+    }
+    QString bluetoothType;
+    const QVariantMap bluetooth = settings.value(QStringLiteral("bluetooth"));
+    if (bluetooth.contains(QStringLiteral("type")) &&
+        !NmReadString(bluetooth, QStringLiteral("type"), &bluetoothType)) {
+        return kNmBadReply;
+    }
+    *dialUp =
+        IsDialUpConnectionType(info->type.toUtf8().constData(), bluetoothType.toUtf8().constData());
+    return 0;
+}
+
 }  // namespace
 
-bool IsDialUpConnectionType(const char* type) {
+struct NmPendingConnect {
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;
+    bool connected = false;
+    bool abandoned = false;  // the instance went away: close the name when done
+};
+
+bool IsDialUpConnectionType(const char* type, const char* bluetoothType) {
+    if (strcmp(type, "bluetooth") == 0) return strcmp(bluetoothType, "dun") == 0;
     for (const char* kind : kDialUpTypes) {
         if (strcmp(type, kind) == 0) return true;
     }
     return false;
 }
 
-bool NmOpenBus(const QString& name, bool* opened, QDBusConnection* out) {
-    if (*opened) {
+bool NmOpenBus(const QString& name, int waitMs, NmBusState* state, QDBusConnection* out) {
+    if (!state->pending && state->opened) {
         QDBusConnection existing(name);
         if (existing.isConnected()) {
             *out = existing;
             return true;
         }
         QDBusConnection::disconnectFromBus(name);
-        *opened = false;
+        state->opened = false;
     }
     static const int registered = [] {
         qDBusRegisterMetaType<QMap<QString, QVariantMap>>();
         return 1;
     }();
     (void)registered;
-    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SystemBus, name);
-    *opened = true;
-    if (!bus.isConnected()) return false;
-    *out = bus;
+    if (!state->pending) {
+        auto pending = std::make_shared<NmPendingConnect>();
+        try {
+            std::thread([pending, name] {
+                const bool connected =
+                    QDBusConnection::connectToBus(QDBusConnection::SystemBus, name).isConnected();
+                std::lock_guard<std::mutex> guard(pending->lock);
+                pending->done = true;
+                pending->connected = connected;
+                if (pending->abandoned) QDBusConnection::disconnectFromBus(name);
+                pending->ended.notify_all();
+            }).detach();
+        } catch (...) {
+            return false;  // no thread to connect on
+        }
+        state->pending = pending;
+    }
+    NmPendingConnect& pending = *state->pending;
+    std::unique_lock<std::mutex> lock(pending.lock);
+    if (!pending.ended.wait_for(lock, std::chrono::milliseconds(std::max(waitMs, 0)),
+                                [&pending] { return pending.done; })) {
+        return false;
+    }
+    const bool connected = pending.connected;
+    lock.unlock();
+    state->pending.reset();
+    state->opened = true;
+    if (!connected) return false;
+    *out = QDBusConnection(name);
     return true;
 }
 
+void NmCloseBus(const QString& name, NmBusState* state) {
+    if (state->pending) {
+        std::lock_guard<std::mutex> guard(state->pending->lock);
+        if (!state->pending->done) {
+            state->pending->abandoned = true;
+            state->pending.reset();
+            state->opened = false;
+            return;
+        }
+    }
+    // A connect that ended since the last wait used the name as well.
+    if (state->opened || state->pending) QDBusConnection::disconnectFromBus(name);
+    state->pending.reset();
+    state->opened = false;
+}
+
+QString NmSignatureOf(const QVariant& value) {
+    if (value.metaType() == QMetaType::fromType<QDBusArgument>()) {
+        return value.value<QDBusArgument>().currentSignature();
+    }
+    const char* signature = QDBusMetaType::typeToSignature(value.metaType());
+    return signature != nullptr ? QString::fromLatin1(signature) : QString();
+}
+
 NmCallResult NmCall(const QDBusConnection& bus, const NmBudget& budget, const QString& path,
-                    const QString& iface, const QString& method, const QList<QVariant>& args) {
+                    const QString& iface, const QString& method, const char* replySignature,
+                    const QList<QVariant>& args) {
     NmCallResult result;
     int timeout = budget.NextCallMs();
     if (timeout <= 0) {
@@ -72,6 +169,10 @@ NmCallResult NmCall(const QDBusConnection& bus, const NmBudget& budget, const QS
     message.setArguments(args);
     QDBusMessage reply = bus.call(message, QDBus::Block, timeout);
     if (reply.type() == QDBusMessage::ReplyMessage) {
+        if (reply.signature() != QLatin1String(replySignature)) {
+            result.code = kNmBadReply;
+            return result;
+        }
         result.arguments = reply.arguments();
         return result;
     }
@@ -84,56 +185,91 @@ NmCallResult NmCall(const QDBusConnection& bus, const NmBudget& budget, const QS
 }
 
 int32_t NmGetProperty(const QDBusConnection& bus, const NmBudget& budget, const QString& path,
-                      const QString& iface, const QString& name, QVariant* out) {
-    NmCallResult r = NmCall(bus, budget, path, kPropsIface, QStringLiteral("Get"), {iface, name});
+                      const QString& iface, const QString& name, const char* signature,
+                      QVariant* out) {
+    NmCallResult r =
+        NmCall(bus, budget, path, kPropsIface, QStringLiteral("Get"), "v", {iface, name});
     if (r.code != 0) return r.code;
-    if (r.arguments.isEmpty()) return kNmBadReply;
     *out = Unwrap(r.arguments.first());
-    return 0;
+    return NmSignatureOf(*out) == QLatin1String(signature) ? 0 : kNmBadReply;
 }
 
 int32_t NmGetAllProperties(const QDBusConnection& bus, const NmBudget& budget, const QString& path,
                            const QString& iface, QVariantMap* out) {
-    NmCallResult r = NmCall(bus, budget, path, kPropsIface, QStringLiteral("GetAll"), {iface});
+    NmCallResult r =
+        NmCall(bus, budget, path, kPropsIface, QStringLiteral("GetAll"), "a{sv}", {iface});
     if (r.code != 0) return r.code;
-    if (r.arguments.isEmpty() || !NmDemarshal(r.arguments.first(), out)) return kNmBadReply;
-    return 0;
+    return NmDemarshal(r.arguments.first(), out) ? 0 : kNmBadReply;
 }
 
 bool NmReadPaths(const QVariant& value, QList<QDBusObjectPath>* out) {
-    return NmDemarshal(Unwrap(value), out);
+    const QVariant unwrapped = Unwrap(value);
+    return NmSignatureOf(unwrapped) == QLatin1String("ao") && NmDemarshal(unwrapped, out);
 }
 
-uint NmReadUint(const QVariantMap& map, const QString& key) {
-    return Unwrap(map.value(key)).toUInt();
+bool NmReadUint(const QVariantMap& map, const QString& key, uint* out) {
+    QVariant value;
+    if (!ReadTyped(map, key, "u", &value)) return false;
+    *out = value.toUInt();
+    return true;
 }
 
-QString NmReadString(const QVariantMap& map, const QString& key) {
-    return Unwrap(map.value(key)).toString();
+bool NmReadString(const QVariantMap& map, const QString& key, QString* out) {
+    QVariant value;
+    if (!ReadTyped(map, key, "s", &value)) return false;
+    *out = value.toString();
+    return true;
+}
+
+int32_t NmReadActive(const QDBusConnection& bus, const NmBudget& budget, const QString& path,
+                     NmProfileKinds* kinds, NmActiveInfo* out, bool* dialUp) {
+    QVariantMap props;
+    int32_t rc = NmGetAllProperties(bus, budget, path, kNmActiveIface, &props);
+    if (rc != 0) return rc;
+    QVariant profile;
+    out->path = path;
+    if (!NmReadString(props, QStringLiteral("Id"), &out->id) ||
+        !NmReadString(props, QStringLiteral("Uuid"), &out->uuid) ||
+        !NmReadString(props, QStringLiteral("Type"), &out->type) ||
+        !NmReadUint(props, QStringLiteral("State"), &out->state) ||
+        !NmReadPaths(props.value(QStringLiteral("Devices")), &out->devices) ||
+        !ReadTyped(props, QStringLiteral("Connection"), "o", &profile)) {
+        return kNmBadReply;
+    }
+    out->profile = profile.value<QDBusObjectPath>().path();
+    *dialUp = IsDialUpConnectionType(out->type.toUtf8().constData(), "");
+    if (out->type != QLatin1String("bluetooth")) return 0;
+    if (kinds != nullptr && kinds->contains(out->profile)) {
+        *dialUp = kinds->value(out->profile);
+        return 0;
+    }
+    NmProfileInfo info;
+    rc = ReadProfile(bus, budget, out->profile, &info, dialUp);
+    if (rc == kNmNoSuchObject) {
+        *dialUp = false;  // its profile is gone: nothing tells it is a modem's
+    } else if (rc != 0) {
+        return rc;
+    }
+    if (kinds != nullptr) kinds->insert(out->profile, *dialUp);
+    return 0;
 }
 
 int32_t NmListActive(const QDBusConnection& bus, const NmBudget& budget,
                      std::vector<NmActiveInfo>* out) {
     QVariant value;
-    int32_t rc =
-        NmGetProperty(bus, budget, kNmPath, kNmIface, QStringLiteral("ActiveConnections"), &value);
+    int32_t rc = NmGetProperty(bus, budget, kNmPath, kNmIface, QStringLiteral("ActiveConnections"),
+                               "ao", &value);
     if (rc != 0) return rc;
     QList<QDBusObjectPath> paths;
     if (!NmReadPaths(value, &paths)) return kNmBadReply;
+    NmProfileKinds kinds;
     for (const QDBusObjectPath& path : paths) {
-        QVariantMap props;
-        rc = NmGetAllProperties(bus, budget, path.path(), kNmActiveIface, &props);
+        NmActiveInfo info;
+        bool dialUp = false;
+        rc = NmReadActive(bus, budget, path.path(), &kinds, &info, &dialUp);
         if (rc == kNmNoSuchObject) continue;  // ended between the two calls
         if (rc != 0) return rc;
-        NmActiveInfo info;
-        info.path = path.path();
-        info.id = NmReadString(props, QStringLiteral("Id"));
-        info.uuid = NmReadString(props, QStringLiteral("Uuid"));
-        info.type = NmReadString(props, QStringLiteral("Type"));
-        info.state = NmReadUint(props, QStringLiteral("State"));
-        NmReadPaths(props.value(QStringLiteral("Devices")), &info.devices);
-        if (!IsDialUpConnectionType(info.type.toUtf8().constData())) continue;
-        if (!FitsEntryField(info.id)) continue;
+        if (!dialUp || !FitsEntryField(info.id)) continue;
         out->push_back(info);
     }
     return 0;
@@ -142,27 +278,17 @@ int32_t NmListActive(const QDBusConnection& bus, const NmBudget& budget,
 int32_t NmListProfiles(const QDBusConnection& bus, const NmBudget& budget,
                        std::vector<NmProfileInfo>* out) {
     NmCallResult r =
-        NmCall(bus, budget, kSettingsPath, kSettingsIface, QStringLiteral("ListConnections"));
+        NmCall(bus, budget, kSettingsPath, kSettingsIface, QStringLiteral("ListConnections"), "ao");
     if (r.code != 0) return r.code;
     QList<QDBusObjectPath> paths;
-    if (r.arguments.isEmpty() || !NmReadPaths(r.arguments.first(), &paths)) return kNmBadReply;
+    if (!NmReadPaths(r.arguments.first(), &paths)) return kNmBadReply;
     for (const QDBusObjectPath& path : paths) {
-        NmCallResult s =
-            NmCall(bus, budget, path.path(), kProfileIface, QStringLiteral("GetSettings"));
-        if (s.code == kNmNoSuchObject) continue;  // deleted meanwhile
-        if (s.code != 0) return s.code;
-        QMap<QString, QVariantMap> settings;
-        if (s.arguments.isEmpty() || !NmDemarshal(s.arguments.first(), &settings)) {
-            return kNmBadReply;
-        }
-        const QVariantMap connection = settings.value(QStringLiteral("connection"));
         NmProfileInfo info;
-        info.path = path.path();
-        info.id = NmReadString(connection, QStringLiteral("id"));
-        info.uuid = NmReadString(connection, QStringLiteral("uuid"));
-        info.type = NmReadString(connection, QStringLiteral("type"));
-        if (!IsDialUpConnectionType(info.type.toUtf8().constData())) continue;
-        if (!FitsEntryField(info.id)) continue;
+        bool dialUp = false;
+        int32_t rc = ReadProfile(bus, budget, path.path(), &info, &dialUp);
+        if (rc == kNmNoSuchObject) continue;  // deleted meanwhile
+        if (rc != 0) return rc;
+        if (!dialUp || !FitsEntryField(info.id)) continue;
         out->push_back(info);
     }
     return 0;

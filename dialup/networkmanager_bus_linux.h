@@ -8,12 +8,14 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "dialup/dialup_service.h"
@@ -27,14 +29,30 @@ inline const QString kNmDeviceIface = QStringLiteral("org.freedesktop.NetworkMan
 
 constexpr int kNmEntryNameMax = kEntryNameFieldSize - 1;  // 256 bytes
 
-// The dial-up kinds, as NetworkManager names them in connection.type.
-bool IsDialUpConnectionType(const char* type);
+// The dial-up kinds, as NetworkManager names them in connection.type; a
+// "bluetooth" profile dials a modem only when its bluetooth.type is "dun"
+// (PAN and NAP links are the LAN's).
+bool IsDialUpConnectionType(const char* type, const char* bluetoothType);
+
+struct NmPendingConnect;  // a connect still running on its helper thread
+
+// An instance's named connection to the system bus: whether the name is in
+// use (to be closed with NmCloseBus), and a connect that outlived the wait
+// of an earlier operation.
+struct NmBusState {
+    bool opened = false;
+    std::shared_ptr<NmPendingConnect> pending;
+};
 
 // The named connection to the system bus, (re)opened when it is not
-// connected. *opened says whether the name is in use (to be closed with
-// QDBusConnection::disconnectFromBus). Returns false when the bus cannot be
-// reached.
-bool NmOpenBus(const QString& name, bool* opened, QDBusConnection* out);
+// connected. QtDBus's connect has no time-out of its own (a bus that accepts
+// the socket and never finishes the handshake holds it for as long as it
+// stays silent), so it runs on a helper thread and is waited for at most
+// waitMs; one still running is waited for again by the next call instead of
+// starting another. Returns false when the bus cannot be reached in time.
+bool NmOpenBus(const QString& name, int waitMs, NmBusState* state, QDBusConnection* out);
+// Closes the name; a connect still running closes it when it ends.
+void NmCloseBus(const QString& name, NmBusState* state);
 
 // A deadline for one operation; every call gets what is left of it.
 class NmBudget {
@@ -59,19 +77,27 @@ struct NmCallResult {
 };
 
 // One method call on NetworkManager, bounded by what is left of the budget
-// (kNmNoAnswer when nothing is).
+// (kNmNoAnswer when nothing is). A reply whose signature is not
+// replySignature is kNmBadReply.
 NmCallResult NmCall(const QDBusConnection& bus, const NmBudget& budget, const QString& path,
-                    const QString& iface, const QString& method, const QList<QVariant>& args = {});
+                    const QString& iface, const QString& method, const char* replySignature,
+                    const QList<QVariant>& args = {});
 
-// One property, unwrapped from its QDBusVariant.
+// The D-Bus signature of a value as QtDBus hands it over ("" when unknown).
+QString NmSignatureOf(const QVariant& value);
+
+// One property of the given signature, unwrapped from its QDBusVariant
+// (kNmBadReply for another type).
 int32_t NmGetProperty(const QDBusConnection& bus, const NmBudget& budget, const QString& path,
-                      const QString& iface, const QString& name, QVariant* out);
+                      const QString& iface, const QString& name, const char* signature,
+                      QVariant* out);
 
 // Every property of one interface of an object.
 int32_t NmGetAllProperties(const QDBusConnection& bus, const NmBudget& budget, const QString& path,
                            const QString& iface, QVariantMap* out);
 
-// Reads a D-Bus value that may still be wrapped in a QDBusArgument.
+// Reads a D-Bus value that may still be wrapped in a QDBusArgument; the
+// caller has checked its signature.
 template <typename T>
 bool NmDemarshal(const QVariant& value, T* out) {
     if (value.metaType() == QMetaType::fromType<QDBusArgument>()) {
@@ -84,19 +110,32 @@ bool NmDemarshal(const QVariant& value, T* out) {
     return true;
 }
 
-// Values of a property map or a reply, unwrapped from QDBusVariant.
+// Values of a property map or a reply, unwrapped from QDBusVariant; false
+// when the value is missing or of another type.
 bool NmReadPaths(const QVariant& value, QList<QDBusObjectPath>* out);
-uint NmReadUint(const QVariantMap& map, const QString& key);
-QString NmReadString(const QVariantMap& map, const QString& key);
+bool NmReadUint(const QVariantMap& map, const QString& key, uint* out);
+bool NmReadString(const QVariantMap& map, const QString& key, QString* out);
 
 struct NmActiveInfo {
     QString path;
     QString id;
     QString uuid;
     QString type;
+    QString profile;  // the path of its connection profile
     uint state = 0;
     QList<QDBusObjectPath> devices;
 };
+
+// Whether each profile looked up so far is a dial-up one, by profile path,
+// within one operation.
+using NmProfileKinds = QHash<QString, bool>;
+
+// One active connection's properties, and whether it is a dial-up one: an
+// active connection does not carry its bluetooth.type, so a bluetooth one's
+// profile is looked up (through kinds, when given). kNmNoSuchObject when it
+// has ended.
+int32_t NmReadActive(const QDBusConnection& bus, const NmBudget& budget, const QString& path,
+                     NmProfileKinds* kinds, NmActiveInfo* out, bool* dialUp);
 
 struct NmProfileInfo {
     QString path;

@@ -82,7 +82,7 @@ QAtomicInt g_instanceCounter;
 struct NetworkManagerDialUp {
     NmDialUpOptions options;
     QString connectionName;
-    bool opened = false;
+    NmBusState bus;
     SignalSink* sink = nullptr;  // created in the using thread, lives as long as the instance
     std::vector<HandleSlot> handles;
     DialUpHandle nextHandle = 1;
@@ -96,7 +96,7 @@ namespace {
 
 // Runs the bus work of one operation: on the instance's own bus connection,
 // (re)opened when it is not connected (kNmNoBus when it cannot be), within a
-// budget of operationBudgetMs, with anything Qt throws read as kNmBadReply.
+// budget of operationBudgetMs (the connect included), with anything Qt throws read as kNmBadReply.
 template <typename Work>
 int32_t Bounded(NetworkManagerDialUp* nm, Work work) {
     try {
@@ -104,9 +104,10 @@ int32_t Bounded(NetworkManagerDialUp* nm, Work work) {
             nm->sink = new (std::nothrow) SignalSink;
             if (nm->sink == nullptr) return kNmNoBus;
         }
-        QDBusConnection bus(QString{});
-        if (!NmOpenBus(nm->connectionName, &nm->opened, &bus)) return kNmNoBus;
+        // The connect counts against the operation's budget like any call.
         NmBudget budget(nm->options.operationBudgetMs, nm->options.callTimeoutMs);
+        QDBusConnection bus(QString{});
+        if (!NmOpenBus(nm->connectionName, budget.NextCallMs(), &nm->bus, &bus)) return kNmNoBus;
         return work(bus, budget);
     } catch (...) {
         return kNmBadReply;
@@ -220,7 +221,7 @@ int32_t WaitForDial(NetworkManagerDialUp* nm, const QDBusConnection& bus, const 
         QVariant value;
         NmBudget pollBudget(nm->options.callTimeoutMs, nm->options.callTimeoutMs);
         int32_t rc = NmGetProperty(bus, pollBudget, activePath, kNmActiveIface,
-                                   QStringLiteral("State"), &value);
+                                   QStringLiteral("State"), "u", &value);
         if (rc == kNmNoSuchObject) {
             state = kActiveDeactivated;  // gone: its signal says why, if it came
             loop.processEvents(QEventLoop::AllEvents);
@@ -285,16 +286,13 @@ int32_t HangUp(void* ctx, DialUpHandle handle) {
         // The path may name another connection by now (NetworkManager
         // restarted and numbers its active connections afresh): hang up only
         // the one the handle was given for, and only a dial-up one.
-        QVariantMap props;
-        int32_t rc = NmGetAllProperties(bus, budget, path, kNmActiveIface, &props);
+        NmActiveInfo info;
+        bool dialUp = false;
+        int32_t rc = NmReadActive(bus, budget, path, nullptr, &info, &dialUp);
         if (rc == kNmNoSuchObject) return kNmConnectionNotActive;
         if (rc != 0) return rc;
-        if (NmReadString(props, QStringLiteral("Uuid")) != uuid ||
-            !IsDialUpConnectionType(
-                NmReadString(props, QStringLiteral("Type")).toUtf8().constData())) {
-            return kNmConnectionNotActive;
-        }
-        return NmCall(bus, budget, kNmPath, kNmIface, QStringLiteral("DeactivateConnection"),
+        if (info.uuid != uuid || !dialUp) return kNmConnectionNotActive;
+        return NmCall(bus, budget, kNmPath, kNmIface, QStringLiteral("DeactivateConnection"), "",
                       {QVariant::fromValue(QDBusObjectPath(path))})
             .code;
     });
@@ -357,27 +355,24 @@ int32_t Dial(void* ctx, DialUpHandle* handle) {
 
         const QDBusObjectPath root(QStringLiteral("/"));
         NmCallResult r =
-            NmCall(bus, budget, kNmPath, kNmIface, QStringLiteral("ActivateConnection"),
+            NmCall(bus, budget, kNmPath, kNmIface, QStringLiteral("ActivateConnection"), "o",
                    {QVariant::fromValue(QDBusObjectPath(nm->dialProfilePath)),
                     QVariant::fromValue(root), QVariant::fromValue(root)});
         if (r.code != 0) return r.code;
         QDBusObjectPath activePath;
-        if (r.arguments.isEmpty() || !NmDemarshal(r.arguments.first(), &activePath)) {
-            return kNmBadReply;
-        }
-        QVariantMap props;
-        int32_t rc = NmGetAllProperties(bus, budget, activePath.path(), kNmActiveIface, &props);
+        if (!NmDemarshal(r.arguments.first(), &activePath)) return kNmBadReply;
+        NmActiveInfo info;
+        bool dialUp = false;
+        int32_t rc = NmReadActive(bus, budget, activePath.path(), nullptr, &info, &dialUp);
         // A connection that is gone already failed at once (its signal says
         // why); any other error is the reason the state cannot be known.
         if (rc != 0 && rc != kNmNoSuchObject) {
             *handle = HandleFor(nm, activePath.path(), nm->dialProfileUuid);
             return rc;
         }
-        *handle = HandleFor(nm, activePath.path(), NmReadString(props, QStringLiteral("Uuid")));
-        QList<QDBusObjectPath> devices;
-        NmReadPaths(props.value(QStringLiteral("Devices")), &devices);
-        uint state = rc == 0 ? NmReadUint(props, QStringLiteral("State")) : kActiveDeactivated;
-        return WaitForDial(nm, bus, activePath.path(), devices, state);
+        *handle = HandleFor(nm, activePath.path(), rc == 0 ? info.uuid : QString());
+        const uint state = rc == 0 ? info.state : kActiveDeactivated;
+        return WaitForDial(nm, bus, activePath.path(), info.devices, state);
     });
 }
 
@@ -417,7 +412,7 @@ NetworkManagerDialUp* CreateNetworkManagerDialUp(const NmDialUpOptions& options)
 
 void DestroyNetworkManagerDialUp(NetworkManagerDialUp* instance) {
     if (instance == nullptr) return;
-    if (instance->opened) QDBusConnection::disconnectFromBus(instance->connectionName);
+    NmCloseBus(instance->connectionName, &instance->bus);
     delete instance->sink;
     delete instance;
 }

@@ -2,9 +2,10 @@
 // through QtDBus.
 //
 // Phonebook entries are NetworkManager's connection profiles of the dial-up
-// kinds (vpn, wireguard, pppoe, gsm, cdma, bluetooth, adsl), named by their
-// connection.id; active connections are the active connections of those kinds.
-// Wired, wireless, loopback, bridge and every other kind are the LAN's, not
+// kinds (vpn, wireguard, pppoe, gsm, cdma, adsl, and bluetooth when its
+// bluetooth.type is "dun"), named by their connection.id; active connections
+// are the active connections of those profiles. Bluetooth PAN/NAP links,
+// wired, wireless, loopback, bridge and every other kind are the LAN's, not
 // the dial-up service's: they are never listed, dialled or hung up. A profile
 // whose id is longer than 256 bytes fits no entry-name field and is left out
 // of both lists.

@@ -3,6 +3,9 @@
 #include "dialup/networkmanager_dialup_linux.h"
 
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QtTest>
 #include <atomic>
@@ -188,8 +191,9 @@ class NetworkManagerDialUpTest : public QObject {
   private slots:
     void init() { QVERIFY2(mock_.Start(), qPrintable(mock_.Error())); }
 
-    // Only the dial-up kinds are phonebook entries, in NetworkManager's order;
-    // an id too long for the 256-byte field is left out.
+    // Only the dial-up kinds are phonebook entries (of the bluetooth ones only
+    // DUN), in NetworkManager's order; an id too long for the 256-byte field
+    // is left out.
     void listsOnlyDialUpProfiles() {
         const std::string longest(256, 'x');
         const std::string tooLong(257, 'y');
@@ -204,7 +208,8 @@ class NetworkManagerDialUpTest : public QObject {
             {"Tunnel", "wireguard"},
             {"Dsl", "adsl"},
             {"Evdo", "cdma"},
-            {"Telefono", "bluetooth"},
+            {"Telefono", "bluetooth/dun"},
+            {"Rete BT", "bluetooth/panu"},
             {longest.c_str(), "pppoe"},
             {tooLong.c_str(), "pppoe"},
         };
@@ -229,13 +234,17 @@ class NetworkManagerDialUpTest : public QObject {
         QVERIFY(names.empty());
     }
 
-    // The active LAN connections (wired, loopback) are not listed; the buffer
-    // protocol asks for the size of every record at once.
+    // The active LAN connections (wired, loopback, Bluetooth PAN) are not
+    // listed; the buffer protocol asks for the size of every record at once.
     void listsOnlyDialUpConnections() {
         mock_.Activate(mock_.AddProfile(QStringLiteral("Wired"), QStringLiteral("802-3-ethernet")));
         mock_.Activate(mock_.AddProfile(QStringLiteral("lo"), QStringLiteral("loopback")));
         mock_.Activate(mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe")));
         mock_.Activate(mock_.AddProfile(QStringLiteral("Ufficio"), QStringLiteral("vpn")));
+        mock_.Activate(
+            mock_.AddProfile(QStringLiteral("Rete BT"), QStringLiteral("bluetooth/nap")));
+        mock_.Activate(
+            mock_.AddProfile(QStringLiteral("Telefono"), QStringLiteral("bluetooth/dun")));
         std::vector<Active> first, second;
         int resized = 0;
         int32_t rc1 = -1, rc2 = -1;
@@ -247,7 +256,7 @@ class NetworkManagerDialUpTest : public QObject {
         QCOMPARE(rc1, 0);
         QCOMPARE(rc2, 0);
         QCOMPARE(resized, 1);
-        QCOMPARE(Names(first), (std::vector<std::string>{"Provider Uno", "Ufficio"}));
+        QCOMPARE(Names(first), (std::vector<std::string>{"Provider Uno", "Ufficio", "Telefono"}));
         QVERIFY(first[0].handle != 0 && first[1].handle != 0 && first[0].handle != first[1].handle);
         // The same connection keeps its handle from one enumeration to the next.
         QCOMPARE(second[0].handle, first[0].handle);
@@ -324,12 +333,14 @@ class NetworkManagerDialUpTest : public QObject {
         QTest::newRow("no such profile") << QStringLiteral("Nessuno");
         QTest::newRow("other letter case") << QStringLiteral("provider uno");
         QTest::newRow("a wired profile") << QStringLiteral("Wired");
+        QTest::newRow("a Bluetooth PAN profile") << QStringLiteral("Rete BT");
         QTest::newRow("longer than the field") << QString(257, QLatin1Char('x'));
     }
     void unknownProfilesAreNotDialled() {
         QFETCH(QString, entry);
         mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe"));
         mock_.AddProfile(QStringLiteral("Wired"), QStringLiteral("802-3-ethernet"));
+        mock_.AddProfile(QStringLiteral("Rete BT"), QStringLiteral("bluetooth/panu"));
         int32_t rc = -1, dialWithout = -1;
         OnThread([&] {
             Client client;
@@ -494,13 +505,60 @@ class NetworkManagerDialUpTest : public QObject {
         QCOMPARE(again, 0);
     }
 
-    // The binding under the supervisor: a pass that must be down hangs up
-    // only dial-up connections and logs each hang-up with its text.
+    // A reply of the wrong type reads as unreadable, never as a value.
+    void wronglyTypedRepliesAreUnreadable_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<int>("listRc");
+        QTest::addColumn<int>("entriesRc");
+        QTest::addColumn<int>("dialRc");
+        QTest::newRow("ListConnections: as") << QStringLiteral("ListConnections") << 0 << 10 << 10;
+        QTest::newRow("ActiveConnections: as")
+            << QStringLiteral("ActiveConnections") << 10 << 0 << 0;
+        QTest::newRow("State: s") << QStringLiteral("State") << 10 << 0 << 0;
+        QTest::newRow("ActivateConnection: s")
+            << QStringLiteral("ActivateConnection") << 0 << 0 << 10;
+    }
+    void wronglyTypedRepliesAreUnreadable() {
+        QFETCH(QString, reply);
+        QFETCH(int, listRc);
+        QFETCH(int, entriesRc);
+        QFETCH(int, dialRc);
+        mock_.Activate(mock_.AddProfile(QStringLiteral("Ufficio"), QStringLiteral("vpn")));
+        mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe"));
+        mock_.BreakReply(reply);
+        int32_t rc[3] = {-1, -1, -1};
+        OnThread([&] {
+            Client client;
+            std::vector<Active> active;
+            std::vector<std::string> names;
+            DialUpHandle handle = 0;
+            rc[0] = client.List(&active);
+            rc[1] = client.Entries(&names);
+            rc[2] = client.Dial("Provider Uno", &handle);
+        });
+        QCOMPARE(rc[0], int32_t(listRc));
+        QCOMPARE(rc[1], int32_t(entriesRc));
+        QCOMPARE(rc[2], int32_t(dialRc));
+    }
+
+    // The binding under the supervisor, drop-others on: a pass hangs up only
+    // dial-up connections (a Bluetooth DUN link, never a PAN link) and logs
+    // each hang-up with its text; one that must be up keeps the chosen entry.
+    void supervisorPassDropsOnlyDialUp_data() {
+        QTest::addColumn<bool>("up");
+        QTest::newRow("down") << false;
+        QTest::newRow("up") << true;
+    }
     void supervisorPassDropsOnlyDialUp() {
+        QFETCH(bool, up);
         mock_.Activate(mock_.AddProfile(QStringLiteral("Wired"), QStringLiteral("802-3-ethernet")));
         mock_.Activate(mock_.AddProfile(QStringLiteral("lo"), QStringLiteral("loopback")));
         mock_.Activate(mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe")));
         mock_.Activate(mock_.AddProfile(QStringLiteral("Ufficio"), QStringLiteral("vpn")));
+        mock_.Activate(
+            mock_.AddProfile(QStringLiteral("Rete BT"), QStringLiteral("bluetooth/panu")));
+        mock_.Activate(
+            mock_.AddProfile(QStringLiteral("Telefono"), QStringLiteral("bluetooth/dun")));
         QTemporaryDir dir;
         const QByteArray logPath = dir.filePath(QStringLiteral("log.txt")).toUtf8();
         OnThread([&] {
@@ -512,24 +570,30 @@ class NetworkManagerDialUpTest : public QObject {
             SetDefaultSettings(&snapshot.settings);
             strcpy(snapshot.settings.szRasEntry, "Provider Uno");
             snapshot.settings.bDropAny = 1;
-            snapshot.mode = ModeAlwaysDown;
+            snapshot.mode = up ? ModeAlwaysUp : ModeAlwaysDown;
             RunSupervisorPass(&buffer, client.service, snapshot, SystemClock(), log);
             ReleaseConnectionBuffer(&buffer);
         });
         QFile file(QString::fromUtf8(logPath));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(file.readAll());
-        // The one-record buffer grows once for the two dial-up connections.
+        // The one-record buffer grows once for the three dial-up connections.
         QVERIFY2(text.contains(QStringLiteral("RasEnumConnections (Realloc) retcode 0: Success.")),
                  qPrintable(text));
-        QVERIFY2(text.contains(QStringLiteral("RasHangUp (Provider Uno) retcode 0: Success.")),
-                 qPrintable(text));
+        QCOMPARE(text.contains(QStringLiteral("RasHangUp (Provider Uno) retcode 0: Success.")),
+                 !up);
         QVERIFY2(text.contains(QStringLiteral("RasHangUp (Ufficio) retcode 0: Success.")),
                  qPrintable(text));
-        QCOMPARE(text.count(QStringLiteral("\r\n")), 3);
+        QVERIFY2(text.contains(QStringLiteral("RasHangUp (Telefono) retcode 0: Success.")),
+                 qPrintable(text));
+        QCOMPARE(text.count(QStringLiteral("\r\n")), up ? 3 : 4);
         WaitUntilInactive(QStringLiteral("Ufficio"));
-        WaitUntilInactive(QStringLiteral("Provider Uno"));
-        QCOMPARE(mock_.ActiveIds(), (QStringList{QStringLiteral("Wired"), QStringLiteral("lo")}));
+        WaitUntilInactive(QStringLiteral("Telefono"));
+        if (!up) WaitUntilInactive(QStringLiteral("Provider Uno"));
+        QStringList left = {QStringLiteral("Wired"), QStringLiteral("lo"),
+                            QStringLiteral("Rete BT")};
+        if (up) left.insert(2, QStringLiteral("Provider Uno"));
+        QCOMPARE(mock_.ActiveIds(), left);
     }
 
     void supervisorPassLogsTheDialAndItsFailure() {
@@ -751,18 +815,69 @@ class NmCodeTableTest : public QObject {
         QCOMPARE(NmCodeForDbusError(name.toUtf8().constData()), int32_t(code));
     }
     void dialUpKinds() {
-        for (const char* kind : {"vpn", "wireguard", "pppoe", "gsm", "cdma", "bluetooth", "adsl"}) {
-            QVERIFY2(IsDialUpConnectionType(kind), kind);
+        for (const char* kind : {"vpn", "wireguard", "pppoe", "gsm", "cdma", "adsl"}) {
+            QVERIFY2(IsDialUpConnectionType(kind, ""), kind);
         }
+        QVERIFY(IsDialUpConnectionType("bluetooth", "dun"));
         for (const char* kind : {"802-3-ethernet", "802-11-wireless", "loopback", "bridge", "bond",
-                                 "vlan", "tun", "", "VPN"}) {
-            QVERIFY2(!IsDialUpConnectionType(kind), kind);
+                                 "vlan", "tun", "", "VPN", "bluetooth"}) {
+            QVERIFY2(!IsDialUpConnectionType(kind, ""), kind);
         }
+        for (const char* bluetoothType : {"panu", "nap", "DUN", ""}) {
+            QVERIFY2(!IsDialUpConnectionType("bluetooth", bluetoothType), bluetoothType);
+        }
+        QVERIFY(!IsDialUpConnectionType("802-3-ethernet", "dun"));
+    }
+};
+
+// The system bus accepts the socket and never answers the handshake: each
+// operation gives up with kNmNoBus within its budget (a plain connect waits
+// as long as the bus stays silent), and the next one waits for the same
+// connect instead of starting another. Runs in a process of its own: libdbus
+// reads the system bus's address once per process.
+class HungBusTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void connectStaysInTheBudget() {
+        QTemporaryDir dir;
+        const QByteArray path = dir.filePath(QStringLiteral("bus")).toUtf8();
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        QVERIFY(size_t(path.size()) < sizeof address.sun_path);
+        memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(listener >= 0);
+        QVERIFY(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+        QVERIFY(listen(listener, 8) == 0);  // connects queue up, none is accepted
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + path);
+        NmDialUpOptions options = FastOptions();
+        options.callTimeoutMs = 300;
+        options.operationBudgetMs = 600;
+        int32_t listRc = -1, entriesRc = -1;
+        qint64 ms = 0;
+        OnThread([&] {
+            Client client(options);
+            QElapsedTimer timer;
+            timer.start();
+            std::vector<Active> active;
+            std::vector<std::string> names;
+            listRc = client.List(&active);
+            entriesRc = client.Entries(&names);
+            ms = timer.elapsed();
+        });
+        close(listener);  // the abandoned connect fails now
+        QCOMPARE(listRc, int32_t(kNmNoBus));
+        QCOMPARE(entriesRc, int32_t(kNmNoBus));
+        QVERIFY2(ms < 5000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
     }
 };
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    if (argc > 1 && strcmp(argv[1], "--hung-bus") == 0) {
+        HungBusTest hung;
+        return QTest::qExec(&hung, 1, argv);
+    }
     int status = 0;
     {
         NmCodeTableTest table;

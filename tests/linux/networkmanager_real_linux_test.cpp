@@ -81,7 +81,8 @@ class NetworkManagerRealTest : public QObject {
         OnThread([&] { rc = Client().Entries(&names); });
         QCOMPARE(rc, 0);
         std::sort(names.begin(), names.end());
-        QCOMPARE(names, (std::vector<std::string>{"Provider PPPoE", "Ufficio VPN"}));
+        QCOMPARE(names,
+                 (std::vector<std::string>{"Provider PPPoE", "Telefono DUN", "Ufficio VPN"}));
     }
 
     // The loopback and the wired connection are active but not listed.

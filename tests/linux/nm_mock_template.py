@@ -15,6 +15,8 @@ ActivateConnection and DeactivateConnection:
 
 Extra methods on org.freedesktop.DBus.Mock at /org/freedesktop:
   AddProfile(id, type) -> path
+                        type "bluetooth/dun" (or "/panu", "/nap") is a
+                        bluetooth profile with that bluetooth.type
   SetActivationOutcome(id, reason, delay_ms, device_reason)
       reason 0 = success; device_reason >= 0 also makes the connection's
       device fail with that NMDeviceStateReason first
@@ -23,6 +25,10 @@ Extra methods on org.freedesktop.DBus.Mock at /org/freedesktop:
   FreezeAfterActivation(id, ms)
                         after answering ActivateConnection for id, stop
                         answering for ms milliseconds
+  BreakReply(what)      a reply of the wrong type from then on: "ListConnections"
+                        (as, not ao), "ActiveConnections" (the property as
+                        as), "State" (every active connection's State as a
+                        string), "ActivateConnection" (s, not o)
   ActiveIds() -> as     ids of the active connections, in order
   ClearFaults()
 '''
@@ -185,8 +191,11 @@ def load(mock, parameters):
 
 @dbus.service.method(MOCK_IFACE, in_signature='ss', out_signature='o')
 def AddProfile(self, profile_id, profile_type):
-    return dbusmock.get_object(SETTINGS_OBJ).SettingsAddConnection(
-        {'connection': {'id': profile_id, 'type': profile_type}})
+    kind, _, bluetooth_type = str(profile_type).partition('/')
+    settings = {'connection': {'id': profile_id, 'type': kind}}
+    if bluetooth_type:
+        settings['bluetooth'] = {'type': bluetooth_type}
+    return dbusmock.get_object(SETTINGS_OBJ).SettingsAddConnection(settings)
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='suui', out_signature='')
@@ -219,6 +228,24 @@ def Freeze(self, ms):
 @dbus.service.method(MOCK_IFACE, in_signature='su', out_signature='')
 def FreezeAfterActivation(self, profile_id, ms):
     _freeze_after[str(profile_id)] = int(ms)
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='s', out_signature='')
+def BreakReply(self, what):
+    manager = _manager()
+    if what == 'ListConnections':
+        dbusmock.get_object(SETTINGS_OBJ).AddMethod(
+            stock.SETTINGS_IFACE, 'ListConnections', '', 'as',
+            "ret = [str(p) for p in self.Get('%s', 'Connections')]" % stock.SETTINGS_IFACE)
+    elif what == 'ActiveConnections':
+        manager.SetProperty(MANAGER_OBJ, MANAGER_IFACE, 'ActiveConnections',
+                            dbus.Array([str(p) for p in _active_paths()], signature='s'))
+    elif what == 'State':
+        for path in _active_paths():
+            dbusmock.get_object(path).Set(ACTIVE_IFACE, 'State', dbus.String('activated'))
+    elif what == 'ActivateConnection':
+        manager.AddMethod(MANAGER_IFACE, 'ActivateConnection', 'ooo', 's',
+                          'ret = str(self.teleora_activate(self, args[0], args[1], args[2]))')
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='as')

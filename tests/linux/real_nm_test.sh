@@ -2,7 +2,9 @@
 # The NetworkManager binding against a real NetworkManager daemon, in a
 # throwaway network namespace with a private system bus: nothing of the
 # machine's own network is touched. Needs root (network namespaces, mounts);
-# without it the test is skipped (exit 77).
+# without it the test is skipped (exit 77). Only the user running the test may
+# use that bus (its socket lives in the test's own 0700 folder), the daemon
+# takes orders from root only (polkit off) and leaves DNS alone.
 #
 # Usage: real_nm_test.sh PATH/TO/networkmanager_real_linux_test
 set -euo pipefail
@@ -23,16 +25,50 @@ work=$(mktemp -d)
 ns="teleora-test-$$"
 nm_pid=""
 cleanup() {
-    [ -n "$nm_pid" ] && kill "$nm_pid" 2>/dev/null || true
-    [ -n "$nm_pid" ] && { for _ in $(seq 1 50); do kill -0 "$nm_pid" 2>/dev/null || break; sleep 0.1; done; kill -9 "$nm_pid" 2>/dev/null || true; }
+    if [ -n "$nm_pid" ]; then
+        kill "$nm_pid" 2>/dev/null || true
+        for _ in $(seq 1 50); do kill -0 "$nm_pid" 2>/dev/null || break; sleep 0.1; done
+        if kill -0 "$nm_pid" 2>/dev/null; then kill -9 "$nm_pid" 2>/dev/null || true; fi
+        wait "$nm_pid" 2>/dev/null || true
+    fi
     stop_services
     ip netns del "$ns" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-start_private_bus "$work"
-export DBUS_SYSTEM_BUS_ADDRESS=$BUS_ADDRESS
+# The private system bus admits the user running the test and nobody else.
+user=$(id -un)
+cat >"$work/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$work/system_bus_socket</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <deny user="*"/>
+    <allow user="$user"/>
+    <deny own="*"/>
+    <deny send_type="method_call"/>
+  </policy>
+  <policy user="$user">
+    <allow own="*"/>
+    <allow send_type="method_call"/>
+    <allow send_type="signal"/>
+    <allow send_type="method_return"/>
+    <allow send_type="error"/>
+    <allow receive_type="method_call"/>
+    <allow receive_type="signal"/>
+    <allow receive_type="method_return"/>
+    <allow receive_type="error"/>
+  </policy>
+</busconfig>
+CONF
+bus_out=$(dbus-daemon --fork --config-file="$work/bus.conf" --print-address=1 --print-pid=1)
+BUS_ADDRESS=$(echo "$bus_out" | sed -n 1p)
+TELEORA_PIDS+=("$(echo "$bus_out" | sed -n 2p)")
+export BUS_ADDRESS DBUS_SYSTEM_BUS_ADDRESS=$BUS_ADDRESS
 
 ip netns add "$ns"
 ip netns exec "$ns" ip link set lo up
@@ -45,7 +81,8 @@ mkdir -p "$work/profiles" /run/NetworkManager /var/lib/NetworkManager
 chmod 700 "$work/profiles"
 cat >"$work/NM.conf" <<CONF
 [main]
-auth-polkit=false
+auth-polkit=root-only
+dns=none
 plugins=keyfile
 no-auto-default=*
 
@@ -72,6 +109,11 @@ nmc connection add type ethernet ifname veth0 con-name "Wired" autoconnect no \
     ipv4.method disabled ipv6.method disabled >/dev/null
 nmc connection add type pppoe ifname veth2 con-name "Provider PPPoE" pppoe.username u \
     pppoe.password p autoconnect no >/dev/null
+# A Bluetooth phone's dial-up (DUN) profile and a Bluetooth PAN link.
+nmc connection add type bluetooth con-name "Telefono DUN" bluetooth.bdaddr 00:11:22:33:44:55 \
+    bluetooth.type dun gsm.apn internet autoconnect no >/dev/null
+nmc connection add type bluetooth con-name "Rete BT" bluetooth.bdaddr 00:11:22:33:44:56 \
+    bluetooth.type panu autoconnect no >/dev/null
 nmc connection add type vpn vpn-type openvpn con-name "Ufficio VPN" autoconnect no \
     vpn.data "remote=192.0.2.1" >/dev/null 2>&1 || true
 nmc connection up "Wired" >/dev/null || { nmc device; cat "$work/nm.log" >&2; exit 1; }

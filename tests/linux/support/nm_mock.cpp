@@ -123,6 +123,10 @@ void NmMock::FreezeAfterActivation(const QString& id, uint ms) {
     CallMock(QStringLiteral("FreezeAfterActivation"), {id, ms});
 }
 
+void NmMock::BreakReply(const QString& what) {
+    CallMock(QStringLiteral("BreakReply"), {what});
+}
+
 QStringList NmMock::ActiveIds() {
     QDBusMessage reply = CallMock(QStringLiteral("ActiveIds"), {});
     if (reply.arguments().isEmpty()) return {};

@@ -34,6 +34,9 @@ class NmMock {
     void Freeze(uint ms);
     // NetworkManager answers the activation of id, then hangs for ms.
     void FreezeAfterActivation(const QString& id, uint ms);
+    // From now on the mock answers `what` with a reply of the wrong type
+    // (see BreakReply in nm_mock_template.py).
+    void BreakReply(const QString& what);
     QStringList ActiveIds();
     // Activates a profile as another program would (e.g. the wired network).
     QString Activate(const QString& profilePath);
