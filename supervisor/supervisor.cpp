@@ -113,17 +113,20 @@ void RunSupervisorPass(ConnectionBuffer* buffer, const DialUpService& service,
     DialChosenEntry(service, settings, log);
 }
 
+uint32_t PassTimeout(int32_t tDelay, bool haveEvent) {
+    const uint32_t timeout = static_cast<uint32_t>(tDelay);
+    // Without an event nothing could end an endless wait.
+    if (timeout == kWaitForever) return haveEvent ? kWaitForever : kDefaultDelay;
+    return timeout < kMinPassTimeoutMs ? kMinPassTimeoutMs : timeout;
+}
+
 void SupervisorLoop(Supervisor* s) {
     while (!s->stopRequested.load()) {
         SettingsSnapshot snapshot;
-        // tDelay is read just before the wait and passed on unchanged: 0
-        // means no pause, -1 (0xFFFFFFFF) waits for a signal only.
+        // tDelay is read just before the wait; a menu choice still ends the
+        // wait at once.
         CopyLiveSettings(s->shared, &snapshot.settings);
-        uint32_t timeout = static_cast<uint32_t>(snapshot.settings.tDelay);
-        // Without an event nothing could end an endless wait: pace the passes
-        // at the default pause instead.
-        if (s->wake == nullptr && timeout == kWaitForever) timeout = kDefaultDelay;
-        WaitWakeEvent(s->wake, timeout);
+        WaitWakeEvent(s->wake, PassTimeout(snapshot.settings.tDelay, s->wake != nullptr));
         if (s->stopRequested.load()) break;
         TakeSnapshot(s->shared, &snapshot);
         RunSupervisorPass(&s->buffer, *s->service, snapshot, s->clock, s->log);

@@ -53,6 +53,17 @@ struct Supervisor {
     std::atomic<bool> stopRequested{false};
 };
 
+// The shortest pause between passes, in milliseconds: a smaller tDelay (a
+// hand-edited 0, say) would otherwise spin a core and, with a failing dial,
+// fill the disk with log lines.
+constexpr uint32_t kMinPassTimeoutMs = 100;
+
+// The wait before the next pass for a tDelay read from the settings: tDelay
+// as an unsigned 32-bit time-out, raised to kMinPassTimeoutMs. 0xFFFFFFFF
+// waits for a signal only, unless there is no event to signal (haveEvent
+// false), when the default pause paces the passes.
+uint32_t PassTimeout(int32_t tDelay, bool haveEvent);
+
 // The thread's body: wait, snapshot, pass, for ever (or until stopRequested).
 void SupervisorLoop(Supervisor* supervisor);
 

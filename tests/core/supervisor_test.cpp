@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -324,6 +325,33 @@ TEST_F(LoopFixture, PassesRepeatAfterThePauseWithoutASignal) {
     std::vector<std::string> lines = LogLines();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], "RasDial (Office) retcode 651: The modem reported an error.");
+}
+
+TEST(PassTimeout, ShortPausesAreRaisedToTheFloor) {
+    struct Case {
+        int32_t tDelay;
+        bool haveEvent;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {0, true, kMinPassTimeoutMs}, {99, true, kMinPassTimeoutMs}, {100, true, 100},
+        {5000, true, 5000},           {-1, true, kWaitForever},      {-1, false, kDefaultDelay},
+        {-2, true, 0xFFFFFFFEu},      {0, false, kMinPassTimeoutMs}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(PassTimeout(c.tDelay, c.haveEvent), c.expected) << c.tDelay;
+    }
+}
+
+TEST_F(LoopFixture, APauseOfZeroStillRestsBetweenPasses) {
+    fake.dialResult = 651;
+    StartLoop(0);
+    PublishMode(&shared, ModeAlwaysUp);
+    const auto start = std::chrono::steady_clock::now();
+    while (fake.CallsOf("dial").size() < 3) std::this_thread::yield();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    StopLoop();
+    // Three passes are two pauses apart, at least.
+    EXPECT_GE(elapsed, std::chrono::milliseconds(2 * kMinPassTimeoutMs - 20));
 }
 
 TEST_F(LoopFixture, TheFirstPassRunsAtOnceWithoutAnySignal) {
