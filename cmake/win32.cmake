@@ -1,4 +1,5 @@
-# The Windows program: Teleora.exe on the portable core, and its tests.
+# The Windows program: Teleora.exe on the portable core (its tests are in
+# tests/win32).
 # Included by the top-level CMakeLists.txt when building for Windows.
 enable_language(RC)
 
@@ -38,8 +39,4 @@ if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
         target_compile_options(${target} PRIVATE ${TELEORA_SMALL_OPTIONS} -fno-rtti)
     endforeach()
     target_link_options(Teleora PRIVATE -s -Wl,--gc-sections)
-endif()
-
-if(TELEORA_BUILD_TESTS)
-    add_subdirectory(tests/win32)
 endif()
