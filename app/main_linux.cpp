@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/command_line_linux.h"
 #include "app/tray_app_linux.h"
 #include "dialup/networkmanager_dialup_linux.h"
 #include "log/event_log.h"
@@ -66,6 +67,8 @@ bool HaveDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const int commandLineExit = HandleCommandLine(argc, argv);
+    if (commandLineExit != kContinueStart) return commandLineExit;
     if (!HaveDisplay()) {
         fputs("teleora: no graphical session (DISPLAY is not set)\n", stderr);
         return 1;

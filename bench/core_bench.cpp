@@ -83,7 +83,7 @@ BENCHMARK(BM_RuleIsActive);
 
 void BM_ShouldBeConnected(benchmark::State& state) {
     Settings s = TenRules();
-    LocalTime now{2026, 12, 7, 1, 10, 0, 0};
+    LocalTime now{2026, 12, 7, 1, 10, 0, 0, 0};
     int step = 0;
     for (auto _ : state) {
         Mode mode = ModeRuleBase + step % kMaxRules;
@@ -195,7 +195,7 @@ void BM_SupervisorPass(benchmark::State& state) {
             capacity = buffer.capacity;
         }
     }
-    free(buffer.bytes);
+    ReleaseConnectionBuffer(&buffer);
     state.counters["connections"] = n;
     state.counters["buffer_growths"] = static_cast<double>(growths);
     state.counters["enumerations_per_pass"] =
@@ -264,7 +264,7 @@ void BM_WakeSelectModeToFirstCall(benchmark::State& state) {
     supervisor.stopRequested = true;
     SignalWakeEvent(supervisor.wake);
     loop.join();
-    free(supervisor.buffer.bytes);
+    ReleaseConnectionBuffer(&supervisor.buffer);
     DestroyWakeEvent(supervisor.wake);
     ReportLatencies(state, latencies);
 }

@@ -4,8 +4,13 @@
 
 find_package(Qt6 6.2 REQUIRED COMPONENTS Core Gui Widgets DBus)
 
-# The dial-up service on NetworkManager (QtDBus, no widgets).
-add_library(teleora_networkmanager STATIC dialup/networkmanager_dialup_linux.cpp)
+# The dial-up service on NetworkManager (QtDBus, no widgets): its result codes
+# (plain C++), its bus plumbing and its six operations.
+add_library(teleora_networkmanager STATIC
+    dialup/networkmanager_codes.cpp
+    dialup/networkmanager_bus_linux.cpp
+    dialup/networkmanager_dialup_linux.cpp
+)
 set_target_properties(teleora_networkmanager PROPERTIES AUTOMOC ON)
 target_link_libraries(teleora_networkmanager PUBLIC teleora_core Qt6::Core Qt6::DBus)
 
@@ -18,7 +23,8 @@ add_library(teleora_qt_ui STATIC
 set_target_properties(teleora_qt_ui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_link_libraries(teleora_qt_ui PUBLIC teleora_core Qt6::Core Qt6::Gui Qt6::Widgets)
 
-add_executable(teleora app/main_linux.cpp)
+add_executable(teleora app/main_linux.cpp app/command_line_linux.cpp)
+target_compile_definitions(teleora PRIVATE TELEORA_VERSION="${PROJECT_VERSION}")
 target_link_libraries(teleora PRIVATE teleora_qt_ui teleora_networkmanager)
 
 # Desktop integration: the program, its icon in the hicolor theme, a menu
@@ -35,3 +41,6 @@ install(FILES resources/icons/teleora.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES resources/teleora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES resources/teleora-autostart.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/teleora)
+
+# The manual page, the Debian documents and the .deb package (CPack).
+include(${CMAKE_CURRENT_LIST_DIR}/packaging_linux.cmake)

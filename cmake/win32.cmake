@@ -40,3 +40,6 @@ if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
     endforeach()
     target_link_options(Teleora PRIVATE -s -Wl,--gc-sections)
 endif()
+
+# The zip users download.
+include(${CMAKE_CURRENT_LIST_DIR}/packaging_win32.cmake)

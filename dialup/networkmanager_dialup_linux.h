@@ -20,25 +20,7 @@
 #include <cstdint>
 
 #include "dialup/dialup_service.h"
-
-// Result codes besides NetworkManager's reasons and errors (see NmErrorText).
-enum NmResultCode : int32_t {
-    kNmNoSuchProfile = 1,       // also the code of every "RasGetEntryDialParams" line
-    kNmNotRunning = 2,          // nobody owns org.freedesktop.NetworkManager
-    kNmNoBus = 3,               // the system bus cannot be reached
-    kNmNoAnswer = 4,            // NetworkManager did not answer in time
-    kNmBufferTooSmall = 5,      // the connection buffer cannot hold every record
-    kNmBadRecordSize = 6,       // the buffer's first record has a foreign size field
-    kNmNoDialParams = 7,        // dial without a successful getEntryDialParams
-    kNmBadHandle = 8,           // hang-up of a handle this binding never gave out
-    kNmDialTimeout = 9,         // the activation did not finish in time
-    kNmBadReply = 10,           // an answer of an unexpected shape
-    kNmTooManyEntries = 11,     // more dial-up profiles than the dialog has room for
-    kNmReasonBase = 100,        // 100 + NMActiveConnectionStateReason
-    kNmDbusErrorBase = 200,     // 200 + our number of a D-Bus error name
-    kNmDeviceReasonBase = 300,  // 300 + NMDeviceStateReason
-    kNmDeviceReasonLast = 499,
-};
+#include "dialup/networkmanager_codes.h"
 
 struct NmDialUpOptions {
     int callTimeoutMs = 3000;      // one D-Bus call
@@ -57,18 +39,8 @@ NetworkManagerDialUp* CreateNetworkManagerDialUp(const NmDialUpOptions& options)
 void DestroyNetworkManagerDialUp(NetworkManagerDialUp* instance);
 
 // The six operations over one instance. The instance must outlive the service.
+// Its result codes and their texts (getErrorString) are networkmanager_codes.h's.
 DialUpService MakeNetworkManagerDialUpService(NetworkManagerDialUp* instance);
-
-// The English text of a result code into buffer (size bytes, always
-// terminated). Returns 0 when the code has a text (every code above does,
-// the reason and error ranges included), else a non-zero value.
-int32_t NmErrorText(int32_t code, char* buffer, uint32_t size);
-
-// The dial-up kinds, as NetworkManager names them in connection.type.
-bool IsDialUpConnectionType(const char* type);
-
-// The code of a D-Bus error name from NetworkManager or the bus.
-int32_t NmCodeForDbusError(const char* errorName);
 
 // One record of the supervisor's connection buffer.
 struct NmConnectionRecord {

@@ -166,7 +166,7 @@ int32_t GetErrorString(void* ctx, int32_t, char* buffer, uint32_t size) {
 
 LocalTime FuzzNow(void* ctx) {
     FuzzedDataProvider* in = static_cast<FuzzedDataProvider*>(ctx);
-    LocalTime t{2026, 12, 6, 0, 5, 1, 2};
+    LocalTime t{2026, 12, 6, 0, 5, 1, 2, 0};
     t.dayOfWeek = in->ConsumeIntegralInRange(-1, 7);
     t.hour = in->ConsumeIntegralInRange(0, 23);
     t.minute = in->ConsumeIntegralInRange(0, 59);
@@ -243,6 +243,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Require(buffer.count <= buffer.capacity / sizeof(Record), "the count fits the buffer");
         }
     }
-    free(buffer.bytes);
+    ReleaseConnectionBuffer(&buffer);
     return 0;
 }

@@ -3,48 +3,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/lock.h"
 #include "common/text.h"
 #include "dialup/dialup_service.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <mutex>
-#endif
 
 namespace {
 
 // One lock for every log of the process: it serialises whole calls (so the
 // service's text lookup never runs on two threads at once through the log)
 // and guards the configured log below.
-#ifdef _WIN32
-SRWLOCK g_logLock = SRWLOCK_INIT;
-#else
-std::mutex g_logLock;
-#endif
-
-struct LogLockGuard {
-    LogLockGuard() {
-#ifdef _WIN32
-        AcquireSRWLockExclusive(&g_logLock);
-#else
-        g_logLock.lock();
-#endif
-    }
-    ~LogLockGuard() {
-#ifdef _WIN32
-        ReleaseSRWLockExclusive(&g_logLock);
-#else
-        g_logLock.unlock();
-#endif
-    }
-    LogLockGuard(const LogLockGuard&) = delete;
-    LogLockGuard& operator=(const LogLockGuard&) = delete;
-};
+Lock g_logLock{};
 
 // The process-wide log, as ConfigureEventLog left it. Read and written only
 // under g_logLock.
@@ -92,65 +60,12 @@ void PutString(LineBuilder* line, const char* text) {
     PutText(line, text, kLogLineSize);
 }
 
-// The log file, open for appending.
-#ifdef _WIN32
-using LogFile = HANDLE;
-const LogFile kNoLogFile = INVALID_HANDLE_VALUE;
-#else
-using LogFile = int;
-constexpr LogFile kNoLogFile = -1;
-#endif
-
-// Opens path for writing at its end, creating it when missing, without
-// keeping anyone else from reading, writing or deleting it.
-LogFile OpenForAppend(const char* path) {
-#ifdef _WIN32
-    return CreateFileA(path, FILE_APPEND_DATA,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-#else
-    int fd;
-    do {
-        fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-#endif
-}
-
-// Writes the line with one write. Every write lands at the file's end at that
-// moment (FILE_APPEND_DATA, O_APPEND), so the line follows whatever another
-// process appended meanwhile and never splits someone else's.
-void WriteLine(LogFile file, const char* bytes, size_t length) {
-#ifdef _WIN32
-    DWORD written = 0;
-    WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr);
-#else
-    // A regular file takes the line in one write; the loop only finishes a
-    // partial one.
-    size_t done = 0;
-    while (done < length) {
-        ssize_t n = write(file, bytes + done, length - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-#endif
-}
-
-void CloseLog(LogFile file) {
-#ifdef _WIN32
-    CloseHandle(file);
-#else
-    close(file);
-#endif
-}
-
 // One line into log; the caller holds g_logLock. A file that cannot be opened
 // ends the call at once: no clock, no service, no line.
 int32_t AppendLine(const EventLog& log, const char* operation, const char* name, int32_t code) {
     if (log.path == nullptr) return code;
-    LogFile file = OpenForAppend(log.path);
-    if (file == kNoLogFile) return code;
+    LogFile file(log.path);
+    if (!file.isOpen()) return code;
 
     Clock clock = log.clock.now != nullptr ? log.clock : SystemClock();
     LocalTime time = ReadClock(clock);
@@ -159,8 +74,7 @@ int32_t AppendLine(const EventLog& log, const char* operation, const char* name,
     char line[kLogLineSize];
     size_t length = FormatLogLine(time, operation, name, code, text, line, sizeof line);
 
-    WriteLine(file, line, length);
-    CloseLog(file);
+    file.append(line, length);
     return code;
 }
 
@@ -218,7 +132,7 @@ size_t FormatLogLine(const LocalTime& time, const char* operation, const char* n
 
 void ConfigureEventLog(const EventLog& log) {
     const char* path = log.path != nullptr ? log.path : kLogFileName;
-    LogLockGuard guard;
+    LockGuard guard(&g_logLock);
     size_t length = BoundedLength(path, kLogPathSize);
     g_configured.pathFits = length < kLogPathSize;
     if (g_configured.pathFits) {
@@ -233,7 +147,7 @@ void ConfigureEventLog(const EventLog& log) {
 }
 
 int32_t LogEvent(const char* operation, const char* name, int32_t code) {
-    LogLockGuard guard;
+    LockGuard guard(&g_logLock);
     EventLog log{kLogFileName, SystemClock(), nullptr};
     if (g_configured.configured) {
         log.path = g_configured.pathFits ? g_configured.path : nullptr;
@@ -244,6 +158,6 @@ int32_t LogEvent(const char* operation, const char* name, int32_t code) {
 }
 
 int32_t LogEventTo(const EventLog& log, const char* operation, const char* name, int32_t code) {
-    LogLockGuard guard;
+    LockGuard guard(&g_logLock);
     return AppendLine(log, operation, name, code);
 }

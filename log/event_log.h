@@ -70,3 +70,26 @@ size_t FormatLogLine(const LocalTime& time, const char* operation, const char* n
 // without its trailing line breaks, else "Unknown." (no service, the service
 // reports failure, or its text is empty).
 void ResultText(const DialUpService* service, int32_t code, char* buffer, size_t size);
+
+// The platform half (event_log_posix.cpp, event_log_win32.cpp): the log file,
+// open for appending from construction to the end of the owner's scope.
+class LogFile {
+  public:
+    // Opens path for writing at its end, creating it when missing, without
+    // keeping anyone else from reading, writing or deleting it.
+    explicit LogFile(const char* path);
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    bool isOpen() const { return handle_ != -1; }
+
+    // Writes the bytes with one write (an open file only). Every write lands
+    // at the file's end at that moment (FILE_APPEND_DATA, O_APPEND), so the
+    // line follows whatever another process appended meanwhile and never
+    // splits someone else's.
+    void append(const char* bytes, size_t length);
+
+  private:
+    intptr_t handle_;  // the descriptor or HANDLE; -1 when not open
+};

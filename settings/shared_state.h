@@ -3,20 +3,11 @@
 // pass). One lock guards both, so a pass always sees a consistent whole.
 #pragma once
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <mutex>
-#endif
-
+#include "common/lock.h"
 #include "settings/settings.h"
 
 struct SharedState {
-#ifdef _WIN32
-    CRITICAL_SECTION lock;
-#else
-    std::mutex lock;
-#endif
+    Lock lock;
     Settings settings;
     Mode mode;
 };

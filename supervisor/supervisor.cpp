@@ -78,6 +78,11 @@ bool InitConnectionBuffer(ConnectionBuffer* buffer, const DialUpService& service
     return true;
 }
 
+void ReleaseConnectionBuffer(ConnectionBuffer* buffer) {
+    free(buffer->bytes);
+    memset(buffer, 0, sizeof *buffer);
+}
+
 void RunSupervisorPass(ConnectionBuffer* buffer, const DialUpService& service,
                        const SettingsSnapshot& snapshot, const Clock& clock, const EventLog& log) {
     LocalTime now{};

@@ -20,8 +20,9 @@
 constexpr uint32_t kMaxConnectionBufferBytes = 16u * 1024u * 1024u;
 
 // Receives the active connections. Owned by the supervisor thread alone. It
-// never holds less than one record, grows only to sizes the service reports,
-// and is never freed.
+// never holds less than one record and grows only to sizes the service
+// reports. The program's buffer lives as long as the process and is never
+// released; tests, fuzzers and benchmarks release theirs.
 struct ConnectionBuffer {
     unsigned char* bytes;
     uint32_t capacity;   // bytes allocated
@@ -32,6 +33,10 @@ struct ConnectionBuffer {
 // Allocates one record and prepares it. Returns false when out of memory (a
 // pass then tries again).
 bool InitConnectionBuffer(ConnectionBuffer* buffer, const DialUpService& service);
+
+// Frees the records and leaves the buffer empty (a later pass would allocate
+// it again). Only for a buffer no thread uses any more.
+void ReleaseConnectionBuffer(ConnectionBuffer* buffer);
 
 // One pass over a snapshot. The clock is read only for a rule mode.
 void RunSupervisorPass(ConnectionBuffer* buffer, const DialUpService& service,

@@ -1,7 +1,8 @@
 // The WakeEvent: an auto-reset event that the user-interface thread signals
 // after every menu command and the supervisor waits on between passes. On
-// Windows it is the named kernel event "BreskTeleoraEvent"; elsewhere a
-// process-wide event with the same behaviour.
+// Windows (wake_event_win32.cpp) it is the named kernel event
+// "BreskTeleoraEvent"; elsewhere (wake_event_posix.cpp) a process-wide event
+// with the same behaviour.
 #pragma once
 
 #include <cstdint>

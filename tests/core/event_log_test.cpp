@@ -31,10 +31,10 @@ std::string Text(const DialUpService* service, int32_t code) {
     return std::string(buffer);
 }
 
-constexpr LocalTime kDialTime{2026, 12, 6, 0, 5, 1, 2};  // Sunday 6/12/2026 05:01:02
-constexpr LocalTime kMarchTime{2001, 3, 5, 1, 9, 7, 3};
-constexpr LocalTime kMidnight{2000, 1, 1, 6, 0, 0, 0};
-constexpr LocalTime kLastSecond{1999, 12, 31, 5, 23, 59, 59};
+constexpr LocalTime kDialTime{2026, 12, 6, 0, 5, 1, 2, 0};  // Sunday 6/12/2026 05:01:02
+constexpr LocalTime kMarchTime{2001, 3, 5, 1, 9, 7, 3, 0};
+constexpr LocalTime kMidnight{2000, 1, 1, 6, 0, 0, 0, 0};
+constexpr LocalTime kLastSecond{1999, 12, 31, 5, 23, 59, 59, 999};
 
 // ---------------------------------------------------------------------------
 // The line, byte for byte.
@@ -93,7 +93,7 @@ TEST(EventLogFormat, LinesByteForByte) {
 TEST(EventLogFormat, LongestNameAndTextFitWhole) {
     std::string name(1023, 'n');
     std::string text(1023, 't');
-    std::string line = Line(LocalTime{9999, 12, 31, 5, 23, 59, 59}, "RasGetEntryDialParams",
+    std::string line = Line(LocalTime{9999, 12, 31, 5, 23, 59, 59, 999}, "RasGetEntryDialParams",
                             name.c_str(), INT32_MIN, text.c_str());
     EXPECT_EQ(line, "31/12/9999 23:59:59: RasGetEntryDialParams (" + name +
                         ") retcode -2147483648: " + text + "\r\n");
@@ -260,7 +260,7 @@ TEST(EventLogFile, WritesEachLineAndReturnsTheCode) {
 TEST(EventLogFile, EachLineReadsTheClockAnew) {
     LogFixture f;
     LogEventTo(f.Log(), "RasDial", "Office", 0);
-    f.clock.time = LocalTime{2001, 3, 5, 1, 9, 7, 3};
+    f.clock.time = LocalTime{2001, 3, 5, 1, 9, 7, 3, 0};
     LogEventTo(f.Log(), "RasHangUp", "Office", 0);
     EXPECT_EQ(ReadCrLfLines(f.path),
               (std::vector<std::string>{"6/12/2026 05:01:02: RasDial (Office) retcode 0: Success.",

@@ -71,7 +71,7 @@ TEST(RuleIsActive, AlmostFullDayWindowIsActiveAtEveryMinute) {
 }
 
 LocalTime At(int dayOfWeek, int hour, int minute) {
-    return LocalTime{2026, 12, 6, dayOfWeek, hour, minute, 0};
+    return LocalTime{2026, 12, 6, dayOfWeek, hour, minute, 0, 0};
 }
 
 TEST(ShouldBeConnected, FixedModesIgnoreTheTime) {

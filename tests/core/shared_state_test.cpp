@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "app/menu.h"
+#include "common/local_time.h"
 #include "common/text.h"
 #include "supervisor/wake_event.h"
 
@@ -123,6 +125,20 @@ TEST(WakeEvent, ASignalFromAnotherThreadEndsAnEndlessWait) {
     EXPECT_TRUE(WaitWakeEvent(event, kWaitForever));
     signaller.join();
     DestroyWakeEvent(event);
+}
+
+// The platform's clock fills the milliseconds too: in range, and moving.
+TEST(PlatformClock, MillisecondsAreFilledAndInRange) {
+    const int first = GetLocalTimeNow().millisecond;
+    bool moved = false;
+    for (int i = 0; i < 2000 && !moved; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const int now = GetLocalTimeNow().millisecond;
+        ASSERT_GE(now, 0);
+        ASSERT_LE(now, 999);
+        moved = now != first;
+    }
+    EXPECT_TRUE(moved);
 }
 
 }  // namespace

@@ -116,7 +116,7 @@ TEST(SupervisorStress, NoPassPairsARuleNumberWithAnotherTable) {
     supervisor.stopRequested = true;
     SignalWakeEvent(supervisor.wake);
     passes.join();
-    free(supervisor.buffer.bytes);
+    ReleaseConnectionBuffer(&supervisor.buffer);
     DestroyWakeEvent(supervisor.wake);
 
     EXPECT_GE(g_listings.load(), kGenerations / 8);

@@ -36,7 +36,7 @@ struct PassFixture : ::testing::Test {
         log = EventLog{logPath.c_str(), clock.clock(), &fake.service};
         ASSERT_TRUE(InitConnectionBuffer(&buffer, fake.service));
     }
-    void TearDown() override { free(buffer.bytes); }
+    void TearDown() override { ReleaseConnectionBuffer(&buffer); }
 
     void Connect(DialUpHandle handle, const std::string& name) {
         fake.active.push_back(FakeConnection{handle, name});
@@ -297,7 +297,7 @@ struct LoopFixture : PassFixture {
         supervisor.stopRequested = true;
         SignalWakeEvent(supervisor.wake);
         thread.join();
-        free(supervisor.buffer.bytes);
+        ReleaseConnectionBuffer(&supervisor.buffer);
         DestroyWakeEvent(supervisor.wake);
     }
     SharedState shared;

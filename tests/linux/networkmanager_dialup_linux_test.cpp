@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "dialup/networkmanager_bus_linux.h"
 #include "log/event_log.h"
 #include "settings/shared_state.h"
 #include "supervisor/supervisor.h"
@@ -148,7 +149,7 @@ class SupervisorOverBinding {
         supervisor_.stopRequested = true;
         SignalWakeEvent(supervisor_.wake);
         thread_.join();
-        free(supervisor_.buffer.bytes);
+        ReleaseConnectionBuffer(&supervisor_.buffer);
         supervisor_.buffer.bytes = nullptr;
         DestroyWakeEvent(supervisor_.wake);
         supervisor_.wake = nullptr;
@@ -513,7 +514,7 @@ class NetworkManagerDialUpTest : public QObject {
             snapshot.settings.bDropAny = 1;
             snapshot.mode = ModeAlwaysDown;
             RunSupervisorPass(&buffer, client.service, snapshot, SystemClock(), log);
-            free(buffer.bytes);
+            ReleaseConnectionBuffer(&buffer);
         });
         QFile file(QString::fromUtf8(logPath));
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -550,7 +551,7 @@ class NetworkManagerDialUpTest : public QObject {
                 strcpy(snapshot.settings.szRasEntry, entry);
                 RunSupervisorPass(&buffer, client.service, snapshot, SystemClock(), log);
             }
-            free(buffer.bytes);
+            ReleaseConnectionBuffer(&buffer);
         });
         QFile file(QString::fromUtf8(logPath));
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -696,6 +697,24 @@ class NmCodeTableTest : public QObject {
             QVERIFY2(!seen.contains(QString::fromStdString(text)),
                      qPrintable(QString::number(code)));
             seen.insert(QString::fromStdString(text));
+        }
+    }
+    // Each row of the table reads back: its code gives its text, in the log
+    // as well, and each of its error names gives its code; a code outside
+    // the table reads "Unknown." in the log.
+    void tableRowsReadBack() {
+        Client client;
+        char line[kErrorTextSize];
+        for (const NmCodeEntry& row : NmCodeTable()) {
+            ResultText(&client.service, row.code, line, sizeof line);
+            QVERIFY2(Text(row.code) == row.text && strcmp(line, row.text) == 0, row.text);
+            for (const char* name : row.dbusErrors) {
+                if (name != nullptr) QVERIFY2(NmCodeForDbusError(name) == row.code, name);
+            }
+        }
+        for (int32_t code : {-1, 12, 216, 500}) {
+            ResultText(&client.service, code, line, sizeof line);
+            QCOMPARE(std::string(line), std::string("Unknown."));
         }
     }
     void reasonsBeyondTheTableStillRead() {

@@ -60,7 +60,7 @@ QString RunPasses(Mode mode, const char* entry, int passes) {
         snapshot.mode = mode;
         for (int i = 0; i < passes; ++i)
             RunSupervisorPass(&buffer, client.service, snapshot, SystemClock(), log);
-        free(buffer.bytes);
+        ReleaseConnectionBuffer(&buffer);
     });
     QFile file(QString::fromUtf8(logPath));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();

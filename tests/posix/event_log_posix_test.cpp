@@ -3,6 +3,7 @@
 // anything is configured. Only forked children configure the process-wide log,
 // so every test starts from the default one.
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,11 +11,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/lock.h"
 #include "log/event_log.h"
 #include "support/posix_sandbox.h"
 #include "support/test_support.h"
@@ -232,6 +235,14 @@ TEST(EventLogPosix, UnconfiguredLogIsTheFileInTheWorkingFolder) {
         };
         EXPECT_TRUE(sameDate(before) || sameDate(after)) << lines[i];
     }
+}
+
+// The log's lock, like every Lock, is ready zero-filled: that needs the
+// mutex initialiser to be all zero bytes.
+TEST(EventLogPosix, AZeroFilledLockIsAnUnlockedMutex) {
+    const pthread_mutex_t initial = PTHREAD_MUTEX_INITIALIZER;
+    const Lock zero{};
+    EXPECT_EQ(memcmp(&initial, zero.slot, sizeof initial), 0);
 }
 
 }  // namespace

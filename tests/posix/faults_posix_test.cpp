@@ -89,7 +89,7 @@ TEST(FaultsPosix, LogFolderTurningReadOnlyDropsLinesAndNothingElse) {
             supervisor.stopRequested = true;
             SignalWakeEvent(supervisor.wake);
             thread.join();
-            free(supervisor.buffer.bytes);
+            ReleaseConnectionBuffer(&supervisor.buffer);
             DestroyWakeEvent(supervisor.wake);
             return code;
         };

@@ -30,7 +30,7 @@ std::vector<std::string> ReadCrLfLines(const std::string& path);
 
 // A clock that shows a fixed time, changed by assigning to `time`.
 struct FixedClock {
-    LocalTime time{2026, 12, 6, 0, 5, 1, 2};  // Sunday 6/12/2026 05:01:02
+    LocalTime time{2026, 12, 6, 0, 5, 1, 2, 0};  // Sunday 6/12/2026 05:01:02
     Clock clock();
 };
 

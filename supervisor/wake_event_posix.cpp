@@ -1,35 +1,10 @@
-#include "supervisor/wake_event.h"
-
-#ifdef _WIN32
-#include <windows.h>
-
-WakeEvent* CreateWakeEvent(bool initiallySignalled, const char* name) {
-    return reinterpret_cast<WakeEvent*>(
-        CreateEventA(nullptr, FALSE, initiallySignalled ? TRUE : FALSE, name));
-}
-
-void DestroyWakeEvent(WakeEvent* event) {
-    if (event != nullptr) CloseHandle(reinterpret_cast<HANDLE>(event));
-}
-
-void SignalWakeEvent(WakeEvent* event) {
-    if (event != nullptr) SetEvent(reinterpret_cast<HANDLE>(event));
-}
-
-bool WaitWakeEvent(WakeEvent* event, uint32_t timeoutMs) {
-    if (event == nullptr) {
-        Sleep(timeoutMs);
-        return false;
-    }
-    return WaitForSingleObject(reinterpret_cast<HANDLE>(event), timeoutMs) == WAIT_OBJECT_0;
-}
-
-#else
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <new>
 #include <thread>
+
+#include "supervisor/wake_event.h"
 
 struct WakeEvent {
     std::mutex mutex;
@@ -74,4 +49,3 @@ bool WaitWakeEvent(WakeEvent* event, uint32_t timeoutMs) {
     event->signalled = false;
     return true;
 }
-#endif

@@ -1,0 +1,79 @@
+#include "app/command_line_linux.h"
+
+#include <cstdio>
+#include <cstring>
+
+#ifndef TELEORA_VERSION
+#define TELEORA_VERSION "unknown"
+#endif
+
+namespace {
+
+const char kHelp[] =
+    "Usage: teleora [--help] [--version]\n"
+    "\n"
+    "Keeps one dial-up connection (a NetworkManager VPN, WireGuard, PPPoE,\n"
+    "mobile broadband, Bluetooth or ADSL profile) up, down, or up only inside\n"
+    "weekly time windows. It runs as an icon in the desktop's tray; its menu\n"
+    "and its \"Configurazione...\" dialog are in Italian.\n"
+    "\n"
+    "It reads Teleora.ini and appends to teleoralog.txt in the folder it is\n"
+    "started in. It needs a graphical session with a tray.\n"
+    "\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the version and exit\n"
+    "\n"
+    "Qt's standard options (-platform, -display, -session, ...) are accepted.\n"
+    "See teleora(1).\n";
+
+// Qt's standard options that take a value (as "-opt value" or "-opt=value"),
+// and those that take none. Qt accepts them with one or two dashes.
+const char* const kQtOptionsWithValue[] = {"platform",        "platformpluginpath",
+                                           "platformtheme",   "plugin",
+                                           "qwindowgeometry", "qwindowicon",
+                                           "qwindowtitle",    "session",
+                                           "display",         "style",
+                                           "stylesheet",      "name",
+                                           "title",           "geometry",
+                                           "qmljsdebugger"};
+const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+template <size_t N>
+bool InList(const char* const (&list)[N], const char* name, size_t length) {
+    for (const char* item : list) {
+        if (strlen(item) == length && strncmp(item, name, length) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int HandleCommandLine(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (strcmp(arg, "--version") == 0) {
+            printf("teleora %s\n", TELEORA_VERSION);
+            return fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
+            fputs(kHelp, stdout);
+            return fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (arg[0] == '-' && arg[1] != '\0') {
+            const char* name = arg + (arg[1] == '-' ? 2 : 1);
+            const char* equals = strchr(name, '=');
+            const size_t length = equals ? size_t(equals - name) : strlen(name);
+            if (InList(kQtFlags, name, length) && !equals) continue;
+            if (InList(kQtOptionsWithValue, name, length)) {
+                if (!equals) ++i;  // the value follows as the next argument
+                if (i < argc) continue;
+            }
+        }
+        fprintf(stderr,
+                "teleora: unknown option or argument '%s'\n"
+                "Try 'teleora --help'.\n",
+                arg);
+        return 2;
+    }
+    return kContinueStart;
+}
