@@ -5,7 +5,8 @@
 #
 #   scripts/refresh-screenshots.sh [linux | windows]   (default: both)
 #
-# linux:   linux-menu.png and linux-dialog.png, from the end-to-end test of the
+# linux:   linux-menu.png, linux-dialog.png and linux-menu-cropped.png (the
+#          menu cut to the icon and the menu), from the end-to-end test of the
 #          linux preset's program under Xvfb and trayer;
 # windows: windows-menu.png and windows-dialog.png, from the win32-x64
 #          preset's program under wine64 (scripts/test-windows.sh screenshots).
@@ -21,6 +22,8 @@ linux_screenshots() {
     [ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
     cmake --build --preset linux --target teleora -j2 | tail -1
     tests/linux/e2e_tray_test.sh build/linux/teleora "$shots"
+    # The README shows the menu cut to the icon and the menu.
+    convert "$shots/linux-menu.png" -crop 170x176+230+0 +repage "$shots/linux-menu-cropped.png"
 }
 
 windows_screenshots() {
