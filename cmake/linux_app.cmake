@@ -1,6 +1,6 @@
 # The Linux program: the NetworkManager binding of the dial-up service, the Qt 6
-# tray, menu and dialog, the `teleora` executable, its desktop files and its
-# tests. Included by the top-level CMakeLists when TELEORA_WITH_QT is ON.
+# tray, menu and dialog, the `teleora` executable and its desktop files (its
+# tests are in tests/linux). Included by the top-level CMakeLists when TELEORA_WITH_QT is ON.
 
 find_package(Qt6 6.2 REQUIRED COMPONENTS Core Gui Widgets DBus)
 
@@ -44,7 +44,3 @@ install(FILES resources/teleora-autostart.desktop DESTINATION ${CMAKE_INSTALL_DA
 
 # The manual page, the Debian documents and the .deb package (CPack).
 include(${CMAKE_CURRENT_LIST_DIR}/packaging_linux.cmake)
-
-if(TELEORA_BUILD_TESTS)
-    add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/../tests/linux ${CMAKE_BINARY_DIR}/tests/linux)
-endif()

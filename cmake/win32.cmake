@@ -1,4 +1,5 @@
-# The Windows program: Teleora.exe on the portable core, and its tests.
+# The Windows program: Teleora.exe on the portable core (its tests are in
+# tests/win32).
 # Included by the top-level CMakeLists.txt when building for Windows.
 enable_language(RC)
 
@@ -48,7 +49,3 @@ endif()
 
 # The zip users download.
 include(${CMAKE_CURRENT_LIST_DIR}/packaging_win32.cmake)
-
-if(TELEORA_BUILD_TESTS)
-    add_subdirectory(tests/win32)
-endif()

@@ -92,7 +92,7 @@ trap 'exit 0' INT TERM
 
 start_demo_world "$work" 5000
 
-start_xvfb
+start_screen
 start_session_bus
 start_tray_host
 (cd "$work" && exec env DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" QT_QPA_PLATFORM=xcb "$program" \
@@ -108,11 +108,8 @@ cat <<INFO
 == teleoralog.txt, as it grows:
 INFO
 
-for _ in $(seq 1 200); do
-    [ -s "$work/teleoralog.txt" ] && break
-    kill -0 "$teleora_pid" 2>/dev/null || break
-    sleep 0.1
-done
+log_or_end() { [ -s "$work/teleoralog.txt" ] || process_gone "$teleora_pid"; }
+wait_until 20 log_or_end || true
 if ! kill -0 "$teleora_pid" 2>/dev/null; then
     echo "Teleora ended at once; its output:" >&2
     cat "$work/program.out" >&2
@@ -133,13 +130,8 @@ tray_open_menu "$icon" || {
 import -window root "$work/menu.png"
 xdotool key Down Return # "Connesso"
 dialled=0
-for _ in $(seq 1 200); do
-    if grep -q "RasDial" "$work/teleoralog.txt"; then
-        dialled=1
-        break
-    fi
-    sleep 0.1
-done
+has_dialled() { grep -q "RasDial" "$work/teleoralog.txt"; }
+if wait_until 20 has_dialled; then dialled=1; fi
 sleep 0.2
 echo "== screenshot of the open menu: $work/menu.png"
 echo "== active connections in the mock: $(mock_active_ids | paste -sd, -)"

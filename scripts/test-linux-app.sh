@@ -65,18 +65,15 @@ finish() {
 trap finish EXIT
 start_private_bus "$desk"
 start_nm_mock "$desk/mock.log"
-start_xvfb
+start_screen
 start_session_bus
 start_tray_host
 repo=$(pwd)
 (cd "$desk" && exec env DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" TELEORA_BUILD_DIR="$repo/build/linux" \
     "$repo/scripts/run.sh" >"$desk/run.out" 2>&1) &
 run_pid=$!
-for _ in $(seq 1 300); do
-    grep -q "Teleora started" "$desk/teleoralog.txt" 2>/dev/null && break
-    sleep 0.1
-done
-grep -q "Teleora started" "$desk/teleoralog.txt" 2>/dev/null || {
+started() { grep -q "Teleora started" "$desk/teleoralog.txt" 2>/dev/null; }
+wait_until 30 started || {
     echo "FAIL: on a desktop the run command did not start the program in the current folder" >&2
     cat "$desk/run.out" >&2
     exit 1

@@ -4,25 +4,28 @@
 # for x86_64 and runs every test under wine64: the core tests, the Windows
 # bindings against the test double of rasapi32.dll and the system's profile
 # functions, and the end-to-end tests of the real program under Xvfb. Then it
-# takes the README's two screenshots into docs/screenshots/.
+# takes the README's two screenshots into build/win32-x64/screenshots/ (only
+# scripts/refresh-screenshots.sh replaces the ones in docs/screenshots/).
 #
 # Installs what it needs, creates its own Wine prefix inside the build folder
 # (build/win32-x64/wine-prefix, reused by later runs, never ~/.wine), and
-# stops every process it starts.
+# stops every process it starts. Wine is the win32-x64 preset's emulator.
 #
-#   scripts/test-windows.sh              everything above
-#   scripts/test-windows.sh screenshots  only the screenshots (after a build)
+#   scripts/test-windows.sh                  everything above
+#   scripts/test-windows.sh screenshots [DIR]
+#                                            only the screenshots (after a
+#                                            build), into DIR
+#   scripts/test-windows.sh packages         only the packages it needs
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 . scripts/lib/common.sh
 
-WINE=/usr/lib/wine/wine64
-WINESERVER=/usr/lib/wine/wineserver64
 X64_BUILD=build/win32-x64
 I686_BUILD=build/win32-i686
 TEST_BIN=$X64_BUILD/tests/win32/bin
-SCREENSHOTS=docs/screenshots
 MAX_EXE_BYTES=$((256 * 1024))
+WINE=
+WINESERVER=
 XVFB_PID=
 WINESERVER_PID=
 
@@ -46,23 +49,22 @@ stop_wine_session() {
     fi
 }
 
+# find_wine: WINE and WINESERVER from the win32-x64 preset's emulator
+# (CMAKE_CROSSCOMPILING_EMULATOR), configuring the preset when needed.
+find_wine() {
+    [ -f "$X64_BUILD/CMakeCache.txt" ] || cmake --preset win32-x64 >/dev/null
+    WINE=$(sed -n 's/^CMAKE_CROSSCOMPILING_EMULATOR:[A-Z]*=//p' "$X64_BUILD/CMakeCache.txt")
+    [ -x "$WINE" ] || { echo "no Wine at \"$WINE\" (the win32-x64 preset's emulator)" >&2; exit 1; }
+    WINESERVER=$(dirname "$WINE")/wineserver64
+}
+
 # Starts Xvfb and a persistent wineserver for the build's own prefix
 # (creating the prefix on first use) and exports DISPLAY and WINEPREFIX. The
 # display must exist before the first Wine process of the session starts.
 start_wine_session() {
+    find_wine
     trap stop_wine_session EXIT
-    local displayfile
-    displayfile=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" 2>/dev/null &
-    XVFB_PID=$!
-    local i
-    for i in $(seq 1 100); do
-        [ -s "$displayfile" ] && break
-        sleep 0.1
-    done
-    [ -s "$displayfile" ] || { echo "Xvfb did not start" >&2; exit 1; }
-    export DISPLAY=":$(head -n1 "$displayfile")"
-    rm -f "$displayfile"
+    start_xvfb || exit 1
 
     mkdir -p "$X64_BUILD"
     export WINEPREFIX="$PWD/$X64_BUILD/wine-prefix"
@@ -163,12 +165,14 @@ crop() {
         "$out"
 }
 
-# The open tray menu (three rules, the second one checked) and the dialog with
-# a rule selected, taken from the 64-bit build of the same sources.
+# take_screenshots [DIR]: the open tray menu (three rules, the second one
+# checked) and the dialog with a rule selected, taken from the 64-bit build of
+# the same sources into DIR (default build/win32-x64/screenshots).
 take_screenshots() {
-    local work=$X64_BUILD/screenshots
+    local shots=${1:-$X64_BUILD/screenshots}
+    local work=$X64_BUILD/screenshot-scene
     rm -rf "$work"
-    mkdir -p "$work" "$SCREENSHOTS"
+    mkdir -p "$work" "$shots"
     cat >"$work/Teleora.ini" <<'EOF'
 [Generale]
 tDelay=5000
@@ -225,7 +229,7 @@ EOF
     sleep 0.5
     import -window root "$work/screen-menu.png"
     # shellcheck disable=SC2086
-    crop "$work/screen-menu.png" "$SCREENSHOTS/windows-menu.png" $rect
+    crop "$work/screen-menu.png" "$shots/windows-menu.png" $rect
     xdotool key Escape
     sleep 0.3
 
@@ -233,11 +237,11 @@ EOF
     sleep 0.5
     import -window root "$work/screen-dialog.png"
     # shellcheck disable=SC2086
-    crop "$work/screen-dialog.png" "$SCREENSHOTS/windows-dialog.png" $rect
+    crop "$work/screen-dialog.png" "$shots/windows-dialog.png" $rect
     pose cancel >/dev/null || true
     pose command 40005 >/dev/null || true
     wait "$TELEORA_PID" 2>/dev/null || true
-    echo "== screenshots: $SCREENSHOTS/windows-menu.png $SCREENSHOTS/windows-dialog.png"
+    echo "== screenshots: $shots/windows-menu.png $shots/windows-dialog.png"
 }
 
 main() {
@@ -252,10 +256,11 @@ main() {
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     case "${1:-}" in
+        packages) windows_packages ;;
         screenshots)
             windows_packages
             start_wine_session
-            take_screenshots
+            take_screenshots "${2:-}"
             stop_wine_session
             ;;
         *) main "$@" ;;

@@ -1,8 +1,28 @@
-# Shared by the scripts: installing missing Debian packages and timing stages.
+# shellcheck shell=bash
+# Shared by the scripts and the Linux tests' shell helpers: installing missing
+# Debian packages, waiting for a condition, stopping a process, a virtual
+# screen, and timing stages.
+
+# apt_failure_is_transient LOG: whether an apt-get failure, as LOG shows it,
+# may pass by itself: another installer holds the dpkg/apt lock, or the network
+# failed. An unknown package, a broken dependency or anything else is not.
+apt_failure_is_transient() {
+    grep -qE 'Could not get lock|Unable to acquire the dpkg frontend lock|Unable to lock (the )?(administration )?directory|is another process using it|Temporary failure resolving|Could not resolve|Could not connect|Connection (timed out|failed|refused)|Failed to fetch|Unable to connect|Network is unreachable' "$1"
+}
+
+# apt_run LOG ARGS...: apt-get ARGS, its output shown and kept in LOG.
+apt_run() {
+    local log=$1
+    shift
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=60 "$@" 2>&1 | tee "$log"
+    return "${PIPESTATUS[0]}"
+}
 
 # ensure_packages PKG...: installs the packages that are missing. As root it
 # runs apt-get (after apt-get update); otherwise it prints the command to run
-# and stops.
+# and stops. It stops at once when a package is unknown or cannot be
+# installed; only a held dpkg/apt lock or a network error is retried, a few
+# times.
 ensure_packages() {
     local missing=()
     local pkg
@@ -18,18 +38,67 @@ ensure_packages() {
         exit 1
     fi
     echo "== installing: ${missing[*]}"
-    # Another installer may hold the lock for a while; wait for it.
-    local i
-    for i in $(seq 1 60); do
-        if DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
-            DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+    local log attempt
+    log=$(mktemp)
+    for attempt in 1 2 3 4 5 6; do
+        if apt_run "$log" update -qq &&
+            apt_run "$log" install -y -qq --no-install-recommends "${missing[@]}"; then
+            rm -f "$log"
             return 0
         fi
-        echo "apt-get failed; retrying in 5 s" >&2
-        sleep 5
+        if ! apt_failure_is_transient "$log"; then
+            break
+        fi
+        echo "apt-get: the lock is held or the network failed (attempt $attempt of 6); retrying in 20 s" >&2
+        sleep 20
     done
+    rm -f "$log"
     echo "could not install: ${missing[*]}" >&2
     exit 1
+}
+
+# wait_until SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds
+# (its output passes through); fails when it has not within SECONDS.
+wait_until() {
+    local tries=$(($1 * 10)) i
+    shift
+    for ((i = 0; i < tries; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# process_gone PID: whether the process has ended (or was never ours).
+process_gone() {
+    ! kill -0 "$1" 2>/dev/null
+}
+
+# stop_pid PID: SIGTERM, then SIGKILL after 5 s; reaps it when it is our child.
+stop_pid() {
+    kill -TERM "$1" 2>/dev/null || true
+    wait_until 5 process_gone "$1" || kill -9 "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+
+# start_xvfb: a virtual screen (1024x768, 24 bits) on a display Xvfb chooses
+# itself (-displayfd); sets XVFB_PID and exports DISPLAY.
+start_xvfb() {
+    local dir fifo number=""
+    # The FIFO lives in a folder of our own, so nobody can put a file in its place.
+    dir=$(mktemp -d)
+    fifo=$dir/displayfd
+    mkfifo -m 600 "$fifo"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    # shellcheck disable=SC2034 # read by the callers
+    XVFB_PID=$!
+    read -r -t 15 number <"$fifo" || true
+    rm -rf "$dir"
+    if [ -z "$number" ]; then
+        echo "Xvfb did not start" >&2
+        return 1
+    fi
+    export DISPLAY=":$number"
 }
 
 # stage NAME COMMAND...: runs a command and prints how long it took.

@@ -50,14 +50,14 @@ log_count() {
     echo "${n:-0}"
 }
 
+# log_has TEXT COUNT: whether the log holds TEXT at least COUNT times.
+log_has() {
+    [ "$(log_count "$1")" -ge "$2" ]
+}
+
 # wait_for_log TEXT [COUNT]: until the log holds TEXT at least COUNT times (20 s).
 wait_for_log() {
-    local want=${2:-1}
-    for _ in $(seq 1 200); do
-        [ "$(log_count "$1")" -ge "$want" ] && return 0
-        sleep 0.1
-    done
-    fail "no log line with: $1"
+    wait_until 20 log_has "$1" "${2:-1}" || fail "no log line with: $1"
 }
 
 # icon_colours: how many colours the tray icon's window shows on screen.
@@ -69,16 +69,17 @@ icon_colours() {
         convert - -format %k info:
 }
 
-# wait_for_icon_picture: the icon must show a picture, not just the tray's
-# flat background (5 s).
+# icon_shows_picture: whether the icon shows more than the tray's flat
+# background; sets colours.
+colours=0
+icon_shows_picture() {
+    colours=$(icon_colours || echo 0)
+    [ "$colours" -gt 2 ]
+}
+
+# wait_for_icon_picture: the icon must show a picture (5 s).
 wait_for_icon_picture() {
-    local n=0
-    for _ in $(seq 1 50); do
-        n=$(icon_colours || echo 0)
-        [ "$n" -gt 2 ] && return 0
-        sleep 0.1
-    done
-    fail "the tray icon shows $n colours: no picture"
+    wait_until 5 icon_shows_picture || fail "the tray icon shows $colours colours: no picture"
 }
 
 open_menu() {
@@ -88,11 +89,7 @@ open_menu() {
 # wait_for_exit WHAT: the program must end within 10 s with exit code 0.
 wait_for_exit() {
     local status=0
-    for _ in $(seq 1 100); do
-        kill -0 "$teleora_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$teleora_pid" 2>/dev/null && fail "the program did not end after $1"
+    wait_until 10 process_gone "$teleora_pid" || fail "the program did not end after $1"
     wait "$teleora_pid" || status=$?
     teleora_pid=""
     [ "$status" -eq 0 ] || fail "exit code $status after $1"
@@ -119,7 +116,7 @@ mock_activate "$(mock_add_profile "Wired" 802-3-ethernet)"
 } >"$work/Teleora.ini"
 cp "$work/Teleora.ini" "$work/Teleora.ini.before"
 
-start_xvfb
+start_screen
 start_session_bus
 start_program
 wait_for_log "Teleora started (Info) retcode 0: Success."

@@ -25,12 +25,7 @@ work=$(mktemp -d)
 ns="teleora-test-$$"
 nm_pid=""
 cleanup() {
-    if [ -n "$nm_pid" ]; then
-        kill "$nm_pid" 2>/dev/null || true
-        for _ in $(seq 1 50); do kill -0 "$nm_pid" 2>/dev/null || break; sleep 0.1; done
-        if kill -0 "$nm_pid" 2>/dev/null; then kill -9 "$nm_pid" 2>/dev/null || true; fi
-        wait "$nm_pid" 2>/dev/null || true
-    fi
+    if [ -n "$nm_pid" ]; then stop_pid "$nm_pid"; fi
     stop_services
     ip netns del "$ns" 2>/dev/null || true
     rm -rf "$work"
@@ -101,10 +96,10 @@ wait_for_nm || { cat "$work/nm.log" >&2; exit 1; }
 nmc() { nmcli --wait 10 "$@"; }
 # A wired profile that sends no traffic, brought up on veth0; a PPPoE profile
 # on veth2 (it fails: no PPP service); a VPN whose plugin is not installed.
-for _ in $(seq 1 50); do
-    nmc -t -f DEVICE,STATE device | grep -q '^veth2:\(disconnected\|unavailable\)' && break
-    sleep 0.1
-done
+veth2_managed() {
+    nmc -t -f DEVICE,STATE device | grep -q '^veth2:\(disconnected\|unavailable\)'
+}
+wait_until 5 veth2_managed || true
 nmc connection add type ethernet ifname veth0 con-name "Wired" autoconnect no \
     ipv4.method disabled ipv6.method disabled >/dev/null
 nmc connection add type pppoe ifname veth2 con-name "Provider PPPoE" pppoe.username u \

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shell helpers for the Linux program's scripts: a private system bus, the
 # NetworkManager mock, Xvfb and a tray host. Every start records its PID in
 # TELEORA_PIDS; stop_services stops them all by PID, newest first.
@@ -5,19 +6,16 @@
 # Needs: dbus-daemon, python3-dbusmock, Xvfb, trayer (as the caller uses them).
 
 TELEORA_LINUX_TESTS="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# wait_until, stop_pid and start_xvfb.
+# shellcheck source=scripts/lib/common.sh
+. "$TELEORA_LINUX_TESTS/../../scripts/lib/common.sh"
 TELEORA_PIDS=()
 
 # stop_services: stops every process started here, by PID.
 stop_services() {
-    local i pid
+    local i
     for ((i = ${#TELEORA_PIDS[@]} - 1; i >= 0; i--)); do
-        pid=${TELEORA_PIDS[$i]}
-        kill "$pid" 2>/dev/null || true
-    done
-    for pid in "${TELEORA_PIDS[@]}"; do
-        for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-        kill -9 "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
+        stop_pid "${TELEORA_PIDS[$i]}"
     done
     TELEORA_PIDS=()
 }
@@ -51,17 +49,16 @@ nm_call() {
         "$path" "$method" "$@"
 }
 
+# nm_on_bus: whether org.freedesktop.NetworkManager has an owner.
+nm_on_bus() {
+    dbus-send --bus="$BUS_ADDRESS" --print-reply --dest=org.freedesktop.DBus / \
+        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.NetworkManager 2>/dev/null |
+        grep -q 'boolean true'
+}
+
 # wait_for_nm: until org.freedesktop.NetworkManager has an owner (10 s).
 wait_for_nm() {
-    local i
-    for i in $(seq 1 100); do
-        if dbus-send --bus="$BUS_ADDRESS" --print-reply --dest=org.freedesktop.DBus / \
-            org.freedesktop.DBus.NameHasOwner string:org.freedesktop.NetworkManager 2>/dev/null |
-            grep -q 'boolean true'; then
-            return 0
-        fi
-        sleep 0.1
-    done
+    wait_until 10 nm_on_bus && return 0
     echo "NetworkManager did not appear on the bus" >&2
     return 1
 }
@@ -113,21 +110,13 @@ start_demo_world() {
     } >"$1/Teleora.ini"
 }
 
-# start_xvfb: a virtual screen on a free display; sets and exports DISPLAY.
-start_xvfb() {
-    local fifo
-    fifo=$(mktemp -u)
-    mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-    TELEORA_PIDS+=($!)
-    local number
-    read -r -t 15 number <"$fifo" || true
-    rm -f "$fifo"
-    if [ -z "$number" ]; then
-        echo "Xvfb did not start" >&2
-        return 1
-    fi
-    export DISPLAY=":$number"
+# start_screen: a virtual screen (start_xvfb) stopped with the services;
+# exports DISPLAY.
+start_screen() {
+    local status=0
+    start_xvfb || status=$?
+    TELEORA_PIDS+=("$XVFB_PID")
+    return "$status"
 }
 
 # start_tray_host: trayer as the notification area, top right.
@@ -137,30 +126,32 @@ start_tray_host() {
     TELEORA_PIDS+=($!)
 }
 
-# wait_for_search TRIES ARGS...: the id of the first window `xdotool search
-# ARGS...` finds, trying every 0.1 s up to TRIES times.
-wait_for_search() {
-    local tries=$1 i id
-    shift
-    for i in $(seq 1 "$tries"); do
-        id=$(xdotool search "$@" 2>/dev/null | head -1 || true)
-        if [ -n "$id" ]; then
-            echo "$id"
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
+# search_window ARGS...: prints the id of the first window `xdotool search
+# ARGS...` finds; fails when there is none.
+search_window() {
+    local id
+    id=$(xdotool search "$@" 2>/dev/null | head -1 || true)
+    [ -n "$id" ] && echo "$id"
 }
 
 # wait_for_window CLASS: the id of the first window of CLASS (20 s).
 wait_for_window() {
-    wait_for_search 200 --class "$1"
+    wait_until 20 search_window --class "$1"
 }
 
 # wait_for_title TITLE: the id of a visible window with exactly that title (10 s).
 wait_for_title() {
-    wait_for_search 100 --onlyvisible --name "^$1\$"
+    wait_until 10 search_window --onlyvisible --name "^$1\$"
+}
+
+# visible_windows: how many visible windows of the program are on screen.
+visible_windows() {
+    xdotool search --onlyvisible --class teleora 2>/dev/null | wc -l || true
+}
+
+# more_windows_than N: whether more than N windows of the program are visible.
+more_windows_than() {
+    [ "$(visible_windows)" -gt "$1" ]
 }
 
 # tray_open_menu ICON_WINDOW [BUTTON]: clicks the tray icon (left button
@@ -168,16 +159,10 @@ wait_for_title() {
 # program is on screen: the menu.
 tray_open_menu() {
     local before geometry X Y WIDTH HEIGHT SCREEN
-    before=$(xdotool search --onlyvisible --class teleora 2>/dev/null | wc -l || true)
+    before=$(visible_windows)
     geometry=$(xdotool getwindowgeometry --shell "$1") || return 1
     eval "$geometry"
     xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click "${2:-1}"
-    for _ in $(seq 1 100); do
-        if [ "$(xdotool search --onlyvisible --class teleora 2>/dev/null | wc -l || true)" -gt "$before" ]; then
-            sleep 0.3
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
+    wait_until 10 more_windows_than "$before" || return 1
+    sleep 0.3
 }
