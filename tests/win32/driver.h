@@ -81,3 +81,15 @@ int CountLines(const std::vector<std::string>& lines, const std::string& line);
 int IniInt(const std::string& dir, const char* section, const char* key, int missing = -12345);
 std::string IniString(const std::string& dir, const char* section, const char* key,
                       const char* missing = "<absent>");
+
+// As a person's hands do it.
+// The icon's window in Wine's own notification area ("Wine System Tray"),
+// once one is shown, or null after timeoutMs.
+HWND WaitForTrayIconWindow(DWORD timeoutMs = 20000);
+// Moves the mouse to the middle of window and clicks there (SendInput: the
+// input goes through the system's queue to whatever window is under it).
+void MouseClick(HWND window, bool rightButton);
+// Selects the whole text of an edit control and types text one key at a time.
+void TypeInto(HWND dialog, int control, const char* text);
+// A key pressed while window (a dialog, a message box) is active.
+void PressKey(HWND window, WPARAM key);
