@@ -300,12 +300,18 @@ HWND WaitForTrayIconWindow(DWORD timeoutMs) {
 
 void MouseClick(HWND window, bool rightButton) {
     RECT r;
-    GetWindowRect(window, &r);
+    GetClientRect(window, &r);
+    MouseClickAt(window, (r.left + r.right) / 2, (r.top + r.bottom) / 2, rightButton);
+}
+
+void MouseClickAt(HWND window, int x, int y, bool rightButton) {
+    POINT p{x, y};
+    ClientToScreen(window, &p);
     const LONG width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     INPUT inputs[3]{};
     for (INPUT& input : inputs) input.type = INPUT_MOUSE;
-    inputs[0].mi.dx = ((r.left + r.right) / 2) * 65535 / (width - 1);
-    inputs[0].mi.dy = ((r.top + r.bottom) / 2) * 65535 / (height - 1);
+    inputs[0].mi.dx = p.x * 65535 / (width - 1);
+    inputs[0].mi.dy = p.y * 65535 / (height - 1);
     inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     inputs[1].mi.dwFlags = rightButton ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
     inputs[2].mi.dwFlags = rightButton ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;

@@ -89,6 +89,8 @@ HWND WaitForTrayIconWindow(DWORD timeoutMs = 20000);
 // Moves the mouse to the middle of window and clicks there (SendInput: the
 // input goes through the system's queue to whatever window is under it).
 void MouseClick(HWND window, bool rightButton);
+// The same at point (x, y) of window's client area.
+void MouseClickAt(HWND window, int x, int y, bool rightButton);
 // Selects the whole text of an edit control and types text one key at a time.
 void TypeInto(HWND dialog, int control, const char* text);
 // A key pressed while window (a dialog, a message box) is active.

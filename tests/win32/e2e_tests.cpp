@@ -582,9 +582,14 @@ TEST_F(TeleoraTest, PersonAddsARuleByMouseAndKeysCorrectsThePauseAndExits) {
     const DWORD pid = run.process.dwProcessId;
     HWND dialog = WaitForProcessWindow(pid, "#32770", UI_DIALOG_TITLE);
     ASSERT_NE(dialog, nullptr);
-    ClickButton(dialog, 1020);  // "Aggiungi"
+    MouseClick(GetDlgItem(dialog, 1020), false);  // "Aggiungi"
     ASSERT_TRUE(WaitUntil([&] { return ListCount(dialog, 1005) == 1; }));
-    SelectListLine(dialog, 1005, 0);
+    // A click on its line.
+    HWND list = GetDlgItem(dialog, 1005);
+    MouseClickAt(list, 10, static_cast<int>(SendMessageA(list, LB_GETITEMHEIGHT, 0, 0)) / 2, false);
+    // The click travels through the input queue: typing starts once it has
+    // filled the rule's fields.
+    ASSERT_TRUE(WaitUntil([&] { return FieldText(dialog, 1022) == "Nuova regola"; }));
     TypeInto(dialog, 1022, "Notte");
     TypeInto(dialog, 1006 + today, "7:5");
     TypeInto(dialog, 1013 + today, "18:30");
@@ -592,14 +597,14 @@ TEST_F(TeleoraTest, PersonAddsARuleByMouseAndKeysCorrectsThePauseAndExits) {
     EXPECT_EQ(FieldText(dialog, 1006 + today), "07:05");
     EXPECT_EQ(FieldText(dialog, 1013 + today), "18:30");
     TypeInto(dialog, 1000, "0");
-    ClickButton(dialog, 1);
+    MouseClick(GetDlgItem(dialog, 1), false);
     HWND box = WaitForProcessWindow(pid, "#32770", UI_ERROR_CAPTION);
     ASSERT_NE(box, nullptr);
     PressKey(box, VK_RETURN);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
     ASSERT_TRUE(IsWindowVisible(dialog));
     TypeInto(dialog, 1000, "30");
-    ClickButton(dialog, 1);
+    MouseClick(GetDlgItem(dialog, 1), false);
     ASSERT_TRUE(DialogClosed());
     ASSERT_TRUE(WaitUntil([&] { return IniInt(dir.path, "Generale", "tDelay") == 30000; }));
     Sync(run.tray);  // the file is written whole before the tray window answers
