@@ -326,7 +326,20 @@ void TypeInto(HWND dialog, int control, const char* text) {
     }
 }
 
-void PressKey(HWND window, WPARAM key) {
-    PostMessageA(window, WM_KEYDOWN, key, 1);
-    PostMessageA(window, WM_KEYUP, key, 0xC0000001);
+void PressKeyboardKey(WORD key) {
+    INPUT inputs[2]{};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+    }
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+bool ChooseMenuItemWithKeys(const TeleoraRun& run, int downs) {
+    HWND popup = WaitForProcessWindow(run.process.dwProcessId, "#32768", nullptr);
+    if (popup == nullptr) return false;
+    for (int i = 0; i < downs; ++i) PressKeyboardKey(VK_DOWN);
+    PressKeyboardKey(VK_RETURN);
+    return WaitUntil([&] { return !IsWindowVisible(popup); });
 }

@@ -93,5 +93,7 @@ void MouseClick(HWND window, bool rightButton);
 void MouseClickAt(HWND window, int x, int y, bool rightButton);
 // Selects the whole text of an edit control and types text one key at a time.
 void TypeInto(HWND dialog, int control, const char* text);
-// A key pressed while window (a dialog, a message box) is active.
-void PressKey(HWND window, WPARAM key);
+// A key pressed on the keyboard (SendInput): it goes to the window in front.
+void PressKeyboardKey(WORD key);
+// With the popup open: Down `downs` times and Enter on the keyboard.
+bool ChooseMenuItemWithKeys(const TeleoraRun& run, int downs);

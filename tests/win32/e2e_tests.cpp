@@ -544,7 +544,7 @@ TEST_F(TeleoraTest, IconComesBackWhenTheNotificationAreaIsRecreated) {
     MouseClick(shown, true);
     HWND popup = WaitForProcessWindow(run.process.dwProcessId, "#32768", nullptr);
     ASSERT_NE(popup, nullptr);
-    PressKey(popup, VK_ESCAPE);
+    PressKeyboardKey(VK_ESCAPE);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(popup); }));
     Exit();
 }
@@ -578,7 +578,7 @@ TEST_F(TeleoraTest, PersonAddsARuleByMouseAndKeysCorrectsThePauseAndExits) {
     HWND icon = WaitForTrayIconWindow();
     ASSERT_NE(icon, nullptr);
     MouseClick(icon, true);
-    ASSERT_TRUE(ChooseMenuItemByKeyboard(run, 4));  // "Configurazione..."
+    ASSERT_TRUE(ChooseMenuItemWithKeys(run, 4));  // "Configurazione..."
     const DWORD pid = run.process.dwProcessId;
     HWND dialog = WaitForProcessWindow(pid, "#32770", UI_DIALOG_TITLE);
     ASSERT_NE(dialog, nullptr);
@@ -600,7 +600,7 @@ TEST_F(TeleoraTest, PersonAddsARuleByMouseAndKeysCorrectsThePauseAndExits) {
     MouseClick(GetDlgItem(dialog, 1), false);
     HWND box = WaitForProcessWindow(pid, "#32770", UI_ERROR_CAPTION);
     ASSERT_NE(box, nullptr);
-    PressKey(box, VK_RETURN);
+    PressKeyboardKey(VK_RETURN);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
     ASSERT_TRUE(IsWindowVisible(dialog));
     TypeInto(dialog, 1000, "30");
@@ -618,7 +618,7 @@ TEST_F(TeleoraTest, PersonAddsARuleByMouseAndKeysCorrectsThePauseAndExits) {
 
     // Connesso, Disconnesso, Disabilitato, Notte, Configurazione..., Log, Esci.
     MouseClick(icon, true);
-    ASSERT_TRUE(ChooseMenuItemByKeyboard(run, 7));
+    ASSERT_TRUE(ChooseMenuItemWithKeys(run, 7));
     EXPECT_EQ(WaitForExit(&run, 20000), 0u);
     EXPECT_EQ(LogEntries(dir.path), (std::vector<std::string>{kStarted, kStopped}));
 }
