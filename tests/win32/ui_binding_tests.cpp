@@ -350,10 +350,9 @@ TEST_F(ConfigDialogWindow, TimesTypedKeyByKeyKeepTheirDigitsInPlace) {
         const char* typed;
         const char* shown;
         int hour, minute;
-    } cases[] = {{"18:30", "18:30", 18, 30},
-                 {"23:59", "23:59", 23, 59},
-                 {"0:0", "00:00", 0, 0},
-                 {"7:5", "07:05", 7, 5}};
+    } cases[] = {{"18:30", "18:30", 18, 30}, {"23:59", "23:59", 23, 59}, {"0:0", "00:00", 0, 0},
+                 {"123:75", "12:07", 12, 7}, {"30:00", "03:00", 3, 0},   {"24:60", "02:06", 2, 6},
+                 {"ab", "00:00", 0, 0},      {"7:5", "07:05", 7, 5}};
     HWND field = GetDlgItem(window, IDC_START_SUNDAY);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
