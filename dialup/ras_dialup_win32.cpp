@@ -52,6 +52,12 @@ int32_t HangUp(void*, DialUpHandle handle) {
     return static_cast<int32_t>(RasHangUpA(reinterpret_cast<HRASCONN>(handle)));
 }
 
+// The password must not linger in memory: the record is wiped once the dial
+// has used it, and whenever reading it fails.
+void WipeDialParams(RasDialUp* self) {
+    SecureZeroMemory(&self->dialParams, sizeof self->dialParams);
+}
+
 int32_t GetEntryDialParams(void* ctx, const char* entry) {
     RASDIALPARAMSA& params = Self(ctx)->dialParams;
     memset(&params, 0, sizeof params);
@@ -63,12 +69,15 @@ int32_t GetEntryDialParams(void* ctx, const char* entry) {
     params.dwSize = kRasDialParamsSize;
     CopyBounded(params.szEntryName, entry, sizeof params.szEntryName);
     BOOL password = TRUE;
-    return static_cast<int32_t>(RasGetEntryDialParamsA(nullptr, &params, &password));
+    DWORD result = RasGetEntryDialParamsA(nullptr, &params, &password);
+    if (result != 0) WipeDialParams(Self(ctx));
+    return static_cast<int32_t>(result);
 }
 
 int32_t Dial(void* ctx, DialUpHandle* handle) {
     HRASCONN connection = nullptr;
     DWORD result = RasDialA(nullptr, nullptr, &Self(ctx)->dialParams, 0, nullptr, &connection);
+    WipeDialParams(Self(ctx));
     *handle = reinterpret_cast<DialUpHandle>(connection);
     return static_cast<int32_t>(result);
 }

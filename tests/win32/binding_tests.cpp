@@ -7,6 +7,7 @@
 // The shell's declarations build on those of windows.h.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,32 @@ TEST_F(RasBinding, FailedDialHandsBackTheHandleItLeft) {
     DialUpHandle handle = 0;
     EXPECT_EQ(service.dial(service.ctx, &handle), 678);
     EXPECT_EQ(handle, 55u);
+}
+
+// The password the service handed over is wiped once the dial has used it,
+// whatever the dial's outcome, and when reading the parameters fails.
+TEST_F(RasBinding, DialParametersHoldOnlyZerosAfterwards) {
+    struct Case {
+        const char* scenario;
+        int32_t paramsResult;
+        bool dials;
+    };
+    const Case cases[] = {{"entry Office\n", 0, true},
+                          {"entry Office\ndial 678 55\n", 0, true},
+                          {"entry Office\nparams 623\n", 623, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        Scenario(c.scenario);
+        ASSERT_EQ(service.getEntryDialParams(service.ctx, "Office"), c.paramsResult);
+        if (c.dials) {
+            EXPECT_STREQ(context.dialParams.szPassword, "segreto");
+            DialUpHandle handle = 0;
+            service.dial(service.ctx, &handle);
+        }
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&context.dialParams);
+        EXPECT_EQ(std::count(bytes, bytes + sizeof context.dialParams, 0),
+                  static_cast<long>(sizeof context.dialParams));
+    }
 }
 
 TEST_F(RasBinding, EntryNamesLongerThanTheServiceTakesAreRefusedUnasked) {

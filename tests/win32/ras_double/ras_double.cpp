@@ -12,7 +12,8 @@
 //                          reports SIZE bytes (queued, one per line)
 //   dial CODE HANDLE       the next RasDialA fails with CODE, leaving HANDLE
 //                          (0: none) behind (queued)
-//   params CODE            every RasGetEntryDialParamsA returns CODE
+//   params CODE            every RasGetEntryDialParamsA returns CODE (after
+//                          filling in a password, as a failing service may)
 //   hangup CODE            every RasHangUpA returns CODE
 //   entries CODE           every RasEnumEntriesA returns CODE
 //   text CODE TEXT         RasGetErrorStringA's text for CODE
@@ -265,6 +266,7 @@ __declspec(dllexport) DWORD WINAPI
         result = kInvalidSize;
     } else if (g_state.paramsResult != 0) {
         result = g_state.paramsResult;
+        CopyName(params->szPassword, sizeof params->szPassword, "segreto");
     } else if (!InPhonebook(entry.c_str())) {
         result = kCannotFindEntry;
     } else {
