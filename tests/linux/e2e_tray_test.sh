@@ -21,7 +21,8 @@
 #    error box; the settings file stays as it was.
 #
 # Usage: e2e_tray_test.sh PATH/TO/teleora [SCREENSHOT_DIR]
-# The screenshots are SCREENSHOT_DIR/linux-menu.png and linux-dialog.png.
+# The screenshots are SCREENSHOT_DIR/linux-menu.png, linux-menu-rules.png
+# and linux-dialog.png.
 set -euo pipefail
 program=$(realpath "$1")
 shots=${2:-$(dirname "$program")/screenshots}
@@ -99,6 +100,19 @@ docked_icon() {
     return 1
 }
 
+# menu_height: the height of the program's open menu (its visible window
+# titled "Teleora" other than the icon).
+menu_height() {
+    local id HEIGHT
+    for id in $(xdotool search --onlyvisible --class teleora 2>/dev/null); do
+        [ "$id" != "$icon" ] && [ "$(xdotool getwindowname "$id" 2>/dev/null)" = Teleora ] || continue
+        eval "$(xdotool getwindowgeometry --shell "$id" | grep '^HEIGHT=')"
+        echo "$HEIGHT"
+        return 0
+    done
+    return 1
+}
+
 # title_gone TITLE: whether no visible window has exactly that title.
 title_gone() {
     ! search_window --onlyvisible --name "^$1\$" >/dev/null
@@ -166,6 +180,7 @@ wait_for_icon_picture
 
 # The right button opens the same menu; Escape closes it with no command.
 open_menu 3
+one_rule_menu=$(menu_height) || fail "no menu window found"
 xdotool key Escape
 sleep 0.3
 
@@ -198,8 +213,13 @@ for line in "[Rule1]" "szName=Sera tardi" hStart0=7 mStart0=5 hStop0=18 mStop0=3
 done
 
 # A pause of 0: OK brings the "Errore" box; Enter closes it, the dialog
-# stays; the pause retyped, OK stores it.
+# stays; the pause retyped, OK stores it. The menu now lists the new rule:
+# one item more.
 open_menu
+two_rule_menu=$(menu_height) || fail "no menu window found"
+[ "$two_rule_menu" -gt "$one_rule_menu" ] ||
+    fail "the menu did not grow with the new rule ($one_rule_menu, then $two_rule_menu px)"
+import -window root -crop 400x300+624+0 +repage "$shots/linux-menu-rules.png"
 xdotool key Up Up Up Return # "Configurazione..."
 dialog=$(wait_for_title Configurazione) || fail "the dialog did not open for the pause"
 sleep 0.3
