@@ -119,11 +119,12 @@ start_screen() {
     return "$status"
 }
 
-# start_tray_host: trayer as the notification area, top right.
+# start_tray_host: trayer as the notification area, top right; sets TRAY_PID.
 start_tray_host() {
     trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
         --transparent false >/dev/null 2>&1 &
-    TELEORA_PIDS+=($!)
+    TRAY_PID=$!
+    TELEORA_PIDS+=("$TRAY_PID")
 }
 
 # search_window ARGS...: prints the id of the first window `xdotool search
