@@ -13,6 +13,7 @@
 
 #include "app/shell_win32.h"
 #include "dialup/ras_dialup_win32.h"
+#include "log/event_log.h"
 #include "settings/profile_store_win32.h"
 #include "settings/settings_file.h"
 #include "support/test_support.h"
@@ -269,6 +270,18 @@ TEST_F(ProfileStoreTest, LongValuesAreCutToTheSettingsBuffers) {
 }
 
 // The tray icon, added and removed on a window of this test.
+// Names are in the ANSI code page here: 0x80 to 0x9F are printable (the euro
+// sign, curly quotes) and stay; the ASCII controls become blanks.
+TEST(EventLogWin32, Windows1252BytesStayAndAsciiControlsGo) {
+    char line[kLogLineSize];
+    size_t length =
+        FormatLogLine(LocalTime{2026, 12, 6, 0, 5, 1, 2, 0}, "RasDial",
+                      "\x80 \x93Rosso\x94\x1b[31m\x7f\xc2\x9b", 0, "Success.", line, sizeof line);
+    EXPECT_EQ(std::string(line, length),
+              "6/12/2026 05:01:02: RasDial (\x80 \x93Rosso\x94 [31m \xc2\x9b) retcode 0: "
+              "Success.\r\n");
+}
+
 TEST(TrayIcon, AddedWithItsCallbackAndRemovedAgain) {
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = &DefWindowProcA;

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <memory>
 
 class NmMock {
@@ -45,6 +46,7 @@ class NmMock {
     QDBusMessage CallMock(const QString& method, const QList<QVariant>& args);
     QDBusConnection Control();
 
+    QTemporaryDir busDir_;  // the private bus's configuration and socket
     std::unique_ptr<QProcess> bus_;
     std::unique_ptr<QProcess> mock_;
     QString address_;
