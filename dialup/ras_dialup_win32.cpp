@@ -114,4 +114,5 @@ void InitRasDialUpService(RasDialUp* context, DialUpService* service) {
     service->dial = &Dial;
     service->enumEntries = &EnumEntries;
     service->getErrorString = &GetErrorString;
+    service->watchConnections = nullptr;
 }

@@ -217,8 +217,18 @@ void SupervisorThreadMain(void* arg) {
 }
 }  // namespace
 
+bool WatchConnections(const DialUpService& service, WakeEvent* wake, const EventLog& log) {
+    int32_t result = kNotificationsNotOffered;
+    if (wake != nullptr && service.watchConnections != nullptr) {
+        result = service.watchConnections(service.ctx, wake);
+    }
+    if (result != 0) LogEventTo(log, "RasConnectionNotification", "Error", result);
+    return result == 0;
+}
+
 bool StartSupervisor(Supervisor* s) {
     if (s->buffer.bytes == nullptr) InitConnectionBuffer(&s->buffer, *s->service);
     s->wake = CreateWakeEvent(true, kWakeEventName);
+    WatchConnections(*s->service, s->wake, s->log);
     return StartDetachedThread(&SupervisorThreadMain, s);
 }

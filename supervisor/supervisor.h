@@ -87,6 +87,16 @@ constexpr uint32_t kEdgeSlackMs = 5;
 // notifications) still run, but at most one per kMinPassTimeoutMs.
 void SupervisorLoop(Supervisor* supervisor);
 
+// The code of the start-up line written when the service offers no
+// connection notifications.
+constexpr int32_t kNotificationsNotOffered = 1;
+
+// Asks the service to signal wake on every connection change. When it cannot
+// (no watchConnections, no event, or a failed registration) writes one
+// "RasConnectionNotification" "Error" line with kNotificationsNotOffered or
+// the service's code, and returns false: the passes keep only the pause.
+bool WatchConnections(const DialUpService& service, WakeEvent* wake, const EventLog& log);
+
 // Creates the WakeEvent signalled (named "BreskTeleoraEvent" on Windows), so
 // the first pass runs at once, asks the service to signal it whenever a
 // dial-up connection comes up or goes down (a service that cannot, or whose
