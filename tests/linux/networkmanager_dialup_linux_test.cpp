@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QtTest>
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -662,6 +663,40 @@ class NetworkManagerDialUpTest : public QObject {
         loop.Stop();
         const QString dialled = QStringLiteral("RasDial (Provider Uno) retcode 0: Success.");
         QCOMPARE(LogLines(logPath), (QStringList{dialled, dialled}));
+    }
+
+    // Not a test: with TELEORA_MEASURE=1 prints drop -> first dial call over
+    // 10 drops, with and without notifications (pause 5 s), for
+    // docs/performance.md.
+    void measureDropToFirstDial() {
+        if (qEnvironmentVariableIsEmpty("TELEORA_MEASURE")) QSKIP("set TELEORA_MEASURE=1");
+        const QString uno = QStringLiteral("Provider Uno");
+        mock_.AddProfile(uno, QStringLiteral("pppoe"));
+        for (bool watch : {true, false}) {
+            QTemporaryDir dir;
+            const QByteArray logPath = dir.filePath(QStringLiteral("log.txt")).toUtf8();
+            SupervisorOverBinding loop(NmDialUpOptions{}, "Provider Uno", 5000, logPath.constData(),
+                                       watch);
+            QTRY_VERIFY_WITH_TIMEOUT(mock_.ActiveIds().contains(uno), 15000);
+            std::vector<double> ms;
+            for (int trial = 0; trial < 10; ++trial) {
+                QTest::qWait(300);
+                const int dials = loop.Counts().Dials();
+                QElapsedTimer since;
+                since.start();
+                mock_.Drop(uno);
+                while (loop.Counts().Dials() == dials) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
+                const qint64 end = since.elapsed();
+                std::lock_guard<std::mutex> guard(loop.Counts().lock);
+                ms.push_back(double(end - loop.Counts().dialMs.back()));
+            }
+            std::sort(ms.begin(), ms.end());
+            qInfo("drop -> first dial call, %s: median %.0f ms, p90 %.0f ms (10 drops)",
+                  watch ? "with notifications" : "without notifications", (ms[4] + ms[5]) / 2,
+                  ms[9]);
+        }
     }
 
     void supervisorLoopRidesOutARestart() {
