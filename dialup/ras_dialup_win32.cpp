@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "supervisor/wake_event_win32.h"
 
 namespace {
 
@@ -108,6 +109,13 @@ int32_t GetErrorString(void*, int32_t code, char* buffer, uint32_t size) {
     return static_cast<int32_t>(result);
 }
 
+// Every dial-up connection's coming up and going down signals the event.
+int32_t WatchConnections(void*, WakeEvent* wake) {
+    return static_cast<int32_t>(
+        RasConnectionNotificationA(static_cast<HRASCONN>(INVALID_HANDLE_VALUE),
+                                   WakeEventHandle(wake), RASCN_Connection | RASCN_Disconnection));
+}
+
 }  // namespace
 
 void InitRasDialUpService(RasDialUp* context, DialUpService* service) {
@@ -123,4 +131,5 @@ void InitRasDialUpService(RasDialUp* context, DialUpService* service) {
     service->dial = &Dial;
     service->enumEntries = &EnumEntries;
     service->getErrorString = &GetErrorString;
+    service->watchConnections = &WatchConnections;
 }

@@ -122,7 +122,9 @@ TEST_F(TeleoraTest, StartLogsOnceAndDoesNothingUntilAModeIsChosen) {
     Exit();
     EXPECT_EQ(LogEntries(dir.path), (std::vector<std::string>{kStarted, kStopped}));
     EXPECT_TRUE(LogStampsWellFormed(dir.path));
-    EXPECT_TRUE(RasCalls(dir.path).empty());
+    // Only the start-up's registration for connection notifications.
+    EXPECT_EQ(RasCalls(dir.path),
+              std::vector<std::string>{"RasConnectionNotificationA connection=all flags=3 -> 0"});
     // Settings are not saved at exit.
     EXPECT_FALSE(FileExists(dir.File("Teleora.ini")));
 }
@@ -139,19 +141,20 @@ TEST_F(TeleoraTest, ConnessoDialsTheEntryWithItsStoredParameters) {
     Exit();
 
     std::vector<std::string> calls = RasCalls(dir.path);
-    ASSERT_GE(calls.size(), 4u);
-    EXPECT_EQ(calls[0], "RasEnumConnectionsA dwSize=" + kConnSize + " cb=" + kConnSize +
+    ASSERT_GE(calls.size(), 5u);
+    EXPECT_EQ(calls[0], "RasConnectionNotificationA connection=all flags=3 -> 0");
+    EXPECT_EQ(calls[1], "RasEnumConnectionsA dwSize=" + kConnSize + " cb=" + kConnSize +
                             " -> 0 count=0 cbOut=0");
-    EXPECT_EQ(calls[1],
-              "RasGetEntryDialParamsA phonebook=null dwSize=1052 entry=Office password=1 -> 0");
     EXPECT_EQ(calls[2],
+              "RasGetEntryDialParamsA phonebook=null dwSize=1052 entry=Office password=1 -> 0");
+    EXPECT_EQ(calls[3],
               "RasDialA extensions=null phonebook=null dwSize=1052 entry=Office user=utente "
               "notifierType=0 notifier=null handleIn=null -> 0 handle=1000");
     EXPECT_EQ(
-        calls[3].rfind(
+        calls[4].rfind(
             "RasEnumConnectionsA dwSize=" + kConnSize + " cb=" + kConnSize + " -> 0 count=1", 0),
         0u)
-        << calls[3];
+        << calls[4];
     EXPECT_EQ(CallsStartingWith(dir.path, "RasDialA").size(), 1u);
     EXPECT_EQ(
         LogEntries(dir.path),

@@ -174,6 +174,10 @@ QStringList NmMock::ActiveIds() {
     return reply.arguments().first().toStringList();
 }
 
+void NmMock::Drop(const QString& id) {
+    CallMock(QStringLiteral("Drop"), {id});
+}
+
 QString NmMock::Activate(const QString& profilePath) {
     QDBusMessage call =
         QDBusMessage::createMethodCall(kNm, QStringLiteral("/org/freedesktop/NetworkManager"), kNm,

@@ -39,6 +39,8 @@ class NmMock {
     // (see BreakReply in nm_mock_template.py).
     void BreakReply(const QString& what);
     QStringList ActiveIds();
+    // id's active connection goes down by itself (the line drops).
+    void Drop(const QString& id);
     // Activates a profile as another program would (e.g. the wired network).
     QString Activate(const QString& profilePath);
 
