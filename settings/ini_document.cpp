@@ -173,6 +173,21 @@ void EraseLines(IniDocument* doc, size_t from, size_t to) {
     doc->endings.erase(doc->endings.begin() + first, doc->endings.begin() + last);
 }
 
+// A line that ends in CR followed by an empty line that ends in LF read back
+// as one line ending in CR LF. When an edit puts two such lines next to each
+// other (at is the second), the document is read again from its own bytes, so
+// that its lines and index stay what a fresh read of the file gives. The
+// bytes do not change; if memory runs out the document stays as it is.
+void RereadIfJoined(IniDocument* doc, size_t at) {
+    if (at == 0 || at >= doc->lines.size() || doc->endings[at - 1] != "\r" ||
+        !doc->lines[at].empty() || doc->endings[at].empty() || doc->endings[at][0] != '\n') {
+        return;
+    }
+    std::string text;
+    IniDocument again;
+    if (SerializeIni(*doc, &text) && ParseIni(text, &again)) *doc = std::move(again);
+}
+
 // A change whose new line does not read as what it was written for (a
 // section name with ']', a key name with '=' or starting with ';', a value
 // that closes a '[' before the key's '='): made on a copy, which is indexed
@@ -189,10 +204,12 @@ void EditAside(IniDocument* doc, Edit edit) {
 }
 
 void InsertAside(IniDocument* doc, size_t at, NewLines* add) {
+    const size_t n = add->lines.size();
     EditAside(doc, [&](IniDocument* next) {
         ReserveLines(next, add->lines.size());
         InsertLines(next, at, add);
     });
+    RereadIfJoined(doc, at + n);
 }
 
 // Each change below does everything that can fail (allocations) before it
@@ -259,6 +276,7 @@ void AddKey(IniDocument* doc, size_t sectionIndex, std::string_view key, std::st
                         added);
     ShiftSections(&doc->index, sectionIndex + 1, 1);
     InsertLines(doc, at, &add);
+    RereadIfJoined(doc, at + 1);
 }
 
 // A later line with the same key, if any, is the one read from then on.
@@ -273,6 +291,7 @@ void DeleteKey(IniDocument* doc, size_t sectionIndex, std::string_view key) {
     }
     ShiftSections(&doc->index, sectionIndex + 1, kNone);
     EraseLines(doc, line, line + 1);
+    RereadIfJoined(doc, line);
 }
 
 // A later section of the same name, if any, is the one read from then on.
@@ -283,6 +302,7 @@ void DeleteSection(IniDocument* doc, size_t sectionIndex) {
     sections.erase(sections.begin() + static_cast<std::ptrdiff_t>(sectionIndex));
     ShiftSections(&doc->index, sectionIndex, 0 - (end - header));
     EraseLines(doc, header, end);
+    RereadIfJoined(doc, header);
 }
 
 void SetString(IniDocument* doc, const char* sectionText, const char* keyText,

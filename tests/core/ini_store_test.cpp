@@ -278,6 +278,18 @@ TEST(IniWrite, KeepsTheIndexInStepWithTheLines) {
             << w[0] << "/" << (w[1] ? w[1] : "(null)") << " in\n"
             << Text(doc);
     }
+    // A line ending in CR next to an empty line ending in LF reads as one CR LF
+    // line: a write that makes them neighbours leaves what a fresh read sees.
+    const char* joins[][4] = {
+        {"[G]\ra=1\rb=2\n\n[H]\n", "G", "b", nullptr},
+        {"[G]\ra=1\r[H]\nc=3\n\n", "H", nullptr, nullptr},
+        {"[G]\r\n\r\r[H]\rc=1\r", "G", "k", "v"},
+    };
+    for (const auto& j : joins) {
+        IniDocument joined = Parse(j[0]);
+        ASSERT_TRUE(IniSetString(&joined, j[1], j[2], j[3]));
+        EXPECT_TRUE(joined.index == Parse(Text(joined)).index) << Text(joined);
+    }
     // "[a]b]" reads as a section "a": the later write to "a" found it.
     char value[8];
     IniGetString(doc, "a", "k", "", value, sizeof value);
