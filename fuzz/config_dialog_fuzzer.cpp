@@ -247,7 +247,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                  &ListSelection,
                                  &Beep,
                                  &ShowError,
-                                 &EndDialog};
+                                 &EndDialog,
+                                 nullptr,
+                                 nullptr};
         OnDialogInit(&dialog);
         CheckInvariants(dialog, view);
         Require(view.listSel == kNoSelection, "the dialog opens with no rule selected");

@@ -44,6 +44,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ParseTimeField(shown, &hourAgain, &minuteAgain);
     Require(hourAgain == hour && minuteAgain == minute, "the rewritten field reads the same", text);
 
+    // The caret goes to the colon or the end, wherever it was in the typed text.
+    const int carets[] = {0, 1, 2, 3, static_cast<int>(text.size())};
+    for (int caret : carets) {
+        const int placed = CaretAfterRewrite(text.c_str(), caret, shown);
+        Require(placed == 2 || placed == 5, "the caret goes to the colon or the end", text);
+    }
+
     uint32_t seconds = ParsePauseField(text.c_str());
     if (seconds != 0) {
         size_t begin = 0;
