@@ -395,6 +395,11 @@ bool ParseIni(const std::string& text, IniDocument* doc) {
             parsed.bom = true;
             i = kBom.size();
         }
+        // Room for every line at once (CR LF counts twice): no regrowth.
+        size_t most = 1 + static_cast<size_t>(std::count(text.begin(), text.end(), '\n') +
+                                              std::count(text.begin(), text.end(), '\r'));
+        parsed.lines.reserve(most);
+        parsed.endings.reserve(most);
         while (i < text.size()) {
             size_t end = text.find_first_of("\r\n", i);
             if (end == std::string::npos) {
