@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -45,10 +46,14 @@ struct App {
 
 App g_app;
 
+// The interrupted code may be about to read errno: the handler's write must
+// not change it.
 void OnSignal(int) {
+    const int savedErrno = errno;
     const char byte = 1;
     ssize_t ignored = write(g_app.signalPipe[1], &byte, 1);
     (void)ignored;
+    errno = savedErrno;
 }
 
 // Signals only write a byte to a socket pair; the event loop reads it and

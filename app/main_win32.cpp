@@ -31,6 +31,8 @@ struct App {
     HWND window;
     HMENU menu;
     HMENU popup;
+    HICON icon;
+    UINT taskbarCreated;  // the shell's notice that the notification area is new
     RasDialUp ras;
     DialUpService service;
     Win32ProfileStore storeFile;
@@ -108,6 +110,10 @@ void OnInitMenuPopup(App* app) {
     SetMenuCheckMarks(app->popup, CurrentMode(&app->shared), app->live.ruleTable.nUserEntries);
 }
 
+void ShowIcon(App* app) {
+    AddTrayIcon(app->window, kTrayIconId, kTrayCallbackMessage, app->icon, kTrayTip);
+}
+
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     App* app = &g_app;
     switch (message) {
@@ -133,6 +139,8 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             if (lParam == WM_LBUTTONUP || lParam == WM_RBUTTONUP) ShowTrayMenu(window, app->popup);
             break;
         default:
+            // A restarted shell has forgotten the icon: it is added again.
+            if (message == app->taskbarCreated && message != 0) ShowIcon(app);
             break;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -173,13 +181,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     windowClass.hInstance = instance;
     windowClass.lpszClassName = kWindowClassName;
     if (RegisterClassA(&windowClass) == 0) return 1;
+    app->taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    app->icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_TELEORA));
 
     HWND window = CreateWindowExA(0, kWindowClassName, nullptr, 0, CW_USEDEFAULT, 0, CW_USEDEFAULT,
                                   0, nullptr, nullptr, instance, nullptr);
     // Without the window nothing could ever end the message loop.
     if (window == nullptr) return 1;
-    AddTrayIcon(window, kTrayIconId, kTrayCallbackMessage,
-                LoadIconA(instance, MAKEINTRESOURCEA(IDI_TELEORA)), kTrayTip);
+    ShowIcon(app);
 
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {

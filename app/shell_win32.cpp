@@ -82,12 +82,18 @@ void ShowTrayMenu(HWND window, HMENU popup) {
 }
 
 void StartLogViewer() {
+    // The system's own Notepad: without an application name CreateProcessA
+    // would look in the program's and the working folder first.
+    char viewer[MAX_PATH + 16];
+    UINT folder = GetSystemDirectoryA(viewer, MAX_PATH);
+    if (folder == 0 || folder >= MAX_PATH) return;
+    CopyBounded(viewer + folder, "\\notepad.exe", sizeof viewer - folder);
     char commandLine[64];  // CreateProcessA may write into it
     CopyBounded(commandLine, kLogViewerCommand, sizeof commandLine);
     STARTUPINFOA startup{};
     startup.cb = kStartupInfoSize;
     PROCESS_INFORMATION process{};
-    if (CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (CreateProcessA(viewer, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                        &process)) {
         // The viewer runs on its own; its handles are of no further use.
         CloseHandle(process.hThread);

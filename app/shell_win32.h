@@ -41,6 +41,6 @@ void SetMenuCheckMarks(HMENU popup, Mode mode, int32_t nRules);
 // returns when it closes (the chosen command arrives as WM_COMMAND).
 void ShowTrayMenu(HWND window, HMENU popup);
 
-// Starts "notepad.exe teleoralog.txt" without waiting for it; a failure is
-// ignored.
+// Starts the system folder's notepad.exe with the command line
+// "notepad.exe teleoralog.txt" without waiting for it; a failure is ignored.
 void StartLogViewer();

@@ -109,6 +109,7 @@ struct MemoryService {
     std::vector<Record> active;
     std::atomic<long> enumerations{0};
     std::atomic<SteadyClock::rep> firstCallAt{0};  // for the wake-up benchmark
+    std::atomic<SteadyClock::rep> dialAt{0};       // for the window-edge benchmark
 };
 
 void Prepare(void*, void* buffer) {
@@ -148,7 +149,8 @@ int32_t HangUp(void*, DialUpHandle) {
 int32_t Params(void*, const char*) {
     return 0;
 }
-int32_t Dial(void*, DialUpHandle* handle) {
+int32_t Dial(void* ctx, DialUpHandle* handle) {
+    static_cast<MemoryService*>(ctx)->dialAt.store(SteadyClock::now().time_since_epoch().count());
     *handle = 1;
     return 0;
 }
@@ -269,6 +271,64 @@ void BM_WakeSelectModeToFirstCall(benchmark::State& state) {
     ReportLatencies(state, latencies);
 }
 BENCHMARK(BM_WakeSelectModeToFirstCall)->UseManualTime()->Iterations(2000);
+
+// Local time running in real time from a set start: Sunday, 300 ms before
+// 06:00:00.
+struct RunningClock {
+    SteadyClock::time_point origin;
+    static constexpr int64_t kStartMs = (5 * 3600 + 59 * 60 + 59) * 1000 + 700;
+    static LocalTime Now(void* ctx) {
+        auto* c = static_cast<RunningClock*>(ctx);
+        int64_t ms = kStartMs + std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    SteadyClock::now() - c->origin)
+                                    .count();
+        return LocalTime{2026,
+                         12,
+                         6,
+                         0,
+                         static_cast<int>(ms / 3600000 % 24),
+                         static_cast<int>(ms / 60000 % 60),
+                         static_cast<int>(ms / 1000 % 60),
+                         static_cast<int>(ms % 1000)};
+    }
+};
+
+// A rule window Sunday 06:00-06:59 and a pause of 30 s: the time from the
+// minute 06:00 on the running clock to the dial the service sees.
+void BM_WindowEdgeToFirstDial(benchmark::State& state) {
+    std::vector<double> latencies;
+    for (auto _ : state) {
+        MemoryService memory;
+        DialUpService service = MakeService(&memory);
+        Settings settings = TenRules();
+        settings.tDelay = 30000;
+        settings.ruleTable.rules[0].days[0] = DayWindow{6, 0, 6, 59};
+        SharedState shared;
+        InitSharedState(&shared, settings);
+        RunningClock running{SteadyClock::now()};
+        const auto edge = running.origin + std::chrono::milliseconds(300);
+        Supervisor supervisor{};
+        supervisor.service = &service;
+        supervisor.shared = &shared;
+        supervisor.clock = Clock{&RunningClock::Now, &running};
+        supervisor.log = EventLog{nullptr, SystemClock(), nullptr};
+        supervisor.wake = CreateWakeEvent(true, nullptr);
+        SelectMode(&shared, supervisor.wake, ModeRuleBase);
+        std::thread loop(SupervisorLoop, &supervisor);
+        while (memory.dialAt.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        auto dial = SteadyClock::time_point(SteadyClock::duration(memory.dialAt.load()));
+        double us = std::chrono::duration<double, std::micro>(dial - edge).count();
+        state.SetIterationTime(us / 1e6);
+        latencies.push_back(us);
+        supervisor.stopRequested = true;
+        SignalWakeEvent(supervisor.wake);
+        loop.join();
+        ReleaseConnectionBuffer(&supervisor.buffer);
+        DestroyWakeEvent(supervisor.wake);
+    }
+    ReportLatencies(state, latencies);
+}
+BENCHMARK(BM_WindowEdgeToFirstDial)->UseManualTime()->Iterations(12);
 
 // The bare mechanism: a thread waiting on a condition variable, woken by a
 // notify; the time from before the notify until the waiter runs.

@@ -10,6 +10,7 @@ add_library(teleora_networkmanager STATIC
     dialup/networkmanager_codes.cpp
     dialup/networkmanager_bus_linux.cpp
     dialup/networkmanager_dialup_linux.cpp
+    dialup/networkmanager_watch_linux.cpp
 )
 set_target_properties(teleora_networkmanager PROPERTIES AUTOMOC ON)
 target_link_libraries(teleora_networkmanager PUBLIC teleora_core Qt6::Core Qt6::DBus)

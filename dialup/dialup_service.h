@@ -1,8 +1,7 @@
-// The dial-up service: the six operations the program needs from the system's
-// dial-up client (Remote Access Service on Windows, NetworkManager on Linux).
-// A binding fills one DialUpService with its functions and context. Results
-// are the service's codes: 0 for success, anything else is an error code that
-// getErrorString can describe.
+// The dial-up service: the six operations (and an optional seventh) the program needs from the
+// system's dial-up client (Remote Access Service on Windows, NetworkManager on Linux). A binding
+// fills one DialUpService with its functions and context. Results are the service's codes: 0 for
+// success, anything else is an error code that getErrorString can describe.
 //
 // Connection records belong to the binding: the supervisor owns a byte buffer,
 // grows it only to sizes the service reports, and reads records through the
@@ -11,6 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
+
+struct WakeEvent;
 
 // An active connection's handle (HRASCONN on Windows); 0 is no handle.
 using DialUpHandle = uintptr_t;
@@ -64,4 +65,9 @@ struct DialUpService {
 
     // The text of an error code into buffer (size bytes); 0 when there is one.
     int32_t (*getErrorString)(void* ctx, int32_t code, char* buffer, uint32_t size);
+
+    // Optional, null when not offered: from now on, signal wake whenever any
+    // dial-up connection comes up or goes down; 0 when registered. Called
+    // once, at start-up.
+    int32_t (*watchConnections)(void* ctx, WakeEvent* wake);
 };

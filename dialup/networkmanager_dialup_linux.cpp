@@ -18,6 +18,7 @@
 
 #include "common/text.h"
 #include "dialup/networkmanager_bus_linux.h"
+#include "dialup/networkmanager_watch_linux.h"
 
 namespace {
 
@@ -431,6 +432,9 @@ DialUpService MakeNetworkManagerDialUpService(NetworkManagerDialUp* instance) {
     service.dial = &Dial;
     service.enumEntries = &EnumEntries;
     service.getErrorString = &GetErrorString;
+    service.watchConnections = [](void*, WakeEvent* wake) {
+        return StartNetworkManagerWatch(wake);
+    };
     return service;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "supervisor/wake_event_win32.h"
 
 namespace {
 
@@ -52,6 +53,12 @@ int32_t HangUp(void*, DialUpHandle handle) {
     return static_cast<int32_t>(RasHangUpA(reinterpret_cast<HRASCONN>(handle)));
 }
 
+// The password must not linger in memory: the record is wiped once the dial
+// has used it, and whenever reading it fails.
+void WipeDialParams(RasDialUp* self) {
+    SecureZeroMemory(&self->dialParams, sizeof self->dialParams);
+}
+
 int32_t GetEntryDialParams(void* ctx, const char* entry) {
     RASDIALPARAMSA& params = Self(ctx)->dialParams;
     memset(&params, 0, sizeof params);
@@ -63,12 +70,15 @@ int32_t GetEntryDialParams(void* ctx, const char* entry) {
     params.dwSize = kRasDialParamsSize;
     CopyBounded(params.szEntryName, entry, sizeof params.szEntryName);
     BOOL password = TRUE;
-    return static_cast<int32_t>(RasGetEntryDialParamsA(nullptr, &params, &password));
+    DWORD result = RasGetEntryDialParamsA(nullptr, &params, &password);
+    if (result != 0) WipeDialParams(Self(ctx));
+    return static_cast<int32_t>(result);
 }
 
 int32_t Dial(void* ctx, DialUpHandle* handle) {
     HRASCONN connection = nullptr;
     DWORD result = RasDialA(nullptr, nullptr, &Self(ctx)->dialParams, 0, nullptr, &connection);
+    WipeDialParams(Self(ctx));
     *handle = reinterpret_cast<DialUpHandle>(connection);
     return static_cast<int32_t>(result);
 }
@@ -99,6 +109,13 @@ int32_t GetErrorString(void*, int32_t code, char* buffer, uint32_t size) {
     return static_cast<int32_t>(result);
 }
 
+// Every dial-up connection's coming up and going down signals the event.
+int32_t WatchConnections(void*, WakeEvent* wake) {
+    return static_cast<int32_t>(
+        RasConnectionNotificationA(static_cast<HRASCONN>(INVALID_HANDLE_VALUE),
+                                   WakeEventHandle(wake), RASCN_Connection | RASCN_Disconnection));
+}
+
 }  // namespace
 
 void InitRasDialUpService(RasDialUp* context, DialUpService* service) {
@@ -114,4 +131,5 @@ void InitRasDialUpService(RasDialUp* context, DialUpService* service) {
     service->dial = &Dial;
     service->enumEntries = &EnumEntries;
     service->getErrorString = &GetErrorString;
+    service->watchConnections = &WatchConnections;
 }

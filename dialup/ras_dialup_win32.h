@@ -47,7 +47,8 @@ static_assert(offsetof(RasConnRecord, szEntryName) == sizeof(DWORD) + sizeof(HRA
 
 // What the binding keeps between calls: the dial parameters read by
 // getEntryDialParams for the dial that follows (both on the supervisor
-// thread), and the phonebook enumeration's records (user-interface thread).
+// thread; wiped after the dial and after a failed read, so the password does
+// not stay behind), and the phonebook enumeration's records (user-interface thread).
 struct RasDialUp {
     RASDIALPARAMSA dialParams;
     RasEntryNameRecord entries[kMaxPhonebookEntries];

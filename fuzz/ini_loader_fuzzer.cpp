@@ -7,7 +7,8 @@
 // settled, saving the same settings again changes no byte of the file. After
 // every save and delete, the index the document kept up through its writes is
 // the one a fresh parse of its text builds. The file layer has a fuzz target
-// of its own (ini_file_fuzzer.cpp).
+// of its own (ini_file_fuzzer.cpp). A UTF-16 file is read and saved as
+// UTF-16; a value that is not UTF-8 reads as Windows-1252 on POSIX.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -76,6 +77,18 @@ IniDocument Parse(const std::string& text) {
     return doc;
 }
 
+// The document of a file, as the store reads it (UTF-16 decoded). UTF-8
+// comes through UTF-16 and back unchanged.
+IniDocument ParseFile(std::string text) {
+    if (IsUtf8(text)) {
+        std::string there = text;
+        EncodeIniTextAsUtf16(&there);
+        Require(DecodeIniText(&there) && there == text, "UTF-8 survives UTF-16 and back");
+    }
+    DecodeIniText(&text);
+    return Parse(text);
+}
+
 void CheckIndex(const IniDocument& doc) {
     std::string text;
     Require(SerializeIni(doc, &text), "the document serializes");
@@ -113,7 +126,7 @@ void CheckDeletions(IniDocument doc) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string file(reinterpret_cast<const char*>(data), size);
-    IniDocument loaded = Parse(file);
+    IniDocument loaded = ParseFile(file);
     CheckDeletions(loaded);
 
     Settings prev;
@@ -132,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Require(saved.index == loaded.index, "the index kept by the writes is a fresh one");
             return 0;
         }
-        loaded = Parse(file);  // as the next load reads the file
+        loaded = ParseFile(file);  // as the next load reads the file
         Require(saved.index == loaded.index, "the index kept by the writes is a fresh one");
         Settings next;
         Load(&loaded, &next);

@@ -47,12 +47,14 @@ void PutChar(LineBuilder* line, char c) {
     if (line->length < line->room) line->out[line->length++] = c;
 }
 
-// Copies count characters of text (stopping early at a terminator), with each
-// CR or LF turned into a blank so the line stays one line.
+// Copies count bytes of text (stopping early at a terminator), with each
+// control character turned into one blank so the line stays one line.
 void PutText(LineBuilder* line, const char* text, size_t count) {
     if (text == nullptr) return;
-    for (size_t i = 0; i < count && text[i] != '\0' && line->length < line->room; ++i) {
-        PutChar(line, IsLineBreak(text[i]) ? ' ' : text[i]);
+    for (size_t i = 0; i < count && text[i] != '\0' && line->length < line->room;) {
+        size_t control = LogControlLength(text + i, count - i);
+        PutChar(line, control > 0 ? ' ' : text[i]);
+        i += control > 0 ? control : 1;
     }
 }
 

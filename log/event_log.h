@@ -57,9 +57,10 @@ int32_t LogEvent(const char* operation, const char* name, int32_t code);
 int32_t LogEventTo(const EventLog& log, const char* operation, const char* name, int32_t code);
 
 // Formats one line, CR LF included, into buffer (bounded, always terminated)
-// and returns its length. A CR or LF inside operation, name or resultText
-// becomes a blank (line breaks at the end of resultText are dropped), so the
-// result is always exactly one line. Null strings read as empty. When the line
+// and returns its length. Every control character inside operation, name or
+// resultText (LogControlLength) becomes one blank (line breaks at the end of
+// resultText are dropped), so the result is always exactly one line and holds
+// nothing a terminal showing it would act on. Null strings read as empty. When the line
 // does not fit it is cut before the CR LF; a buffer smaller than 3 bytes gets
 // an empty string (length 0).
 size_t FormatLogLine(const LocalTime& time, const char* operation, const char* name, int32_t code,
@@ -71,12 +72,21 @@ size_t FormatLogLine(const LocalTime& time, const char* operation, const char* n
 // reports failure, or its text is empty).
 void ResultText(const DialUpService* service, int32_t code, char* buffer, size_t size);
 
-// The platform half (event_log_posix.cpp, event_log_win32.cpp): the log file,
+// The platform half (event_log_posix.cpp, event_log_win32.cpp).
+
+// How many of the length bytes at text form one control character: 1 for a
+// byte below 0x20 or 0x7F; on POSIX, where names are UTF-8, 2 for a C1
+// control (C2 80 to C2 9F); 0 when text does not start with a control.
+size_t LogControlLength(const char* text, size_t length);
+
+// The log file,
 // open for appending from construction to the end of the owner's scope.
 class LogFile {
   public:
     // Opens path for writing at its end, creating it when missing, without
-    // keeping anyone else from reading, writing or deleting it.
+    // keeping anyone else from reading, writing or deleting it. Never follows
+    // a link and never waits: anything but a plain file (a link, a FIFO, a
+    // device) is left closed, and its lines are dropped.
     explicit LogFile(const char* path);
     ~LogFile();
     LogFile(const LogFile&) = delete;

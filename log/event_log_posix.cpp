@@ -1,15 +1,27 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "log/event_log.h"
 
+// The log is only ever a regular file: a symbolic link named like it is not
+// followed (its target is neither created nor written), and anything else
+// (a FIFO, a device) is opened without blocking, found not to be a regular
+// file and closed unwritten.
 LogFile::LogFile(const char* path) {
+    handle_ = -1;
     int fd;
     do {
-        fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return;
+    }
     handle_ = fd;
 }
 
@@ -28,4 +40,18 @@ void LogFile::append(const char* bytes, size_t length) {
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
+}
+
+// Names are UTF-8 here: besides the ASCII controls, the C1 controls U+0080 to
+// U+009F (C2 80 to C2 9F) are terminal controls too, and each becomes one
+// blank.
+size_t LogControlLength(const char* text, size_t length) {
+    if (length == 0) return 0;
+    unsigned char c = static_cast<unsigned char>(text[0]);
+    if (c < 0x20 || c == 0x7F) return 1;
+    if (c == 0xC2 && length >= 2) {
+        unsigned char next = static_cast<unsigned char>(text[1]);
+        if (next >= 0x80 && next <= 0x9F) return 2;
+    }
+    return 0;
 }

@@ -45,6 +45,21 @@ if [ "$demo" -eq 0 ] && ! { command -v dbus-send >/dev/null &&
     demo=1
 fi
 
+# The desktop program never runs as root. Through sudo, only the packages are
+# installed as root: the build and the program run as the user who called
+# sudo. Root without sudo gets no desktop program at all (the demonstration,
+# self-contained in a scratch folder, may run as root).
+as_user=()
+if [ "$demo" -eq 0 ] && [ "$(id -u)" -eq 0 ]; then
+    if [ -z "${SUDO_USER:-}" ] || [ "$SUDO_USER" = root ]; then
+        echo "run.sh: refusing to run Teleora as root on a desktop." >&2
+        echo "  Run it as your own user (through sudo when packages are missing:" >&2
+        echo "  the program then still runs as you), or use --demo." >&2
+        exit 1
+    fi
+    as_user=(runuser -u "$SUDO_USER" --)
+fi
+
 packages=(cmake ninja-build g++ qt6-base-dev dbus)
 if [ "$demo" -eq 1 ]; then
     packages+=(python3-dbusmock xvfb xauth trayer xdotool imagemagick x11-utils)
@@ -52,19 +67,19 @@ fi
 ensure_packages "${packages[@]}"
 
 build=${TELEORA_BUILD_DIR:-$repo/build/run}
-mkdir -p "$build"
+"${as_user[@]}" mkdir -p "$build"
 build=$(cd "$build" && pwd)
 if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELEORA_WITH_QT=ON \
-        -DTELEORA_BUILD_TESTS=OFF >/dev/null
+    "${as_user[@]}" cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DTELEORA_WITH_QT=ON -DTELEORA_BUILD_TESTS=OFF >/dev/null
 fi
-cmake --build "$build" --target teleora -j2 | tail -1
+"${as_user[@]}" cmake --build "$build" --target teleora -j2 | tail -1
 program="$build/teleora"
 
 if [ "$demo" -eq 0 ]; then
     echo "== Teleora runs in $here (Teleora.ini, teleoralog.txt); \"Esci\" in its tray menu ends it"
     cd "$here"
-    exec "$program"
+    exec "${as_user[@]}" "$program"
 fi
 
 # --- The demonstration ------------------------------------------------------

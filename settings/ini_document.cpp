@@ -450,6 +450,11 @@ int32_t IniGetInt(const IniDocument& doc, const char* section, const char* key,
     return ParseIniInt(value);
 }
 
+bool IniFindString(const IniDocument& doc, const char* section, const char* key,
+                   std::string_view* value) {
+    return LookUp(doc, section, key, value);
+}
+
 void IniGetString(const IniDocument& doc, const char* section, const char* key,
                   const char* defaultValue, char* buffer, size_t size) {
     if (buffer == nullptr || size == 0) return;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Where things are, built once when the text is parsed and kept up to date by
@@ -50,6 +51,9 @@ bool SerializeIni(const IniDocument& doc, std::string* text);
 // GetPrivateProfileIntA's reading of one entry.
 int32_t IniGetInt(const IniDocument& doc, const char* section, const char* key,
                   int32_t defaultValue);
+// The value of one entry as written (quotes removed); false when it is absent.
+bool IniFindString(const IniDocument& doc, const char* section, const char* key,
+                   std::string_view* value);
 // GetPrivateProfileStringA's reading of one entry: cut to size - 1, terminated.
 void IniGetString(const IniDocument& doc, const char* section, const char* key,
                   const char* defaultValue, char* buffer, size_t size);

@@ -3,6 +3,8 @@
 #include <new>
 #include <utility>
 
+#include "settings/ini_encoding.h"
+
 namespace {
 
 IniFileStore* Self(void* ctx) {
@@ -15,7 +17,8 @@ int32_t StoreGetInt(void* ctx, const char* section, const char* key, int32_t def
 
 void StoreGetString(void* ctx, const char* section, const char* key, const char* defaultValue,
                     char* buffer, size_t size) {
-    IniGetString(Self(ctx)->doc, section, key, defaultValue, buffer, size);
+    IniFileStore* store = Self(ctx);
+    IniGetText(store->doc, section, key, defaultValue, buffer, size, store->utf8Values);
 }
 
 // The save starts from the file as it is now, so that what others wrote since
@@ -26,10 +29,12 @@ bool StoreBeginSave(void* ctx) {
     store->saving = false;
     store->writeFailed = false;
     store->pending = IniDocument{};
+    store->pendingUtf16 = false;
     std::string text;
     IniReadResult read = IniReadResult::kFailed;
     try {
         read = ReadIniFile(store->path.c_str(), &text);
+        if (read == IniReadResult::kRead) store->pendingUtf16 = DecodeIniText(&text);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -50,8 +55,15 @@ bool StoreCommitSave(void* ctx) {
     if (!store->saving) return false;
     store->saving = false;
     std::string text;
-    bool ok = !store->writeFailed && SerializeIni(store->pending, &text) &&
-              ReplaceFileAtomically(store->path.c_str(), text);
+    bool ok = !store->writeFailed && SerializeIni(store->pending, &text);
+    if (ok && store->pendingUtf16) {
+        try {
+            EncodeIniTextAsUtf16(&text);
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+    }
+    ok = ok && ReplaceFileAtomically(store->path.c_str(), text);
     if (ok) store->doc = std::move(store->pending);
     store->pending = IniDocument{};
     return ok;
@@ -88,10 +100,12 @@ void OpenIniFileStore(IniFileStore* store, const char* path) {
     store->pending = IniDocument{};
     store->saving = false;
     store->writeFailed = false;
+    store->utf8Values = IniValuesAreUtf8();
     try {
         store->path = path == nullptr ? "" : path;
         std::string text;
         if (ReadIniFile(store->path.c_str(), &text) == IniReadResult::kRead) {
+            DecodeIniText(&text);
             ParseIni(text, &store->doc);
         }
     } catch (const std::bad_alloc&) {

@@ -4,10 +4,14 @@
 // or a full disk mid-save leaves the old file or the new one, never a mix.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "settings/ini_document.h"
 #include "settings/profile_store.h"
+
+// A larger file is taken as unreadable: the defaults, and never overwritten.
+constexpr size_t kMaxIniFileSize = size_t{16} << 20;
 
 // Reads a whole file. Returns false (and leaves text empty) when it cannot be
 // read as a regular file.
@@ -21,10 +25,16 @@ bool ReplaceFileAtomically(const char* path, const std::string& text);
 // A ProfileStore over one file. Reads see the file as it was when the store
 // was opened (or last saved); a save re-reads the file, applies the writes
 // and replaces it, so edits made by others in the meantime are kept.
+// The program's strings are UTF-8 (POSIX) or bytes of the ANSI code page
+// (Windows); one per platform, see below.
+bool IniValuesAreUtf8();
+
 struct IniFileStore {
     std::string path;
     IniDocument doc;
-    IniDocument pending;  // the document being saved
+    IniDocument pending;                   // the document being saved
+    bool pendingUtf16 = false;             // the file being saved is UTF-16 LE and stays so
+    bool utf8Values = IniValuesAreUtf8();  // see IniGetText (settings/ini_encoding.h)
     bool saving = false;
     bool writeFailed = false;  // a write of the current save ran out of memory
 };
@@ -36,10 +46,12 @@ ProfileStore MakeIniProfileStore(IniFileStore* store);
 // Each may throw std::bad_alloc; the functions above catch it.
 enum class IniReadResult { kRead, kMissing, kFailed };
 // Reads path whole into text (left empty unless kRead). kMissing: there is no
-// such file; kFailed: it exists but cannot be read as a regular file.
+// such file; kFailed: it exists but cannot be read as a regular file, is
+// larger than kMaxIniFileSize, or (POSIX) is a symbolic link that the user
+// does not own, whose target the user does not own, or that leads nowhere.
 IniReadResult ReadIniFile(const char* path, std::string* text);
 // Writes text to a new temporary file beside path (its name in *temp), flushes
-// it and renames it over path. On failure *temp names the temporary file
-// still to be removed, or is empty when none was left.
+// it and renames it over path (over the target of a link ReadIniFile follows). On failure *temp
+// names the temporary file still to be removed, or is empty when none was left.
 bool WriteTempAndReplace(const char* path, const std::string& text, std::string* temp);
 void RemoveTempFile(const std::string& temp);

@@ -1,30 +1,67 @@
 // The settings file on POSIX systems: read with open/read (never waiting on a
-// FIFO), replaced with rename over an fsync'ed temporary file.
+// FIFO), replaced with rename over an fsync'ed temporary file of an
+// unpredictable name. A symbolic link is followed only when the link and its
+// target are the user's own; the program's strings are UTF-8.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "settings/ini_file.h"
 
+bool IniValuesAreUtf8() {
+    return true;
+}
+
 namespace {
 
-std::atomic<unsigned> g_tempCounter{0};
+// Where the settings file really is: path itself, or the target of a link
+// that the user owns and whose target the user owns too. False for any other
+// link and for one that leads nowhere; *missing when there is nothing at path.
+bool ResolveSettingsPath(const char* path, std::string* target, bool* missing) {
+    *missing = false;
+    struct stat link;
+    if (lstat(path, &link) != 0) {
+        *missing = errno == ENOENT;
+        return *missing;
+    }
+    if (!S_ISLNK(link.st_mode)) {
+        *target = path;
+        return true;
+    }
+    struct stat st;
+    if (link.st_uid != geteuid() || stat(path, &st) != 0 || st.st_uid != geteuid()) return false;
+    char* real = realpath(path, nullptr);
+    if (real == nullptr) return false;
+    *target = real;
+    free(real);
+    return true;
+}
 
 }  // namespace
 
 IniReadResult ReadIniFile(const char* path, std::string* text) {
     text->clear();
+    std::string target;
+    bool missing = false;
+    if (!ResolveSettingsPath(path, &target, &missing)) return IniReadResult::kFailed;
+    if (missing) return IniReadResult::kMissing;
     // O_NONBLOCK: opening a FIFO must not hang; it is refused below.
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // O_NOFOLLOW: a link put in the target's place meanwhile is refused.
+    int fd = open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) return errno == ENOENT ? IniReadResult::kMissing : IniReadResult::kFailed;
     IniReadResult result = IniReadResult::kRead;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) result = IniReadResult::kFailed;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<unsigned long long>(st.st_size) > kMaxIniFileSize) {
+        result = IniReadResult::kFailed;
+    }
     char chunk[65536];
     while (result == IniReadResult::kRead) {
         ssize_t got = read(fd, chunk, sizeof chunk);
@@ -35,6 +72,7 @@ IniReadResult ReadIniFile(const char* path, std::string* text) {
         }
         if (got == 0) break;
         text->append(chunk, static_cast<size_t>(got));
+        if (text->size() > kMaxIniFileSize) result = IniReadResult::kFailed;  // it grew
     }
     close(fd);
     if (result != IniReadResult::kRead) text->clear();
@@ -54,44 +92,69 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // Makes the rename itself durable. A failure here is not reported: the new
 // file is in place either way.
-void SyncFolderOf(const char* path) {
-    const char* slash = strrchr(path, '/');
-    std::string folder = slash == nullptr ? "." : std::string(path, slash - path);
-    if (folder.empty()) folder = "/";
+void SyncFolder(const std::string& folder) {
     int fd = open(folder.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY);
     if (fd < 0) return;
     fsync(fd);
     close(fd);
 }
 
+// The bits a new file gets from open(..., 0666): the umask, read without
+// changing it (umask() would, for a moment, for every thread). 077 when it
+// cannot be learnt.
+mode_t NewFileMode() {
+    mode_t mask = 077;
+    if (FILE* status = fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (fgets(line, sizeof line, status) != nullptr) {
+            unsigned value = 0;
+            if (sscanf(line, "Umask: %o", &value) == 1) {
+                mask = static_cast<mode_t>(value & 0777);
+                break;
+            }
+        }
+        fclose(status);
+    }
+    return 0666 & ~mask;
+}
+
 }  // namespace
 
 bool WriteTempAndReplace(const char* path, const std::string& text, std::string* temp) {
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        *temp = std::string(path) + ".tmp" + std::to_string(getpid()) + "." +
-                std::to_string(g_tempCounter.fetch_add(1));
-        fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            temp->clear();  // nothing was created
-            return false;
-        }
-    }
-    if (fd < 0) {
-        temp->clear();
-        return false;
-    }
-    // The settings file keeps the permission bits it had.
+    temp->clear();
+    std::string target;
+    bool missing = false;
+    if (!ResolveSettingsPath(path, &target, &missing)) return false;
+    if (missing) target = path;
+    // The settings file keeps the permission bits it had; a new one gets what
+    // open(..., 0666) would give it. The temporary file is the user's alone
+    // until then.
     struct stat st;
-    if (stat(path, &st) == 0 && S_ISREG(st.st_mode)) fchmod(fd, st.st_mode & 07777);
-    bool ok = WriteAll(fd, text) && fsync(fd) == 0;
+    mode_t mode = 0;
+    if (lstat(target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return false;
+        mode = st.st_mode & 07777;
+    } else {
+        mode = NewFileMode();
+    }
+    std::string name = target + ".XXXXXX";
+    int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return false;  // nothing was created
+    *temp = name;
+    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
     if (close(fd) != 0) ok = false;
-    if (ok && rename(temp->c_str(), path) != 0) ok = false;
+    if (ok && rename(temp->c_str(), target.c_str()) != 0) ok = false;
     if (!ok) return false;
     temp->clear();  // it is the settings file now
-    SyncFolderOf(path);
+    SyncFolder(FolderOf(target));
     return true;
 }
 

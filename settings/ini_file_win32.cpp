@@ -1,5 +1,6 @@
 // The settings file on Windows: read through CreateFileA/ReadFile, replaced
-// with MoveFileExA over a flushed temporary file.
+// with MoveFileExA over a flushed temporary file. The program's strings are
+// bytes of the ANSI code page, kept as they are.
 #include <windows.h>
 
 #include <atomic>
@@ -12,6 +13,10 @@ namespace {
 std::atomic<unsigned> g_tempCounter{0};
 
 }  // namespace
+
+bool IniValuesAreUtf8() {
+    return false;
+}
 
 IniReadResult ReadIniFile(const char* path, std::string* text) {
     text->clear();
@@ -33,6 +38,7 @@ IniReadResult ReadIniFile(const char* path, std::string* text) {
         }
         if (got == 0) break;
         text->append(chunk, got);
+        if (text->size() > kMaxIniFileSize) result = IniReadResult::kFailed;
     }
     CloseHandle(file);
     if (result != IniReadResult::kRead) text->clear();

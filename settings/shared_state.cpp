@@ -5,12 +5,14 @@ void InitSharedState(SharedState* state, const Settings& loaded) {
     LockGuard guard(&state->lock);
     state->settings = loaded;
     state->mode = ModeDisabled;
+    state->userChoices = 0;
 }
 
 void TakeSnapshot(SharedState* state, SettingsSnapshot* out) {
     LockGuard guard(&state->lock);
     out->settings = state->settings;
     out->mode = state->mode;
+    out->userChoices = state->userChoices;
 }
 
 void CopyLiveSettings(SharedState* state, Settings* out) {
@@ -26,10 +28,12 @@ Mode CurrentMode(SharedState* state) {
 void PublishMode(SharedState* state, Mode mode) {
     LockGuard guard(&state->lock);
     state->mode = mode;
+    ++state->userChoices;
 }
 
 void PublishDialogSettings(SharedState* state, const Settings& confirmed) {
     LockGuard guard(&state->lock);
     state->settings = confirmed;
     state->mode = ModeDisabled;
+    ++state->userChoices;
 }

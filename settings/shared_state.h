@@ -10,12 +10,17 @@ struct SharedState {
     Lock lock;
     Settings settings;
     Mode mode;
+    // Counts the user's choices (a mode picked in the menu, the dialog's OK).
+    // The supervisor tells them from connection notifications by it: both
+    // signal the same WakeEvent.
+    uint32_t userChoices;
 };
 
 // What one supervisor pass works from.
 struct SettingsSnapshot {
     Settings settings;
     Mode mode;
+    uint32_t userChoices;
 };
 
 // Sets up the lock, stores the loaded settings and starts in ModeDisabled.
@@ -30,7 +35,7 @@ void CopyLiveSettings(SharedState* state, Settings* out);
 
 Mode CurrentMode(SharedState* state);
 
-// Stores a new mode. The caller signals the WakeEvent (see SelectMode).
+// Stores a new mode and counts a user's choice. The caller signals the WakeEvent (see SelectMode).
 void PublishMode(SharedState* state, Mode mode);
 
 // Replaces every setting with the dialog's and resets the mode to

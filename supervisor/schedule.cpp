@@ -38,3 +38,26 @@ Decision ShouldBeConnected(Mode mode, const RuleTable& rules, const LocalTime& n
     const DayWindow& window = rules.rules[mode - ModeRuleBase].days[now.dayOfWeek];
     return RuleIsActive(window, now.hour, now.minute) ? Decision::Up : Decision::Down;
 }
+
+int64_t MillisecondsToNextChange(Mode mode, const RuleTable& rules, const LocalTime& now) {
+    if (mode < ModeRuleBase || mode - ModeRuleBase >= kMaxRules) return kNoDecisionChange;
+    if (now.dayOfWeek < 0 || now.dayOfWeek >= kDaysPerWeek) return kNoDecisionChange;
+    constexpr int kMinutesPerDay = 24 * 60;
+    const Rule& rule = rules.rules[mode - ModeRuleBase];
+    const int start = now.dayOfWeek * kMinutesPerDay + now.hour * 60 + now.minute;
+    const bool activeNow = RuleIsActive(rule.days[now.dayOfWeek], now.hour, now.minute);
+    // A week of minutes brings every minute of the week round once; a hour or
+    // minute outside its range in now still finds the next real minute.
+    for (int ahead = 1; ahead <= kDaysPerWeek * kMinutesPerDay; ++ahead) {
+        int t =
+            ((start + ahead) % (kDaysPerWeek * kMinutesPerDay) + kDaysPerWeek * kMinutesPerDay) %
+            (kDaysPerWeek * kMinutesPerDay);
+        const int day = t / kMinutesPerDay;
+        const int hour = t % kMinutesPerDay / 60;
+        const int minute = t % 60;
+        if (RuleIsActive(rule.days[day], hour, minute) == activeNow) continue;
+        const int64_t ms = int64_t{ahead} * 60000 - int64_t{now.second} * 1000 - now.millisecond;
+        return ms < 0 ? 0 : ms;
+    }
+    return kNoDecisionChange;
+}

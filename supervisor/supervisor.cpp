@@ -50,7 +50,7 @@ int32_t EnumerateConnections(ConnectionBuffer* buffer, const DialUpService& serv
     return result;
 }
 
-void DialChosenEntry(const DialUpService& service, const Settings& settings, const EventLog& log) {
+bool DialChosenEntry(const DialUpService& service, const Settings& settings, const EventLog& log) {
     // A name longer than the service's name field names no phonebook entry:
     // cutting it would dial some other entry, or one the sweep never
     // recognises as ours.
@@ -58,12 +58,13 @@ void DialChosenEntry(const DialUpService& service, const Settings& settings, con
             service.maxEntryNameLength ||
         service.getEntryDialParams(service.ctx, settings.szRasEntry) != 0) {
         LogEventTo(log, "RasGetEntryDialParams", "Error", 1);
-        return;
+        return false;
     }
     DialUpHandle handle = 0;
     int32_t result =
         LogEventTo(log, "RasDial", settings.szRasEntry, service.dial(service.ctx, &handle));
     if (result != 0 && handle != 0) service.hangUp(service.ctx, handle);
+    return result == 0;
 }
 
 }  // namespace
@@ -83,17 +84,20 @@ void ReleaseConnectionBuffer(ConnectionBuffer* buffer) {
     memset(buffer, 0, sizeof *buffer);
 }
 
-void RunSupervisorPass(ConnectionBuffer* buffer, const DialUpService& service,
-                       const SettingsSnapshot& snapshot, const Clock& clock, const EventLog& log) {
+DialOutcome RunSupervisorPass(ConnectionBuffer* buffer, const DialUpService& service,
+                              const SettingsSnapshot& snapshot, const Clock& clock,
+                              const EventLog& log, bool mayDial) {
     LocalTime now{};
     if (snapshot.mode >= ModeRuleBase) now = ReadClock(clock);
     Decision decision = ShouldBeConnected(snapshot.mode, snapshot.settings.ruleTable, now);
-    if (decision == Decision::Skip) return;
-    if (buffer->bytes == nullptr && !InitConnectionBuffer(buffer, service)) return;
+    if (decision == Decision::Skip) return DialOutcome::None;
+    if (buffer->bytes == nullptr && !InitConnectionBuffer(buffer, service)) {
+        return DialOutcome::None;
+    }
 
     // When the list cannot be read, nothing is known about what is up: the
     // pass neither hangs up nor dials, and the next pass tries again.
-    if (EnumerateConnections(buffer, service, log) != 0) return;
+    if (EnumerateConnections(buffer, service, log) != 0) return DialOutcome::None;
 
     const Settings& settings = snapshot.settings;
     bool chosenIsUp = false;
@@ -109,8 +113,9 @@ void RunSupervisorPass(ConnectionBuffer* buffer, const DialUpService& service,
     }
     // The list is not read again after the sweep: a chosen entry that was
     // listed counts as up, whatever its state.
-    if (decision == Decision::Down || chosenIsUp) return;
-    DialChosenEntry(service, settings, log);
+    if (decision == Decision::Down || chosenIsUp) return DialOutcome::None;
+    if (!mayDial) return DialOutcome::Held;
+    return DialChosenEntry(service, settings, log) ? DialOutcome::Succeeded : DialOutcome::Failed;
 }
 
 uint32_t PassTimeout(int32_t tDelay, bool haveEvent) {
@@ -120,16 +125,89 @@ uint32_t PassTimeout(int32_t tDelay, bool haveEvent) {
     return timeout < kMinPassTimeoutMs ? kMinPassTimeoutMs : timeout;
 }
 
+namespace {
+
+// The loop's memory between passes.
+struct Pacing {
+    uint32_t choicesSeen;
+    bool retryPending;  // a dial failed; no pass dials before retryEnd
+    uint64_t retryEnd;
+    bool havePassed;
+    uint64_t lastPassStart;
+};
+
+uint32_t Shorter(uint32_t wait, uint64_t other) {
+    return other < wait ? static_cast<uint32_t>(other) : wait;
+}
+
+// Milliseconds until the rule's decision changes (plus the slack), or
+// kNoDecisionChange; reads the clock only for a rule mode.
+int64_t TimeToEdge(const SettingsSnapshot& snapshot, const Clock& clock) {
+    if (snapshot.mode < ModeRuleBase) return kNoDecisionChange;
+    int64_t ms =
+        MillisecondsToNextChange(snapshot.mode, snapshot.settings.ruleTable, ReadClock(clock));
+    return ms == kNoDecisionChange ? ms : ms + kEdgeSlackMs;
+}
+
+uint32_t NextWait(const Supervisor* s, const SettingsSnapshot& snapshot, const Pacing& p) {
+    uint32_t wait = PassTimeout(snapshot.settings.tDelay, s->wake != nullptr);
+    int64_t edge = TimeToEdge(snapshot, s->clock);
+    if (edge != kNoDecisionChange) wait = Shorter(wait, static_cast<uint64_t>(edge));
+    if (p.retryPending) {
+        uint64_t now = MonotonicMilliseconds();
+        wait = Shorter(wait, p.retryEnd > now ? p.retryEnd - now : 0);
+    }
+    return wait;
+}
+
+// A wake without a user's choice is a connection notification: a burst of
+// them runs at most one pass per kMinPassTimeoutMs. A user's choice arriving
+// meanwhile ends the rest at once.
+void RestAfterNotification(Supervisor* s, const Pacing& p) {
+    SettingsSnapshot now;
+    for (;;) {
+        TakeSnapshot(s->shared, &now);
+        if (now.userChoices != p.choicesSeen || s->stopRequested.load()) return;
+        uint64_t since = MonotonicMilliseconds() - p.lastPassStart;
+        if (since >= kMinPassTimeoutMs) return;
+        WaitWakeEvent(s->wake, static_cast<uint32_t>(kMinPassTimeoutMs - since));
+    }
+}
+
+}  // namespace
+
 void SupervisorLoop(Supervisor* s) {
+    Pacing p{};
+    SettingsSnapshot snapshot;
+    TakeSnapshot(s->shared, &snapshot);
+    p.choicesSeen = snapshot.userChoices;
     while (!s->stopRequested.load()) {
-        SettingsSnapshot snapshot;
-        // tDelay is read just before the wait; a menu choice still ends the
-        // wait at once.
-        CopyLiveSettings(s->shared, &snapshot.settings);
-        WaitWakeEvent(s->wake, PassTimeout(snapshot.settings.tDelay, s->wake != nullptr));
+        // The pause is read just before the wait; a menu choice still ends
+        // the wait at once.
+        TakeSnapshot(s->shared, &snapshot);
+        bool signalled = WaitWakeEvent(s->wake, NextWait(s, snapshot, p));
+        if (s->stopRequested.load()) break;
+        if (signalled && p.havePassed) RestAfterNotification(s, p);
         if (s->stopRequested.load()) break;
         TakeSnapshot(s->shared, &snapshot);
-        RunSupervisorPass(&s->buffer, *s->service, snapshot, s->clock, s->log);
+        p.lastPassStart = MonotonicMilliseconds();
+        p.havePassed = true;
+        if (snapshot.userChoices != p.choicesSeen || p.lastPassStart >= p.retryEnd) {
+            p.retryPending = false;
+        }
+        p.choicesSeen = snapshot.userChoices;
+        DialOutcome outcome =
+            RunSupervisorPass(&s->buffer, *s->service, snapshot, s->clock, s->log, !p.retryPending);
+        if (outcome != DialOutcome::Failed) continue;
+        // Retry after one pause from now, or at the rule's next edge if that
+        // comes first.
+        uint64_t end = MonotonicMilliseconds();
+        p.retryPending = true;
+        p.retryEnd = end + PassTimeout(snapshot.settings.tDelay, s->wake != nullptr);
+        int64_t edge = TimeToEdge(snapshot, s->clock);
+        if (edge != kNoDecisionChange && end + static_cast<uint64_t>(edge) < p.retryEnd) {
+            p.retryEnd = end + static_cast<uint64_t>(edge);
+        }
     }
 }
 
@@ -139,8 +217,18 @@ void SupervisorThreadMain(void* arg) {
 }
 }  // namespace
 
+bool WatchConnections(const DialUpService& service, WakeEvent* wake, const EventLog& log) {
+    int32_t result = kNotificationsNotOffered;
+    if (wake != nullptr && service.watchConnections != nullptr) {
+        result = service.watchConnections(service.ctx, wake);
+    }
+    if (result != 0) LogEventTo(log, "RasConnectionNotification", "Error", result);
+    return result == 0;
+}
+
 bool StartSupervisor(Supervisor* s) {
     if (s->buffer.bytes == nullptr) InitConnectionBuffer(&s->buffer, *s->service);
     s->wake = CreateWakeEvent(true, kWakeEventName);
+    WatchConnections(*s->service, s->wake, s->log);
     return StartDetachedThread(&SupervisorThreadMain, s);
 }

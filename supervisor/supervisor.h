@@ -38,9 +38,19 @@ bool InitConnectionBuffer(ConnectionBuffer* buffer, const DialUpService& service
 // it again). Only for a buffer no thread uses any more.
 void ReleaseConnectionBuffer(ConnectionBuffer* buffer);
 
-// One pass over a snapshot. The clock is read only for a rule mode.
-void RunSupervisorPass(ConnectionBuffer* buffer, const DialUpService& service,
-                       const SettingsSnapshot& snapshot, const Clock& clock, const EventLog& log);
+// What a pass did about dialling the chosen entry.
+enum class DialOutcome {
+    None,       // nothing to dial (down, skipped, already up, list unreadable)
+    Succeeded,  // dialled, result 0
+    Failed,     // the dial parameters could not be read, or the dial failed
+    Held,       // it should have dialled, but mayDial was false
+};
+
+// One pass over a snapshot. The clock is read only for a rule mode. With
+// mayDial false the pass hangs up as usual but dials nothing.
+DialOutcome RunSupervisorPass(ConnectionBuffer* buffer, const DialUpService& service,
+                              const SettingsSnapshot& snapshot, const Clock& clock,
+                              const EventLog& log, bool mayDial = true);
 
 struct Supervisor {
     const DialUpService* service;
@@ -64,11 +74,35 @@ constexpr uint32_t kMinPassTimeoutMs = 100;
 // false), when the default pause paces the passes.
 uint32_t PassTimeout(int32_t tDelay, bool haveEvent);
 
+// How late after a window's edge minute the wait ends, to be sure the clock
+// has reached the minute.
+constexpr uint32_t kEdgeSlackMs = 5;
+
 // The thread's body: wait, snapshot, pass, for ever (or until stopRequested).
+// The wait is the shortest of the pause (PassTimeout), the time to the rule's
+// next window edge and the end of the retry delay. After a pass whose dial
+// failed, no pass dials until one pause has passed since that pass ended; a
+// user's choice (SharedState::userChoices) or a window edge lifts the delay.
+// Passes woken by the event without a user's choice (connection
+// notifications) still run, but at most one per kMinPassTimeoutMs.
 void SupervisorLoop(Supervisor* supervisor);
 
+// The code of the start-up line written when the service offers no
+// connection notifications.
+constexpr int32_t kNotificationsNotOffered = 1;
+
+// Asks the service to signal wake on every connection change. When it cannot
+// (no watchConnections, no event, or a failed registration) writes one
+// "RasConnectionNotification" "Error" line with kNotificationsNotOffered or
+// the service's code, and returns false: the passes keep only the pause.
+bool WatchConnections(const DialUpService& service, WakeEvent* wake, const EventLog& log);
+
 // Creates the WakeEvent signalled (named "BreskTeleoraEvent" on Windows), so
-// the first pass runs at once, and starts the thread. The caller fills
+// the first pass runs at once, asks the service to signal it whenever a
+// dial-up connection comes up or goes down (a service that cannot, or whose
+// registration fails, writes one "RasConnectionNotification" error line:
+// code kNotificationsNotOffered or the service's; the passes then keep only
+// the pause), and starts the thread. The caller fills
 // service, shared, clock and log; the buffer may already be allocated.
 // Returns false when the thread could not be started.
 bool StartSupervisor(Supervisor* supervisor);

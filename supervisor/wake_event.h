@@ -29,3 +29,7 @@ void SignalWakeEvent(WakeEvent* event);
 // passed: 0 only looks, kWaitForever waits without limit. Returns true when
 // the event was consumed. A null event waits out the time-out.
 bool WaitWakeEvent(WakeEvent* event, uint32_t timeoutMs);
+
+// Milliseconds on a clock that only moves forward (not the wall clock), for
+// measuring pauses.
+uint64_t MonotonicMilliseconds();

@@ -49,3 +49,9 @@ bool WaitWakeEvent(WakeEvent* event, uint32_t timeoutMs) {
     event->signalled = false;
     return true;
 }
+
+uint64_t MonotonicMilliseconds() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}

@@ -22,3 +22,7 @@ bool WaitWakeEvent(WakeEvent* event, uint32_t timeoutMs) {
     }
     return WaitForSingleObject(reinterpret_cast<HANDLE>(event), timeoutMs) == WAIT_OBJECT_0;
 }
+
+uint64_t MonotonicMilliseconds() {
+    return GetTickCount64();
+}

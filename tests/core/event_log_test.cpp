@@ -84,6 +84,13 @@ TEST(EventLogFormat, LinesByteForByte) {
          "password.\r\n"},
         {"breaks in operation and name", kDialTime, "Ras\nDial", "Off\r\nice\r", 0, "Success.",
          "6/12/2026 05:01:02: Ras Dial (Off  ice ) retcode 0: Success.\r\n"},
+        {"terminal controls in a name", kDialTime, "RasDial",
+         "Rosso\x1b[31m\x07\x7f"
+         "Fine",
+         0, "Success.", "6/12/2026 05:01:02: RasDial (Rosso [31m  Fine) retcode 0: Success.\r\n"},
+        {"every other control", kDialTime, "Ras\tDial\x01", "\x08Office\x1f", 5,
+         "Access\x0c\x1b]0;x\x07",
+         "6/12/2026 05:01:02: Ras Dial  ( Office ) retcode 5: Access  ]0;x \r\n"},
     };
     for (const FormatCase& c : cases) {
         EXPECT_EQ(Line(c.time, c.operation, c.name, c.code, c.text), c.expected) << c.label;

@@ -121,4 +121,46 @@ TEST(ShouldBeConnected, ModesOutsideTheTableAreLeftAlone) {
     EXPECT_EQ(ShouldBeConnected(ModeRuleBase, table, At(7, 1, 0)), Decision::Skip);
 }
 
+TEST(MillisecondsToNextChange, MeetsEveryEdgeOnTheMinute) {
+    RuleTable table{};
+    table.nUserEntries = 4;
+    table.rules[0].days[1] = W(8, 0, 12, 0);                        // Monday only
+    table.rules[1].days[5] = W(22, 0, 6, 30);                       // Friday, across midnight
+    table.rules[1].days[0] = W(0, 0, 23, 59);                       // all of Sunday
+    for (DayWindow& d : table.rules[2].days) d = W(23, 0, 22, 59);  // always active
+    // Rule 3: all zero, never active.
+    auto at = [](int day, int h, int m, int s, int ms) {
+        return LocalTime{2026, 12, 6, day, h, m, s, ms};
+    };
+    constexpr int64_t kMin = 60000;
+    struct Case {
+        Mode mode;
+        LocalTime now;
+        int64_t expected;
+    };
+    const Case cases[] = {
+        {ModeRuleBase, at(1, 7, 59, 30, 0), 30000},          // up to the start minute
+        {ModeRuleBase, at(1, 8, 0, 0, 0), 241 * kMin},       // stop inclusive: 12:01
+        {ModeRuleBase, at(1, 12, 0, 59, 999), 1},            // last millisecond
+        {ModeRuleBase, at(1, 12, 1, 0, 0), 9839 * kMin},     // next Monday 08:00
+        {ModeRuleBase + 1, at(5, 6, 30, 0, 0), kMin},        // the morning part ends
+        {ModeRuleBase + 1, at(5, 21, 59, 0, 0), kMin},       // the evening part starts
+        {ModeRuleBase + 1, at(5, 23, 59, 0, 0), kMin},       // midnight: Saturday's window
+        {ModeRuleBase + 1, at(6, 12, 0, 0, 0), 720 * kMin},  // Saturday -> Sunday
+        {ModeRuleBase + 1, at(0, 10, 0, 0, 0), 840 * kMin},  // Sunday -> empty Monday
+        {ModeRuleBase + 1, at(4, 0, 0, 0, 0), 1440 * kMin},  // a day with no window
+        {ModeRuleBase + 2, at(3, 22, 59, 0, 0), kNoDecisionChange},
+        {ModeRuleBase + 3, at(3, 10, 0, 0, 0), kNoDecisionChange},
+        {ModeAlwaysUp, at(1, 7, 59, 0, 0), kNoDecisionChange},
+        {ModeDisabled, at(1, 7, 59, 0, 0), kNoDecisionChange},
+        {ModeRuleBase + 10, at(1, 7, 59, 0, 0), kNoDecisionChange},
+        {ModeRuleBase, at(7, 7, 59, 0, 0), kNoDecisionChange},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MillisecondsToNextChange(c.mode, table, c.now), c.expected)
+            << "mode " << c.mode << " day " << c.now.dayOfWeek << " " << c.now.hour << ":"
+            << c.now.minute << ":" << c.now.second << "." << c.now.millisecond;
+    }
+}
+
 }  // namespace

@@ -282,6 +282,40 @@ TEST(SettingsFile, SaveKeepsEveryByteItDoesNotChange) {
     EXPECT_EQ(ReadWholeFile(path), changed);
 }
 
+// Notepad's "Unicode": UTF-16 LE with its byte order mark. It reads as its
+// text and a save keeps it UTF-16, changing only the lines it must.
+TEST(SettingsFile, AUtf16FileReadsAndStaysUtf16) {
+    auto utf16 = [](const std::string& latin1) {
+        std::string out = "\xFF\xFE";
+        for (char c : latin1) out += std::string{c, '\0'};
+        return out;
+    };
+    const std::string text =
+        "[Generale]\r\ntDelay=2500\r\nbDropAny=1\r\nszRasEntry=Citt\xE0\r\nnUserEntries=1\r\n"
+        "[Rule0]\r\nszName=Sera\r\nhStart1=20\r\n";
+    ScratchDir dir;
+    std::string path = dir.File("Teleora.ini");
+    WriteWholeFile(path, utf16(text));
+    Settings s = LoadFrom(path);
+    EXPECT_EQ(s.tDelay, 2500);
+    EXPECT_STREQ(s.szRasEntry, "Citt\xC3\xA0");
+    ASSERT_EQ(s.ruleTable.nUserEntries, 1);
+    EXPECT_STREQ(s.ruleTable.rules[0].szName, "Sera");
+    EXPECT_EQ(s.ruleTable.rules[0].days[1].hStart, 20);
+
+    s.tDelay = 3000;
+    ASSERT_TRUE(SaveTo(path, s));
+    std::string saved = ReadWholeFile(path);
+    std::string expected = text;
+    expected.replace(expected.find("2500"), 4, "3000");
+    // The lines it had come first, unchanged but for tDelay; the keys the
+    // save adds to Rule0 follow, UTF-16 as well.
+    EXPECT_EQ(saved.substr(0, utf16(expected).size()), utf16(expected));
+    EXPECT_EQ(saved.size() % 2, 0u);
+    EXPECT_EQ(saved.find("hStart0=0"), std::string::npos) << "ASCII lines were appended";
+    EXPECT_EQ(LoadFrom(path).tDelay, 3000);
+}
+
 TEST(SettingsFile, SaveReportsAFileThatCannotBeWritten) {
     ScratchDir dir;
     EXPECT_FALSE(SaveTo(dir.File("gone/Teleora.ini"), WithRules(1)));

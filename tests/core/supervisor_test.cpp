@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -282,12 +283,13 @@ TEST_F(PassFixture, RuleModeFollowsTheWindowOfTheDay) {
 
 // The thread around the pass: waits, wakes on the event, applies the mode.
 struct LoopFixture : PassFixture {
-    void StartLoop(int32_t tDelay) {
+    void StartLoop(int32_t tDelay, Clock loopClock = Clock{}) {
         snapshot.settings.tDelay = tDelay;
         InitSharedState(&shared, snapshot.settings);
+        supervisor.stopRequested = false;
         supervisor.service = &fake.service;
         supervisor.shared = &shared;
-        supervisor.clock = clock.clock();
+        supervisor.clock = loopClock.now != nullptr ? loopClock : clock.clock();
         supervisor.log = log;
         supervisor.buffer = buffer;
         buffer.bytes = nullptr;  // the supervisor owns it now
@@ -368,6 +370,143 @@ TEST_F(LoopFixture, TheFirstPassRunsAtOnceWithoutAnySignal) {
     while (fake.CallsOf("hangup").empty()) std::this_thread::yield();
     StopLoop();
     EXPECT_EQ(fake.CallsOf("enum").size(), 1u);
+}
+
+// Waits up to 10 s (far longer than any case needs, far shorter than the
+// 30 s pauses below) for pred.
+template <typename Pred>
+bool Eventually(Pred pred) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+TEST_F(LoopFixture, ConnectionChangesAreMetLongBeforeThePauseEnds) {
+    struct Case {
+        Mode mode;
+        bool dropped;  // else: comes up behind our back
+        bool activeAfter;
+        const char* line;
+    };
+    const Case cases[] = {{ModeAlwaysUp, true, true, "RasDial (Office) retcode 0: Success."},
+                          {ModeAlwaysDown, false, false, "RasHangUp (Office) retcode 0: Success."}};
+    fake.OfferNotifications();
+    for (const Case& c : cases) {
+        std::remove(logPath.c_str());
+        fake.active.clear();
+        fake.calls.clear();
+        if (c.dropped) Connect(8, "Office");
+        StartLoop(30000);
+        ASSERT_TRUE(WatchConnections(fake.service, supervisor.wake, log));
+        SelectMode(&shared, supervisor.wake, c.mode);
+        ASSERT_TRUE(Eventually([&] { return !fake.CallsOf("enum").empty(); }));
+        if (c.dropped) {
+            fake.Drop("Office");
+        } else {
+            fake.ComeUp(9, "Office");
+        }
+        EXPECT_TRUE(Eventually([&] { return fake.IsActive("Office") == c.activeAfter; }));
+        EXPECT_TRUE(Eventually([&] { return !ReadCrLfLines(logPath).empty(); }));
+        StopLoop();
+        EXPECT_THAT(LogLines(), ElementsAre(c.line));
+    }
+}
+
+TEST_F(LoopFixture, AFailingDialIsRetriedOncePerPauseWhateverWakesTheLoop) {
+    fake.OfferNotifications();
+    fake.dialResult = 651;
+    StartLoop(1000);
+    ASSERT_TRUE(WatchConnections(fake.service, supervisor.wake, log));
+    SelectMode(&shared, supervisor.wake, ModeAlwaysUp);
+    ASSERT_TRUE(Eventually([&] { return !fake.CallsOf("dial").empty(); }));
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(2500)) {
+        fake.Notify();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    size_t dials = fake.CallsOf("dial").size();
+    size_t passes = fake.CallsOf("enum").size();
+    // About 2.5 pauses: two or three more dials, not one per notification;
+    // the notifications still ran passes, at most one per 100 ms.
+    EXPECT_GE(dials, 2u);
+    EXPECT_LE(dials, 4u);
+    EXPECT_GE(passes, 10u);
+    EXPECT_LE(passes, 2500u / kMinPassTimeoutMs + 6);
+    // A user's choice lifts the delay at once.
+    SelectMode(&shared, supervisor.wake, ModeAlwaysUp);
+    EXPECT_TRUE(Eventually([&] { return fake.CallsOf("dial").size() > dials; }));
+    StopLoop();
+}
+
+TEST_F(LoopFixture, WithoutNotificationsTheStartWritesOneLineAndPassesKeepThePause) {
+    struct Case {
+        bool offered;
+        int32_t result;
+        const char* line;
+    };
+    fake.errorTexts[7] = "Seven.";
+    const Case cases[] = {{false, 0, "RasConnectionNotification (Error) retcode 1: Error one."},
+                          {true, 7, "RasConnectionNotification (Error) retcode 7: Seven."}};
+    for (const Case& c : cases) {
+        std::remove(logPath.c_str());
+        fake.service.watchConnections = nullptr;
+        if (c.offered) fake.OfferNotifications();
+        fake.watchResult = c.result;
+        WakeEvent* wake = CreateWakeEvent(false, nullptr);
+        EXPECT_FALSE(WatchConnections(fake.service, wake, log));
+        fake.Drop("Office");
+        EXPECT_FALSE(WaitWakeEvent(wake, 0));  // nothing signals it
+        DestroyWakeEvent(wake);
+        EXPECT_THAT(LogLines(), ElementsAre(c.line));
+    }
+}
+
+// Local time running in real time from a set start (Sunday), for edges.
+struct RunningClock {
+    LocalTime start;
+    std::chrono::steady_clock::time_point origin = std::chrono::steady_clock::now();
+    static LocalTime Now(void* ctx) {
+        auto* c = static_cast<RunningClock*>(ctx);
+        int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - c->origin)
+                         .count() +
+                     ((c->start.hour * 60 + c->start.minute) * 60 + c->start.second) * 1000 +
+                     c->start.millisecond;
+        LocalTime t = c->start;
+        t.millisecond = static_cast<int>(ms % 1000);
+        t.second = static_cast<int>(ms / 1000 % 60);
+        t.minute = static_cast<int>(ms / 60000 % 60);
+        t.hour = static_cast<int>(ms / 3600000 % 24);
+        return t;
+    }
+};
+
+TEST_F(LoopFixture, RuleWindowEdgesAreMetOnTheMinute) {
+    struct Case {
+        int hour, minute;  // start: one second before this minute
+        bool connected;
+        const char* call;
+    };
+    // Sunday 06:00-06:59: dialled at 06:00, hung up at 07:00 (the stop is
+    // inclusive).
+    const Case cases[] = {{6, 0, false, "dial"}, {7, 0, true, "hangup"}};
+    for (const Case& c : cases) {
+        fake.active.clear();
+        if (c.connected) Connect(8, "Office");
+        snapshot.settings.ruleTable.nUserEntries = 1;
+        snapshot.settings.ruleTable.rules[0].days[0] = DayWindow{6, 0, 6, 59};
+        RunningClock running{LocalTime{2026, 12, 6, 0, c.hour - 1, 59, 59, 0}};
+        fake.calls.clear();
+        StartLoop(30000, Clock{&RunningClock::Now, &running});
+        SelectMode(&shared, supervisor.wake, ModeRuleBase);
+        EXPECT_TRUE(Eventually([&] { return !fake.CallsOf(c.call).empty(); })) << c.call;
+        LocalTime at = RunningClock::Now(&running);
+        EXPECT_EQ(at.hour * 60 + at.minute, c.hour * 60 + c.minute) << c.call;
+        StopLoop();
+    }
 }
 
 }  // namespace

@@ -81,16 +81,20 @@ class QtConfigDialogTest : public QObject {
         return texts;
     }
     // Presses OK and answers the message box, if one comes; returns its
-    // caption and text ("" when none came).
+    // caption and text ("" when none came). The timer dies with the call, so
+    // when no box comes it cannot fire later, into another test's box.
     QString PressOkExpectingBox() {
         QString seen;
-        QTimer::singleShot(100, this, [&seen] {
+        QTimer timer;
+        timer.setSingleShot(true);
+        connect(&timer, &QTimer::timeout, this, [&seen] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 seen = box->windowTitle() + QStringLiteral("|") + box->text();
                 QVERIFY(box->icon() == QMessageBox::Critical);
                 box->accept();
             }
         });
+        timer.start(100);
         Click(kIdOk);
         return seen;
     }
@@ -229,6 +233,12 @@ class QtConfigDialogTest : public QObject {
                                << "02:06" << 2 << 6;
         QTest::newRow("23:45") << "23:45"
                                << "23:45" << 23 << 45;
+        QTest::newRow("18:30") << "18:30"
+                               << "18:30" << 18 << 30;
+        QTest::newRow("23:59") << "23:59"
+                               << "23:59" << 23 << 59;
+        QTest::newRow("0:0") << "0:0"
+                             << "00:00" << 0 << 0;
         QTest::newRow("letters") << "ab"
                                  << "00:00" << 0 << 0;
     }
@@ -251,6 +261,14 @@ class QtConfigDialogTest : public QObject {
         // The other rules and days are untouched.
         QCOMPARE(core_.edit.rules[0].days[2].hStart, 8);
         QCOMPARE(rule.days[3].hStart, 14);
+        // OK stores what the fields show.
+        QCOMPARE(PressOkExpectingBox(), QString());
+        Settings live;
+        CopyLiveSettings(&shared_, &live);
+        QCOMPARE(live.ruleTable.rules[1].days[2].hStart, hour);
+        QCOMPARE(live.ruleTable.rules[1].days[2].mStart, minute);
+        QCOMPARE(live.ruleTable.rules[1].days[6].hStop, hour);
+        QCOMPARE(live.ruleTable.rules[1].days[6].mStop, minute);
     }
 
     // A whole text at once (as pasted) reads exactly as the examples say.

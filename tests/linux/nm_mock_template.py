@@ -30,6 +30,7 @@ Extra methods on org.freedesktop.DBus.Mock at /org/freedesktop:
                         as), "State" (every active connection's State as a
                         string), "ActivateConnection" (s, not o)
   ActiveIds() -> as     ids of the active connections, in order
+  Drop(id)              id's active connection goes down by itself
   ClearFaults()
 '''
 
@@ -251,6 +252,14 @@ def BreakReply(self, what):
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='as')
 def ActiveIds(self):
     return [str(dbusmock.get_object(p).Get(ACTIVE_IFACE, 'Id')) for p in _active_paths()]
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='s', out_signature='')
+def Drop(self, profile_id):
+    for path in _active_paths():
+        if str(dbusmock.get_object(path).Get(ACTIVE_IFACE, 'Id')) == profile_id:
+            _set_state(path, DEACTIVATED, REASON_NONE)
+            _remove_active(path)
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='')

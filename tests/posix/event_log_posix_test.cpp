@@ -2,8 +2,10 @@
 // to one file, a read-only working folder, and the log LogEvent uses before
 // anything is configured. Only forked children configure the process-wide log,
 // so every test starts from the default one.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -234,6 +236,67 @@ TEST(EventLogPosix, UnconfiguredLogIsTheFileInTheWorkingFolder) {
                    std::stoi(m[3].str()) == t.year;
         };
         EXPECT_TRUE(sameDate(before) || sameDate(after)) << lines[i];
+    }
+}
+
+// Something other than a plain file named like the log: a link is not
+// followed (its target is neither created nor written) and a FIFO, with or
+// without a reader, neither blocks the call nor gets a line. Each call runs in
+// a child under an alarm, so a call that blocks fails instead of hanging.
+TEST(EventLogPosix, OnlyAPlainFileGetsLines) {
+    ScratchDir dir;
+    const std::string target = dir.File("elsewhere.txt");
+    const std::string existing = dir.File("existing.txt");
+    WriteWholeFile(existing, "kept\r\n");
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string links[] = {dir.File("to-missing"), dir.File("to-existing")};
+    ASSERT_EQ(symlink(target.c_str(), links[0].c_str()), 0);
+    ASSERT_EQ(symlink(existing.c_str(), links[1].c_str()), 0);
+
+    FixedClock clock;
+    auto logTo = [&](const std::string& path, bool withReader) {
+        return RunInChild([&] {
+            alarm(5);
+            int reader = withReader ? open(path.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+            if (LogEventTo(EventLog{path.c_str(), clock.clock(), nullptr}, "RasDial", "Office",
+                           678) != 678) {
+                return 1;
+            }
+            char byte;
+            if (reader >= 0 && read(reader, &byte, 1) > 0) return 2;  // a line reached the FIFO
+            return 0;
+        });
+    };
+    EXPECT_EQ(logTo(links[0], false), 0);
+    EXPECT_EQ(logTo(links[1], false), 0);
+    EXPECT_EQ(logTo(fifo, false), 0) << "128 + 14: blocked on a FIFO without a reader";
+    EXPECT_EQ(logTo(fifo, true), 0);
+    EXPECT_FALSE(FileExists(target));
+    EXPECT_EQ(ReadWholeFile(existing), "kept\r\n");
+}
+
+// Names are UTF-8 here: the C1 controls (C2 80 to C2 9F) become one blank
+// each, like the ASCII ones; the characters around them stay.
+TEST(EventLogPosix, C1ControlsInUtf8BecomeBlanks) {
+    const struct {
+        const char* name;
+        const char* expected;
+    } cases[] = {
+        {"Rosso\xc2\x9b"
+         "31mFine",
+         "Rosso 31mFine"},
+        {"\xc2\x80\xc2\x9f\xc2\xa0\xc3\xa8", "  \xc2\xa0\xc3\xa8"},  // NBSP and è stay
+        {"Caff\xc3\xa8\xc2", "Caff\xc3\xa8\xc2"},                    // a lone lead byte at the end
+        {"\xc2\x1b", "\xc2 "},
+    };
+    for (const auto& c : cases) {
+        char line[kLogLineSize];
+        size_t length = FormatLogLine(LocalTime{2026, 12, 6, 0, 5, 1, 2, 0}, "RasDial", c.name, 0,
+                                      "Success.", line, sizeof line);
+        EXPECT_EQ(std::string(line, length), std::string("6/12/2026 05:01:02: RasDial (") +
+                                                 c.expected + ") retcode 0: Success.\r\n")
+            << c.name;
     }
 }
 

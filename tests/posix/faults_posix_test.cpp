@@ -234,6 +234,79 @@ TEST(FaultsPosix, AnUnreadableOrFolderSettingsFileGivesDefaultsAndIsNeverReplace
     }
 }
 
+// A "Teleora.ini" that is a symbolic link, or that is huge. Only a link the
+// user owns to a file the user owns is followed: the save replaces the target
+// and the link stays. Any other link, one that leads nowhere, and a file over
+// 16 MiB give the defaults, and a save writes nothing.
+TEST(FaultsPosix, ALinkIsFollowedOnlyWhenItAndItsTargetAreOurs) {
+    struct Case {
+        const char* what;
+        bool target;       // the link leads to a saved settings file
+        bool foreignLink;  // the link belongs to another user (root only)
+        bool foreignFile;  // its target belongs to another user (root only)
+        bool huge;         // no link: a 20 MiB file
+        bool followed;
+    };
+    const Case cases[] = {
+        {"own link to own file", true, false, false, false, true},
+        {"dangling link", false, false, false, false, false},
+        {"link of another user", true, true, false, false, false},
+        {"link to a file of another user", true, false, true, false, false},
+        {"a 20 MiB file", false, false, false, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if ((c.foreignLink || c.foreignFile) && !RunningAsRoot()) continue;  // cannot chown
+        ScratchDir dir;
+        std::string path = dir.File(kSettingsFileName);
+        std::string target = dir.File("real.ini");
+        if (c.target) {
+            ASSERT_TRUE(SaveTo(target, SavedSettings()));
+        }
+        if (c.huge) {
+            ASSERT_TRUE(SaveTo(path, SavedSettings()));
+            WriteWholeFile(path, ReadWholeFile(path) + std::string(20 << 20, ';'));
+        } else {
+            ASSERT_EQ(symlink("real.ini", path.c_str()), 0);
+        }
+        if (c.foreignLink) {
+            ASSERT_EQ(lchown(path.c_str(), 65534, 65534), 0);
+        }
+        if (c.foreignFile) {
+            ASSERT_EQ(chown(target.c_str(), 65534, 65534), 0);
+        }
+        std::string before = c.target ? ReadWholeFile(target) : c.huge ? ReadWholeFile(path) : "";
+
+        Settings changed = SavedSettings();
+        changed.tDelay = 9000;
+        if (c.followed) {
+            EXPECT_EQ(LoadFrom(path).tDelay, 7000);
+            EXPECT_TRUE(SaveTo(path, changed));
+            EXPECT_EQ(LoadFrom(target).tDelay, 9000);
+        } else {
+            EXPECT_TRUE(IsDefault(LoadFrom(path)));
+            EXPECT_FALSE(SaveTo(path, changed));
+            if (c.target) {
+                EXPECT_EQ(ReadWholeFile(target), before);
+            }
+            if (c.huge) {
+                EXPECT_EQ(ReadWholeFile(path), before);
+            }
+        }
+        struct stat st;
+        ASSERT_EQ(lstat(path.c_str(), &st), 0);
+        EXPECT_EQ(S_ISLNK(st.st_mode), !c.huge) << "the link is kept";
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        std::vector<std::string> expected{kSettingsFileName};
+        if (c.target) expected.push_back("real.ini");
+        EXPECT_EQ(names, expected) << "a file was created";
+    }
+}
+
 // What the menu's host does around the dialog: the dialog's OK publishes the
 // confirmed settings, then the host saves the live settings to the file.
 struct DialogOkHost {

@@ -105,6 +105,41 @@ TEST(IniStorePosix, AFifoIsNotASettingsFile) {
     EXPECT_EQ(s.tDelay, kDefaultDelay);
 }
 
+// On POSIX each value is taken on its own: UTF-8 as it is, anything else as
+// the Windows program's Windows-1252; a cut to the buffer never splits a
+// character. A save writes UTF-8.
+TEST(IniStorePosix, ValuesReadAsUtf8OrWindows1252) {
+    const std::string a62(62, 'a');
+    struct Case {
+        const char* what;
+        std::string value;  // as the file holds it
+        std::string read;   // szName and szRasEntry as loaded
+        std::string name;   // szName, when it differs (the 64-byte buffer)
+    };
+    const Case cases[] = {
+        {"Windows-1252", "Citt\xE0", "Citt\xC3\xA0", ""},
+        {"UTF-8", "Citt\xC3\xA0", "Citt\xC3\xA0", ""},
+        {"Windows-1252 specials", "\x80\x9C", "\xE2\x82\xAC\xC5\x93", ""},
+        {"UTF-8 cut before a character", a62 + "\xC3\xA0", a62 + "\xC3\xA0", a62},
+        {"Windows-1252 cut before a character", a62 + "\xE0", a62 + "\xC3\xA0", a62},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        std::string path = dir.File("Teleora.ini");
+        WriteWholeFile(path, "[Generale]\r\nszRasEntry=" + c.value +
+                                 "\r\nnUserEntries=1\r\n[Rule0]\r\nszName=" + c.value + "\r\n");
+        IniFileStore ini;
+        OpenIniFileStore(&ini, path.c_str());
+        Settings s;
+        LoadSettings(MakeIniProfileStore(&ini), &s);
+        EXPECT_EQ(s.szRasEntry, c.read);
+        EXPECT_EQ(s.ruleTable.rules[0].szName, c.name.empty() ? c.read : c.name);
+        ASSERT_TRUE(Save(path, s));
+        EXPECT_NE(ReadWholeFile(path).find("szRasEntry=" + c.read + "\r\n"), std::string::npos);
+    }
+}
+
 // The steps a child checks, in order; it exits with the number of the first
 // that did not hold, or 0.
 enum ReadOnlyStep {

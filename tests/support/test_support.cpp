@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "supervisor/wake_event.h"
+
 namespace fs = std::filesystem;
 
 ScratchDir::ScratchDir() {
@@ -142,6 +144,7 @@ int32_t HangUp(void* ctx, DialUpHandle handle) {
     auto it = std::find_if(f->active.begin(), f->active.end(),
                            [handle](const FakeConnection& c) { return c.handle == handle; });
     if (it != f->active.end()) f->active.erase(it);
+    SignalWakeEvent(f->watched);
     return 0;
 }
 
@@ -165,6 +168,7 @@ int32_t Dial(void* ctx, DialUpHandle* handle) {
     }
     *handle = f->nextHandle++;
     f->active.push_back(FakeConnection{*handle, f->lastParamsEntry});
+    SignalWakeEvent(f->watched);
     return 0;
 }
 
@@ -191,7 +195,38 @@ int32_t GetErrorString(void* ctx, int32_t code, char* buffer, uint32_t size) {
     return 0;
 }
 
+int32_t WatchConnections(void* ctx, WakeEvent* wake) {
+    FakeDialUp* f = Self(ctx);
+    std::lock_guard<std::mutex> lock(f->mutex);
+    f->calls.push_back("watch");
+    if (f->watchResult == 0) f->watched = wake;
+    return f->watchResult;
+}
+
 }  // namespace
+
+void FakeDialUp::OfferNotifications() {
+    service.watchConnections = &WatchConnections;
+}
+
+void FakeDialUp::Drop(const std::string& entryName) {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = std::find_if(active.begin(), active.end(),
+                           [&](const FakeConnection& c) { return c.entryName == entryName; });
+    if (it != active.end()) active.erase(it);
+    SignalWakeEvent(watched);
+}
+
+void FakeDialUp::ComeUp(DialUpHandle handle, const std::string& entryName) {
+    std::lock_guard<std::mutex> lock(mutex);
+    active.push_back(FakeConnection{handle, entryName});
+    SignalWakeEvent(watched);
+}
+
+void FakeDialUp::Notify() {
+    std::lock_guard<std::mutex> lock(mutex);
+    SignalWakeEvent(watched);
+}
 
 FakeDialUp::FakeDialUp() {
     service.ctx = this;
@@ -206,6 +241,7 @@ FakeDialUp::FakeDialUp() {
     service.dial = &Dial;
     service.enumEntries = &EnumEntries;
     service.getErrorString = &GetErrorString;
+    service.watchConnections = nullptr;
 }
 
 std::vector<std::string> FakeDialUp::CallsOf(const std::string& kind) const {

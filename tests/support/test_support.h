@@ -79,6 +79,17 @@ struct FakeDialUp {
 
     std::vector<std::string> calls;
     std::string lastParamsEntry;
+    // Connection notifications: OfferNotifications() fills watchConnections,
+    // which answers watchResult and, when 0, keeps the event; every change of
+    // `active` (by the operations or by Drop/ComeUp) then signals it.
+    int32_t watchResult = 0;
+    WakeEvent* watched = nullptr;
+    void OfferNotifications();
+    // Changes made behind the program's back: a line drops, a line comes up.
+    void Drop(const std::string& entryName);
+    void ComeUp(DialUpHandle handle, const std::string& entryName);
+    // A notification without any change (another program's connection).
+    void Notify();
     // Held by every operation and by CallsOf/IsActive, so a supervisor thread
     // and the test can share the fake.
     mutable std::mutex mutex;

@@ -7,11 +7,13 @@
 // The shell's declarations build on those of windows.h.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "app/shell_win32.h"
 #include "dialup/ras_dialup_win32.h"
+#include "log/event_log.h"
 #include "settings/profile_store_win32.h"
 #include "settings/settings_file.h"
 #include "support/test_support.h"
@@ -131,6 +133,32 @@ TEST_F(RasBinding, FailedDialHandsBackTheHandleItLeft) {
     EXPECT_EQ(handle, 55u);
 }
 
+// The password the service handed over is wiped once the dial has used it,
+// whatever the dial's outcome, and when reading the parameters fails.
+TEST_F(RasBinding, DialParametersHoldOnlyZerosAfterwards) {
+    struct Case {
+        const char* scenario;
+        int32_t paramsResult;
+        bool dials;
+    };
+    const Case cases[] = {{"entry Office\n", 0, true},
+                          {"entry Office\ndial 678 55\n", 0, true},
+                          {"entry Office\nparams 623\n", 623, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        Scenario(c.scenario);
+        ASSERT_EQ(service.getEntryDialParams(service.ctx, "Office"), c.paramsResult);
+        if (c.dials) {
+            EXPECT_STREQ(context.dialParams.szPassword, "segreto");
+            DialUpHandle handle = 0;
+            service.dial(service.ctx, &handle);
+        }
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&context.dialParams);
+        EXPECT_EQ(std::count(bytes, bytes + sizeof context.dialParams, 0),
+                  static_cast<long>(sizeof context.dialParams));
+    }
+}
+
 TEST_F(RasBinding, EntryNamesLongerThanTheServiceTakesAreRefusedUnasked) {
     Scenario("entry " + std::string(256, 'a') + "\n");
     EXPECT_EQ(service.getEntryDialParams(service.ctx, std::string(256, 'a').c_str()), 0);
@@ -242,6 +270,18 @@ TEST_F(ProfileStoreTest, LongValuesAreCutToTheSettingsBuffers) {
 }
 
 // The tray icon, added and removed on a window of this test.
+// Names are in the ANSI code page here: 0x80 to 0x9F are printable (the euro
+// sign, curly quotes) and stay; the ASCII controls become blanks.
+TEST(EventLogWin32, Windows1252BytesStayAndAsciiControlsGo) {
+    char line[kLogLineSize];
+    size_t length =
+        FormatLogLine(LocalTime{2026, 12, 6, 0, 5, 1, 2, 0}, "RasDial",
+                      "\x80 \x93Rosso\x94\x1b[31m\x7f\xc2\x9b", 0, "Success.", line, sizeof line);
+    EXPECT_EQ(std::string(line, length),
+              "6/12/2026 05:01:02: RasDial (\x80 \x93Rosso\x94 [31m \xc2\x9b) retcode 0: "
+              "Success.\r\n");
+}
+
 TEST(TrayIcon, AddedWithItsCallbackAndRemovedAgain) {
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = &DefWindowProcA;

@@ -284,3 +284,62 @@ std::string IniString(const std::string& dir, const char* section, const char* k
     GetPrivateProfileStringA(section, key, missing, value, sizeof value, path.c_str());
     return value;
 }
+
+HWND WaitForTrayIconWindow(DWORD timeoutMs) {
+    HWND icon = nullptr;
+    WaitUntil(
+        [&] {
+            HWND area = FindWindowA("__winex11_standalone_tray", nullptr);
+            icon = area == nullptr ? nullptr
+                                   : FindWindowExA(area, nullptr, "__winex11_tray_icon", nullptr);
+            return icon != nullptr && IsWindowVisible(icon);
+        },
+        timeoutMs);
+    return icon != nullptr && IsWindowVisible(icon) ? icon : nullptr;
+}
+
+void MouseClick(HWND window, bool rightButton) {
+    RECT r;
+    GetClientRect(window, &r);
+    MouseClickAt(window, (r.left + r.right) / 2, (r.top + r.bottom) / 2, rightButton);
+}
+
+void MouseClickAt(HWND window, int x, int y, bool rightButton) {
+    POINT p{x, y};
+    ClientToScreen(window, &p);
+    const LONG width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT inputs[3]{};
+    for (INPUT& input : inputs) input.type = INPUT_MOUSE;
+    inputs[0].mi.dx = p.x * 65535 / (width - 1);
+    inputs[0].mi.dy = p.y * 65535 / (height - 1);
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags = rightButton ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+    inputs[2].mi.dwFlags = rightButton ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+    SendInput(3, inputs, sizeof(INPUT));
+}
+
+void TypeInto(HWND dialog, int control, const char* text) {
+    HWND field = GetDlgItem(dialog, control);
+    SendMessageA(field, EM_SETSEL, 0, -1);
+    for (const char* key = text; *key != '\0'; ++key) {
+        SendMessageA(field, WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(*key)), 1);
+    }
+}
+
+void PressKeyboardKey(WORD key) {
+    INPUT inputs[2]{};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+    }
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+bool ChooseMenuItemWithKeys(const TeleoraRun& run, int downs) {
+    HWND popup = WaitForProcessWindow(run.process.dwProcessId, "#32768", nullptr);
+    if (popup == nullptr) return false;
+    for (int i = 0; i < downs; ++i) PressKeyboardKey(VK_DOWN);
+    PressKeyboardKey(VK_RETURN);
+    return WaitUntil([&] { return !IsWindowVisible(popup); });
+}

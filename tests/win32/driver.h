@@ -81,3 +81,19 @@ int CountLines(const std::vector<std::string>& lines, const std::string& line);
 int IniInt(const std::string& dir, const char* section, const char* key, int missing = -12345);
 std::string IniString(const std::string& dir, const char* section, const char* key,
                       const char* missing = "<absent>");
+
+// As a person's hands do it.
+// The icon's window in Wine's own notification area ("Wine System Tray"),
+// once one is shown, or null after timeoutMs.
+HWND WaitForTrayIconWindow(DWORD timeoutMs = 20000);
+// Moves the mouse to the middle of window and clicks there (SendInput: the
+// input goes through the system's queue to whatever window is under it).
+void MouseClick(HWND window, bool rightButton);
+// The same at point (x, y) of window's client area.
+void MouseClickAt(HWND window, int x, int y, bool rightButton);
+// Selects the whole text of an edit control and types text one key at a time.
+void TypeInto(HWND dialog, int control, const char* text);
+// A key pressed on the keyboard (SendInput): it goes to the window in front.
+void PressKeyboardKey(WORD key);
+// With the popup open: Down `downs` times and Enter on the keyboard.
+bool ChooseMenuItemWithKeys(const TeleoraRun& run, int downs);

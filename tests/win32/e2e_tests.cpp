@@ -122,7 +122,9 @@ TEST_F(TeleoraTest, StartLogsOnceAndDoesNothingUntilAModeIsChosen) {
     Exit();
     EXPECT_EQ(LogEntries(dir.path), (std::vector<std::string>{kStarted, kStopped}));
     EXPECT_TRUE(LogStampsWellFormed(dir.path));
-    EXPECT_TRUE(RasCalls(dir.path).empty());
+    // Only the start-up's registration for connection notifications.
+    EXPECT_EQ(RasCalls(dir.path),
+              std::vector<std::string>{"RasConnectionNotificationA connection=all flags=3 -> 0"});
     // Settings are not saved at exit.
     EXPECT_FALSE(FileExists(dir.File("Teleora.ini")));
 }
@@ -139,19 +141,20 @@ TEST_F(TeleoraTest, ConnessoDialsTheEntryWithItsStoredParameters) {
     Exit();
 
     std::vector<std::string> calls = RasCalls(dir.path);
-    ASSERT_GE(calls.size(), 4u);
-    EXPECT_EQ(calls[0], "RasEnumConnectionsA dwSize=" + kConnSize + " cb=" + kConnSize +
+    ASSERT_GE(calls.size(), 5u);
+    EXPECT_EQ(calls[0], "RasConnectionNotificationA connection=all flags=3 -> 0");
+    EXPECT_EQ(calls[1], "RasEnumConnectionsA dwSize=" + kConnSize + " cb=" + kConnSize +
                             " -> 0 count=0 cbOut=0");
-    EXPECT_EQ(calls[1],
-              "RasGetEntryDialParamsA phonebook=null dwSize=1052 entry=Office password=1 -> 0");
     EXPECT_EQ(calls[2],
+              "RasGetEntryDialParamsA phonebook=null dwSize=1052 entry=Office password=1 -> 0");
+    EXPECT_EQ(calls[3],
               "RasDialA extensions=null phonebook=null dwSize=1052 entry=Office user=utente "
               "notifierType=0 notifier=null handleIn=null -> 0 handle=1000");
     EXPECT_EQ(
-        calls[3].rfind(
+        calls[4].rfind(
             "RasEnumConnectionsA dwSize=" + kConnSize + " cb=" + kConnSize + " -> 0 count=1", 0),
         0u)
-        << calls[3];
+        << calls[4];
     EXPECT_EQ(CallsStartingWith(dir.path, "RasDialA").size(), 1u);
     EXPECT_EQ(
         LogEntries(dir.path),
@@ -514,10 +517,112 @@ int TrayIconWindows() {
 TEST_F(TeleoraTest, IconIsShownWhileRunningAndGoneAfterEsci) {
     const int before = TrayIconWindows();
     Start();
-    EXPECT_TRUE(TrayIconExists(run.tray));
-    EXPECT_EQ(TrayIconWindows(), before + 1);
+    // The log's first line is written while the window is being created; the
+    // icon is added just after.
+    EXPECT_TRUE(WaitUntil([&] { return TrayIconExists(run.tray); }));
+    EXPECT_TRUE(WaitUntil([&] { return TrayIconWindows() == before + 1; }));
     Exit();
     EXPECT_TRUE(WaitUntil([&] { return TrayIconWindows() == before; }));
+    EXPECT_EQ(LogEntries(dir.path), (std::vector<std::string>{kStarted, kStopped}));
+}
+
+// A new notification area (the shell restarted) announces itself with the
+// registered "TaskbarCreated" message: the program adds its icon again, and
+// the icon's clicks open the menu as before.
+TEST_F(TeleoraTest, IconComesBackWhenTheNotificationAreaIsRecreated) {
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(run.tray); }));
+    NOTIFYICONDATAA icon{};
+    icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    icon.hWnd = run.tray;
+    icon.uID = 69;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &icon));
+    ASSERT_FALSE(TrayIconExists(run.tray));
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0,
+                        SMTO_ABORTIFHUNG, 10000, &ignored);
+    ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(run.tray); }));
+    HWND shown = WaitForTrayIconWindow();
+    ASSERT_NE(shown, nullptr);
+    MouseClick(shown, true);
+    HWND popup = WaitForProcessWindow(run.process.dwProcessId, "#32768", nullptr);
+    ASSERT_NE(popup, nullptr);
+    PressKeyboardKey(VK_ESCAPE);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(popup); }));
+    Exit();
+}
+
+// "Log" starts the system's Notepad even when a notepad.exe lies in the
+// working folder, where a search by name alone would find it first.
+TEST_F(TeleoraTest, LogViewerIsTheSystemsNotepadNotOneInTheWorkingFolder) {
+    ASSERT_TRUE(CopyFileA((TestBinDir() + "\\planted_notepad.exe").c_str(),
+                          dir.File("notepad.exe").c_str(), FALSE));
+    Start();
+    PostCommand(run, kLog);
+    HWND viewer = nullptr;
+    EXPECT_TRUE(WaitUntil([&] {
+        viewer = FindWindowA("Notepad", nullptr);
+        return viewer != nullptr && IsWindowVisible(viewer);
+    }));
+    if (viewer != nullptr) PostMessageA(viewer, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(FileExists(dir.File("planted-notepad-ran.txt")));
+    Exit();
+}
+
+// A person's session: the icon clicked with the mouse, "Configurazione..."
+// chosen with the keys, a rule added and typed into key by key, a pause of 0
+// refused ("Errore", closed with Enter) and corrected, OK, and "Esci" from
+// the menu. Afterwards the file holds what was typed.
+TEST_F(TeleoraTest, PersonAddsARuleByMouseAndKeysCorrectsThePauseAndExits) {
+    const int today = Today();
+    Settings(General(5000, 0, "Office", 0));
+    Scenario("entry Office\n");
+    Start();
+    HWND icon = WaitForTrayIconWindow();
+    ASSERT_NE(icon, nullptr);
+    MouseClick(icon, true);
+    ASSERT_TRUE(ChooseMenuItemWithKeys(run, 4));  // "Configurazione..."
+    const DWORD pid = run.process.dwProcessId;
+    HWND dialog = WaitForProcessWindow(pid, "#32770", UI_DIALOG_TITLE);
+    ASSERT_NE(dialog, nullptr);
+    MouseClick(GetDlgItem(dialog, 1020), false);  // "Aggiungi"
+    ASSERT_TRUE(WaitUntil([&] { return ListCount(dialog, 1005) == 1; }));
+    // A click on its line.
+    HWND list = GetDlgItem(dialog, 1005);
+    MouseClickAt(list, 10, static_cast<int>(SendMessageA(list, LB_GETITEMHEIGHT, 0, 0)) / 2, false);
+    // The click travels through the input queue: typing starts once it has
+    // filled the rule's fields.
+    ASSERT_TRUE(WaitUntil([&] { return FieldText(dialog, 1022) == "Nuova regola"; }));
+    TypeInto(dialog, 1022, "Notte");
+    TypeInto(dialog, 1006 + today, "7:5");
+    TypeInto(dialog, 1013 + today, "18:30");
+    EXPECT_EQ(ListLine(dialog, 1005, 0), "Notte");
+    EXPECT_EQ(FieldText(dialog, 1006 + today), "07:05");
+    EXPECT_EQ(FieldText(dialog, 1013 + today), "18:30");
+    TypeInto(dialog, 1000, "0");
+    MouseClick(GetDlgItem(dialog, 1), false);
+    HWND box = WaitForProcessWindow(pid, "#32770", UI_ERROR_CAPTION);
+    ASSERT_NE(box, nullptr);
+    PressKeyboardKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
+    ASSERT_TRUE(IsWindowVisible(dialog));
+    TypeInto(dialog, 1000, "30");
+    MouseClick(GetDlgItem(dialog, 1), false);
+    ASSERT_TRUE(DialogClosed());
+    ASSERT_TRUE(WaitUntil([&] { return IniInt(dir.path, "Generale", "tDelay") == 30000; }));
+    Sync(run.tray);  // the file is written whole before the tray window answers
+    EXPECT_EQ(IniInt(dir.path, "Generale", "nUserEntries"), 1);
+    EXPECT_EQ(IniString(dir.path, "Rule0", "szName"), "Notte");
+    const std::string day = std::to_string(today);
+    EXPECT_EQ(IniInt(dir.path, "Rule0", ("hStart" + day).c_str()), 7);
+    EXPECT_EQ(IniInt(dir.path, "Rule0", ("mStart" + day).c_str()), 5);
+    EXPECT_EQ(IniInt(dir.path, "Rule0", ("hStop" + day).c_str()), 18);
+    EXPECT_EQ(IniInt(dir.path, "Rule0", ("mStop" + day).c_str()), 30);
+
+    // Connesso, Disconnesso, Disabilitato, Notte, Configurazione..., Log, Esci.
+    MouseClick(icon, true);
+    ASSERT_TRUE(ChooseMenuItemWithKeys(run, 7));
+    EXPECT_EQ(WaitForExit(&run, 20000), 0u);
     EXPECT_EQ(LogEntries(dir.path), (std::vector<std::string>{kStarted, kStopped}));
 }
 

@@ -341,6 +341,36 @@ TEST_F(ConfigDialogWindow, TypedTimesAreNormalisedInTheFieldAndTheRule) {
     }
 }
 
+// Typed as a person does: the whole text selected, then one key at a time.
+// Each rewrite puts the caret where typing goes on, so "7:5" ends as 07:05.
+TEST_F(ConfigDialogWindow, TimesTypedKeyByKeyKeepTheirDigitsInPlace) {
+    Open("", {});
+    Select(0);
+    struct Case {
+        const char* typed;
+        const char* shown;
+        int hour, minute;
+    } cases[] = {{"18:30", "18:30", 18, 30}, {"23:59", "23:59", 23, 59}, {"0:0", "00:00", 0, 0},
+                 {"123:75", "12:07", 12, 7}, {"30:00", "03:00", 3, 0},   {"24:60", "02:06", 2, 6},
+                 {"ab", "00:00", 0, 0},      {"7:5", "07:05", 7, 5}};
+    HWND field = GetDlgItem(window, IDC_START_SUNDAY);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        SendMessageA(field, EM_SETSEL, 0, -1);
+        for (const char* key = c.typed; *key != '\0'; ++key) {
+            SendMessageA(field, WM_CHAR, static_cast<WPARAM>(*key), 1);
+        }
+        EXPECT_EQ(Text(IDC_START_SUNDAY), c.shown);
+        EXPECT_EQ(dialog.core.edit.rules[0].days[0].hStart, c.hour);
+        EXPECT_EQ(dialog.core.edit.rules[0].days[0].mStart, c.minute);
+    }
+    Click(IDOK);
+    Settings live;
+    CopyLiveSettings(&shared, &live);
+    EXPECT_EQ(live.ruleTable.rules[0].days[0].hStart, 7);
+    EXPECT_EQ(live.ruleTable.rules[0].days[0].mStart, 5);
+}
+
 TEST_F(ConfigDialogWindow, RenamingARuleReplacesItsLineAndKeepsItSelected) {
     Open("", {});
     Select(1);

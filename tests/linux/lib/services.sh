@@ -20,11 +20,46 @@ stop_services() {
     TELEORA_PIDS=()
 }
 
-# start_private_bus DIR: a system bus of our own; sets BUS_ADDRESS.
+# write_bus_conf DIR: DIR/bus.conf, a system bus listening in DIR that admits
+# the user running this and nobody else. Under a restrictive default policy
+# replies and signals pass only when allowed by name, hence the full list.
+write_bus_conf() {
+    local dir=$1 user
+    user=$(id -un)
+    cat >"$dir/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:dir=$dir</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <deny user="*"/>
+    <allow user="$user"/>
+    <deny own="*"/>
+    <deny send_type="method_call"/>
+  </policy>
+  <policy user="$user">
+    <allow own="*"/>
+    <allow send_type="method_call"/>
+    <allow send_type="signal"/>
+    <allow send_type="method_return"/>
+    <allow send_type="error"/>
+    <allow receive_type="method_call"/>
+    <allow receive_type="signal"/>
+    <allow receive_type="method_return"/>
+    <allow receive_type="error"/>
+  </policy>
+</busconfig>
+CONF
+}
+
+# start_private_bus DIR: a system bus of our own, configured and listening in
+# DIR; sets BUS_ADDRESS.
 start_private_bus() {
     local dir=$1 out
-    out=$(dbus-daemon --fork --config-file="$TELEORA_LINUX_TESTS/private-bus.conf" \
-        --print-address=1 --print-pid=1)
+    write_bus_conf "$dir"
+    out=$(dbus-daemon --fork --config-file="$dir/bus.conf" --print-address=1 --print-pid=1)
     BUS_ADDRESS=$(echo "$out" | sed -n 1p)
     TELEORA_PIDS+=("$(echo "$out" | sed -n 2p)")
     export BUS_ADDRESS
@@ -119,11 +154,12 @@ start_screen() {
     return "$status"
 }
 
-# start_tray_host: trayer as the notification area, top right.
+# start_tray_host: trayer as the notification area, top right; sets TRAY_PID.
 start_tray_host() {
     trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
         --transparent false >/dev/null 2>&1 &
-    TELEORA_PIDS+=($!)
+    TRAY_PID=$!
+    TELEORA_PIDS+=("$TRAY_PID")
 }
 
 # search_window ARGS...: prints the id of the first window `xdotool search

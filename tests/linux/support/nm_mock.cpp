@@ -1,17 +1,18 @@
 #include "support/nm_mock.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QThread>
 #include <cstdlib>
 
 #ifndef TELEORA_NM_MOCK_TEMPLATE
 #error "TELEORA_NM_MOCK_TEMPLATE must name the mock template"
-#endif
-#ifndef TELEORA_PRIVATE_BUS_CONF
-#error "TELEORA_PRIVATE_BUS_CONF must name the bus configuration"
 #endif
 
 namespace {
@@ -25,6 +26,41 @@ void Stop(std::unique_ptr<QProcess>& process) {
     }
     process.reset();
 }
+
+// The private bus's configuration, written into dir: it listens there and
+// admits the user running the test and nobody else. Under a restrictive
+// default policy replies and signals pass only when allowed by name.
+QString WriteBusConf(const QString& dir) {
+    const passwd* user = getpwuid(geteuid());
+    if (user == nullptr) return {};
+    const QString name = QString::fromLocal8Bit(user->pw_name);
+    QString conf = QStringLiteral(
+        "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+        " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+        "<busconfig>\n"
+        "  <type>system</type>\n"
+        "  <listen>unix:dir=%1</listen>\n"
+        "  <auth>EXTERNAL</auth>\n"
+        "  <policy context=\"default\">\n"
+        "    <deny user=\"*\"/>\n"
+        "    <allow user=\"%2\"/>\n"
+        "    <deny own=\"*\"/>\n"
+        "    <deny send_type=\"method_call\"/>\n"
+        "  </policy>\n"
+        "  <policy user=\"%2\">\n"
+        "    <allow own=\"*\"/>\n");
+    for (const char* type : {"method_call", "signal", "method_return", "error"}) {
+        conf += QStringLiteral("    <allow send_type=\"%1\"/>\n    <allow receive_type=\"%1\"/>\n")
+                    .arg(QLatin1String(type));
+    }
+    conf += QStringLiteral("  </policy>\n</busconfig>\n");
+    const QString path = dir + QStringLiteral("/bus.conf");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(conf.arg(dir, name).toUtf8()) < 0) {
+        return {};
+    }
+    return path;
+}
 }  // namespace
 
 NmMock::~NmMock() {
@@ -35,10 +71,15 @@ NmMock::~NmMock() {
 
 bool NmMock::Start() {
     if (!bus_) {
+        const QString conf = busDir_.isValid() ? WriteBusConf(busDir_.path()) : QString();
+        if (conf.isEmpty()) {
+            error_ = QStringLiteral("the private bus's configuration could not be written");
+            return false;
+        }
         bus_ = std::make_unique<QProcess>();
         bus_->setProgram(QStringLiteral("dbus-daemon"));
         bus_->setArguments({QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
-                            QStringLiteral("--config-file=" TELEORA_PRIVATE_BUS_CONF)});
+                            QStringLiteral("--config-file=") + conf});
         bus_->start();
         if (!bus_->waitForStarted(5000) || !bus_->waitForReadyRead(5000)) {
             error_ = QStringLiteral("dbus-daemon did not start (package dbus)");
@@ -131,6 +172,10 @@ QStringList NmMock::ActiveIds() {
     QDBusMessage reply = CallMock(QStringLiteral("ActiveIds"), {});
     if (reply.arguments().isEmpty()) return {};
     return reply.arguments().first().toStringList();
+}
+
+void NmMock::Drop(const QString& id) {
+    CallMock(QStringLiteral("Drop"), {id});
 }
 
 QString NmMock::Activate(const QString& profilePath) {

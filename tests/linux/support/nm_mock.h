@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <memory>
 
 class NmMock {
@@ -38,6 +39,8 @@ class NmMock {
     // (see BreakReply in nm_mock_template.py).
     void BreakReply(const QString& what);
     QStringList ActiveIds();
+    // id's active connection goes down by itself (the line drops).
+    void Drop(const QString& id);
     // Activates a profile as another program would (e.g. the wired network).
     QString Activate(const QString& profilePath);
 
@@ -45,6 +48,7 @@ class NmMock {
     QDBusMessage CallMock(const QString& method, const QList<QVariant>& args);
     QDBusConnection Control();
 
+    QTemporaryDir busDir_;  // the private bus's configuration and socket
     std::unique_ptr<QProcess> bus_;
     std::unique_ptr<QProcess> mock_;
     QString address_;

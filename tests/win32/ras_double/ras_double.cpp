@@ -12,11 +12,14 @@
 //                          reports SIZE bytes (queued, one per line)
 //   dial CODE HANDLE       the next RasDialA fails with CODE, leaving HANDLE
 //                          (0: none) behind (queued)
-//   params CODE            every RasGetEntryDialParamsA returns CODE
+//   params CODE            every RasGetEntryDialParamsA returns CODE (after
+//                          filling in a password, as a failing service may)
 //   hangup CODE            every RasHangUpA returns CODE
 //   entries CODE           every RasEnumEntriesA returns CODE
 //   text CODE TEXT         RasGetErrorStringA's text for CODE
 // Without instructions it behaves like a service with an empty phonebook.
+// RasConnectionNotificationA keeps the one event it is given and signals it
+// whenever the simulated connections change (a dial, a hang-up, a reload).
 #include <windows.h>
 
 #include <cstdarg>
@@ -97,6 +100,11 @@ struct State {
 
 State g_state;
 CRITICAL_SECTION g_lock;
+HANDLE g_notified = nullptr;  // kept across reloads
+
+void ConnectionsChanged() {
+    if (g_notified != nullptr) SetEvent(g_notified);
+}
 
 struct Locked {
     Locked() { EnterCriticalSection(&g_lock); }
@@ -239,6 +247,7 @@ __declspec(dllexport) DWORD WINAPI RasHangUpA(HANDLE connection) {
                 name = g_state.connections[i].name;
                 g_state.connections.erase(g_state.connections.begin() + static_cast<long>(i));
                 result = 0;
+                ConnectionsChanged();
                 break;
             }
         }
@@ -265,6 +274,7 @@ __declspec(dllexport) DWORD WINAPI
         result = kInvalidSize;
     } else if (g_state.paramsResult != 0) {
         result = g_state.paramsResult;
+        CopyName(params->szPassword, sizeof params->szPassword, "segreto");
     } else if (!InPhonebook(entry.c_str())) {
         result = kCannotFindEntry;
     } else {
@@ -304,12 +314,16 @@ __declspec(dllexport) DWORD WINAPI
         handle = forced.handle;
         // A failed dial that leaves a handle behind keeps a port until it is
         // hung up: it shows as a connection of its entry.
-        if (handle != 0) g_state.connections.push_back(Connection{handle, entry});
+        if (handle != 0) {
+            g_state.connections.push_back(Connection{handle, entry});
+            ConnectionsChanged();
+        }
     } else if (!InPhonebook(entry.c_str())) {
         result = kCannotFindEntry;
     } else {
         handle = g_state.nextHandle++;
         g_state.connections.push_back(Connection{handle, entry});
+        ConnectionsChanged();
     }
     if (connection != nullptr) *connection = reinterpret_cast<HANDLE>(handle);
     Record(
@@ -371,7 +385,25 @@ __declspec(dllexport) DWORD WINAPI RasGetErrorStringA(UINT code, char* buffer, D
 // binding directly start each case afresh).
 __declspec(dllexport) void WINAPI RasDoubleReload() {
     Locked lock;
+    size_t before = g_state.connections.size();
     Load();
+    if (before != 0 || !g_state.connections.empty()) ConnectionsChanged();
+}
+
+// Only the whole-service form (every connection) with an event is supported.
+__declspec(dllexport) DWORD WINAPI
+    RasConnectionNotificationA(HANDLE connection, HANDLE event, DWORD flags) {
+    Locked lock;
+    EnsureLoaded();
+    DWORD result = 0;
+    if (connection != INVALID_HANDLE_VALUE || event == nullptr) {
+        result = kInvalidParameter;
+    } else {
+        g_notified = event;
+    }
+    Record("RasConnectionNotificationA connection=%s flags=%lu -> %lu",
+           connection == INVALID_HANDLE_VALUE ? "all" : "one", flags, result);
+    return result;
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {

@@ -1,0 +1,151 @@
+#include "dialup/networkmanager_watch_linux.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QThread>
+#include <QTimer>
+
+#include "dialup/networkmanager_bus_linux.h"
+#include "dialup/networkmanager_codes.h"
+#include "supervisor/wake_event.h"
+
+namespace {
+
+const QString kPropertiesIface = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString kActiveIface = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
+constexpr int kRetryBusMs = 5000;
+
+}  // namespace
+
+// Lives on its own thread; every call it makes is asynchronous.
+class NmWatcher : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit NmWatcher(WakeEvent* wake) : wake_(wake) {}
+
+  public slots:
+    void Start() {
+        bus_ = QDBusConnection::connectToBus(QDBusConnection::SystemBus,
+                                             QStringLiteral("teleora-watch"));
+        if (!bus_.isConnected()) {
+            QDBusConnection::disconnectFromBus(QStringLiteral("teleora-watch"));
+            QTimer::singleShot(kRetryBusMs, this, &NmWatcher::Start);
+            return;
+        }
+        bus_.connect(kNmService, kNmPath, kPropertiesIface, QStringLiteral("PropertiesChanged"),
+                     this, SLOT(OnManagerProperties(QDBusMessage)));
+        bus_.connect(kNmService, QString(), kActiveIface, QStringLiteral("StateChanged"), this,
+                     SLOT(OnStateChanged(QDBusMessage)));
+        auto* owner = new QDBusServiceWatcher(kNmService, bus_,
+                                              QDBusServiceWatcher::WatchForOwnerChange, this);
+        connect(owner, &QDBusServiceWatcher::serviceOwnerChanged, this, &NmWatcher::OnRestart);
+        FetchActive();
+    }
+
+    // The manager's ActiveConnections changed: a connection appeared or went.
+    void OnManagerProperties(const QDBusMessage& message) {
+        const QList<QVariant> args = message.arguments();
+        if (args.size() < 2 || args[0].toString() != kNmIface) return;
+        const QVariantMap changed = qdbus_cast<QVariantMap>(args[1]);
+        auto it = changed.find(QStringLiteral("ActiveConnections"));
+        if (it == changed.end()) return;
+        Update(qdbus_cast<QList<QDBusObjectPath>>(*it));
+    }
+
+    void OnStateChanged(const QDBusMessage& message) {
+        const QString path = message.path();
+        auto it = dialUp_.find(path);
+        if (it == dialUp_.end()) {
+            FetchType(path);  // not known yet: wakes once its kind is known
+        } else if (*it) {
+            Wake();
+        }
+    }
+
+    void OnRestart() {
+        dialUp_.clear();
+        known_.clear();
+        Wake();
+        FetchActive();
+    }
+
+  private:
+    void Wake() { SignalWakeEvent(wake_); }
+
+    void FetchActive() {
+        QDBusMessage get = QDBusMessage::createMethodCall(kNmService, kNmPath, kPropertiesIface,
+                                                          QStringLiteral("Get"));
+        get << kNmIface << QStringLiteral("ActiveConnections");
+        auto* call = new QDBusPendingCallWatcher(bus_.asyncCall(get), this);
+        connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+            QDBusPendingReply<QDBusVariant> reply = *w;
+            w->deleteLater();
+            if (reply.isError()) return;
+            Update(qdbus_cast<QList<QDBusObjectPath>>(reply.value().variant()));
+        });
+    }
+
+    // Which of the active connections are dial-up ones is asked once per
+    // connection; a LAN connection's appearing or going wakes nothing.
+    void FetchType(const QString& path) {
+        QDBusMessage get = QDBusMessage::createMethodCall(kNmService, path, kPropertiesIface,
+                                                          QStringLiteral("Get"));
+        get << kActiveIface << QStringLiteral("Type");
+        auto* call = new QDBusPendingCallWatcher(bus_.asyncCall(get), this);
+        connect(call, &QDBusPendingCallWatcher::finished, this,
+                [this, path](QDBusPendingCallWatcher* w) {
+                    QDBusPendingReply<QDBusVariant> reply = *w;
+                    w->deleteLater();
+                    if (reply.isError()) return;
+                    // A bluetooth link's kind (DUN or PAN) is not on the
+                    // active connection: it counts as dial-up, which at worst
+                    // runs one pass too many.
+                    const QByteArray type = reply.value().variant().toString().toUtf8();
+                    const bool dialUp =
+                        type == "bluetooth" || IsDialUpConnectionType(type.constData(), "");
+                    dialUp_.insert(path, dialUp);
+                    if (dialUp && known_.contains(path)) Wake();
+                });
+    }
+
+    void Update(const QList<QDBusObjectPath>& paths) {
+        QSet<QString> now;
+        for (const QDBusObjectPath& p : paths) now.insert(p.path());
+        bool wake = false;
+        for (const QString& gone : known_) {
+            if (now.contains(gone)) continue;
+            wake = wake || dialUp_.value(gone, false);
+            dialUp_.remove(gone);
+        }
+        known_ = now;
+        for (const QString& path : now) {
+            if (!dialUp_.contains(path)) FetchType(path);
+        }
+        if (wake) Wake();
+    }
+
+    WakeEvent* wake_;
+    QDBusConnection bus_{QString()};
+    QSet<QString> known_;
+    QHash<QString, bool> dialUp_;  // active connection path -> dial-up kind
+};
+
+int32_t StartNetworkManagerWatch(WakeEvent* wake) {
+    auto* thread = new QThread;
+    auto* watcher = new NmWatcher(wake);
+    watcher->moveToThread(thread);
+    QObject::connect(thread, &QThread::started, watcher, &NmWatcher::Start);
+    thread->start();
+    return thread->isRunning() ? 0 : kNmNoBus;
+}
+
+#include "networkmanager_watch_linux.moc"
