@@ -15,10 +15,6 @@ size_t BoundedLength(const char* s, size_t max) {
     return n;
 }
 
-char FoldCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 static unsigned char FoldedByte(char c) {
     return static_cast<unsigned char>(FoldCase(c));
 }
@@ -29,14 +25,6 @@ int CompareNoCase(const char* a, const char* b) {
         if (ca != cb) return ca < cb ? -1 : 1;
         if (ca == '\0') return 0;
     }
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-    }
-    return true;
 }
 
 bool StartsWithNoCase(const char* text, const char* prefix) {

@@ -15,11 +15,20 @@ size_t BoundedLength(const char* s, size_t max);
 // unsigned values). Returns <0, 0 or >0.
 int CompareNoCase(const char* a, const char* b);
 
-// An ASCII capital as its small letter; every other byte as it is.
-char FoldCase(char c);
+// An ASCII capital as its small letter; every other byte as it is. Inline,
+// as the INI look-ups call it for every byte of every name.
+inline char FoldCase(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // True when a and b have the same length and differ at most in ASCII case.
-bool EqualNoCase(std::string_view a, std::string_view b);
+inline bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i] && FoldCase(a[i]) != FoldCase(b[i])) return false;
+    }
+    return true;
+}
 
 // True when text begins with prefix, compared without regard to ASCII case.
 bool StartsWithNoCase(const char* text, const char* prefix);

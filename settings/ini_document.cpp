@@ -70,15 +70,17 @@ size_t FindSection(const IniDocument& doc, std::string_view name) {
     return kNone;
 }
 
-// The entry of the first line in the section that sets the key, or end.
+// The entry of the first line in the section that sets the key, or end;
+// *line is how that line reads.
 std::vector<IniKeyEntry>::const_iterator FindKey(const IniDocument& doc,
                                                  const IniSectionEntry& section,
-                                                 std::string_view name) {
+                                                 std::string_view name, IniLineInfo* line) {
     uint64_t hash = IniNameHash(name);
     auto it =
         std::lower_bound(section.keys.begin(), section.keys.end(), IniKeyEntry{hash, 0}, KeyOrder);
     for (; it != section.keys.end() && it->hash == hash; ++it) {
-        if (EqualNoCase(ClassifyIniLine(doc.lines[it->line]).name, name)) return it;
+        *line = ClassifyIniLine(doc.lines[it->line]);
+        if (EqualNoCase(line->name, name)) return it;
     }
     return section.keys.end();
 }
@@ -173,50 +175,71 @@ void EraseLines(IniDocument* doc, size_t from, size_t to) {
     doc->endings.erase(doc->endings.begin() + first, doc->endings.begin() + last);
 }
 
-// A line that ends in CR followed by an empty line that ends in LF read back
-// as one line ending in CR LF. When an edit puts two such lines next to each
-// other (at is the second), the document is read again from its own bytes, so
-// that its lines and index stay what a fresh read of the file gives. The
-// bytes do not change; if memory runs out the document stays as it is.
-void RereadIfJoined(IniDocument* doc, size_t at) {
-    if (at == 0 || at >= doc->lines.size() || doc->endings[at - 1] != "\r" ||
-        !doc->lines[at].empty() || doc->endings[at].empty() || doc->endings[at][0] != '\n') {
-        return;
-    }
-    std::string text;
-    IniDocument again;
-    if (SerializeIni(*doc, &text) && ParseIni(text, &again)) *doc = std::move(again);
-}
-
 // A change whose new line does not read as what it was written for (a
 // section name with ']', a key name with '=' or starting with ';', a value
 // that closes a '[' before the key's '='): made on a copy, which is indexed
 // from scratch and then takes the document's place.
+//
+// A line that ends in CR followed by an empty line that ends in LF reads as
+// one line ending in CR LF. An insertion or deletion that brings two such
+// lines together (at `joint` and the line after it) is made aside too, and
+// the result is read again from its text, whose bytes stay as they are.
+bool EndsJoin(const IniDocument& doc, size_t joint) {
+    return joint + 1 < doc.lines.size() && doc.endings[joint] == "\r" &&
+           doc.lines[joint + 1].empty() && doc.endings[joint + 1] == "\n";
+}
+
 template <typename Edit>
-void EditAside(IniDocument* doc, Edit edit) {
+void EditAside(IniDocument* doc, Edit edit, size_t joint = kNone) {
     IniDocument next;
     next.bom = doc->bom;
     next.lines = doc->lines;
     next.endings = doc->endings;
     edit(&next);
-    next.index = BuildIndex(next);
+    if (joint != kNone && EndsJoin(next, joint)) {
+        std::string text;
+        if (!SerializeIni(next, &text) || !ParseIni(text, &next)) throw std::bad_alloc();
+    } else {
+        next.index = BuildIndex(next);
+    }
     *doc = std::move(next);
 }
 
 void InsertAside(IniDocument* doc, size_t at, NewLines* add) {
-    const size_t n = add->lines.size();
-    EditAside(doc, [&](IniDocument* next) {
-        ReserveLines(next, add->lines.size());
-        InsertLines(next, at, add);
-    });
-    RereadIfJoined(doc, at + n);
+    size_t joint = at + add->lines.size() - 1;  // the last new line
+    EditAside(
+        doc,
+        [&](IniDocument* next) {
+            ReserveLines(next, add->lines.size());
+            InsertLines(next, at, add);
+        },
+        joint);
+}
+
+// Whether putting the new lines in at `at` joins the last one's end to the
+// line after it.
+bool InsertJoins(const IniDocument& doc, size_t at, const NewLines& add) {
+    return at < doc.lines.size() && add.endings.back() == "\r" && doc.lines[at].empty() &&
+           doc.endings[at] == "\n";
+}
+
+// Erases the lines from..to aside, and returns true, when that joins the
+// line before them to the one after.
+bool EraseJoiningAside(IniDocument* doc, size_t from, size_t to) {
+    if (from == 0 || to >= doc->lines.size() || doc->endings[from - 1] != "\r" ||
+        !doc->lines[to].empty() || doc->endings[to] != "\n") {
+        return false;
+    }
+    EditAside(
+        doc, [&](IniDocument* next) { EraseLines(next, from, to); }, from - 1);
+    return true;
 }
 
 // Each change below does everything that can fail (allocations) before it
 // changes the document, so running out of memory leaves it as it was.
 
-void ReplaceValue(IniDocument* doc, size_t line, std::string_view value) {
-    IniLineInfo info = ClassifyIniLine(doc->lines[line]);
+// info is how the key's line reads now.
+void ReplaceValue(IniDocument* doc, size_t line, const IniLineInfo& info, std::string_view value) {
     // A value that already reads the same is left as it is written, so a
     // save that changes nothing leaves the file as it was.
     if (IniUnquote(info.value) == IniUnquote(IniTrimRight(value))) return;
@@ -264,7 +287,7 @@ void AddKey(IniDocument* doc, size_t sectionIndex, std::string_view key, std::st
     lines.push_back(std::string(key) + "=" + std::string(value));
     NewLines add = MakeLines(std::move(lines), DominantEnding(doc->index));
     IniLineInfo entry = ClassifyIniLine(add.lines[0]);
-    if (entry.kind != IniLineKind::kKey || entry.name != key) {
+    if (entry.kind != IniLineKind::kKey || entry.name != key || InsertJoins(*doc, at, add)) {
         InsertAside(doc, at, &add);
         return;
     }
@@ -276,63 +299,73 @@ void AddKey(IniDocument* doc, size_t sectionIndex, std::string_view key, std::st
                         added);
     ShiftSections(&doc->index, sectionIndex + 1, 1);
     InsertLines(doc, at, &add);
-    RereadIfJoined(doc, at + 1);
 }
 
 // A later line with the same key, if any, is the one read from then on.
 void DeleteKey(IniDocument* doc, size_t sectionIndex, std::string_view key) {
     IniSectionEntry& section = doc->index.sections[sectionIndex];
-    auto found = FindKey(*doc, section, key);
+    IniLineInfo info;
+    auto found = FindKey(*doc, section, key, &info);
     if (found == section.keys.end()) return;
     size_t line = found->line;
+    if (EraseJoiningAside(doc, line, line + 1)) return;
     section.keys.erase(found);
     for (IniKeyEntry& k : section.keys) {
         if (k.line > line) --k.line;
     }
     ShiftSections(&doc->index, sectionIndex + 1, kNone);
     EraseLines(doc, line, line + 1);
-    RereadIfJoined(doc, line);
 }
 
 // A later section of the same name, if any, is the one read from then on.
 void DeleteSection(IniDocument* doc, size_t sectionIndex) {
     size_t header = doc->index.sections[sectionIndex].header;
     size_t end = SectionEnd(*doc, sectionIndex);
+    if (EraseJoiningAside(doc, header, end)) return;
     Sections& sections = doc->index.sections;
     sections.erase(sections.begin() + static_cast<std::ptrdiff_t>(sectionIndex));
     ShiftSections(&doc->index, sectionIndex, 0 - (end - header));
     EraseLines(doc, header, end);
-    RereadIfJoined(doc, header);
+}
+
+// text without CR and LF: text itself when it has none (the usual case, which
+// then allocates nothing), else a cleaned copy kept in storage.
+std::string_view WithoutLineBreaks(const char* text, std::string* storage) {
+    std::string_view view(text);
+    if (view.find_first_of("\r\n") == std::string_view::npos) return view;
+    *storage = WithoutLineBreaks(text);
+    return *storage;
 }
 
 void SetString(IniDocument* doc, const char* sectionText, const char* keyText,
                const char* valueText) {
-    std::string sectionClean = WithoutLineBreaks(sectionText);
-    std::string_view section = IniTrim(sectionClean);
+    std::string sectionClean;
+    std::string_view section = IniTrim(WithoutLineBreaks(sectionText, &sectionClean));
     size_t found = FindSection(*doc, section);
 
     if (keyText == nullptr) {  // delete the whole section
         if (found != kNone) DeleteSection(doc, found);
         return;
     }
-    std::string keyClean = WithoutLineBreaks(keyText);
-    std::string_view key = IniTrim(keyClean);
+    std::string keyClean;
+    std::string_view key = IniTrim(WithoutLineBreaks(keyText, &keyClean));
 
     if (valueText == nullptr) {  // delete the key
         if (found != kNone) DeleteKey(doc, found, key);
         return;
     }
-    std::string valueClean = WithoutLineBreaks(valueText);
-    std::string_view value = IniTrimLeft(valueClean);
+    std::string valueClean;
+    std::string_view value = IniTrimLeft(WithoutLineBreaks(valueText, &valueClean));
 
     if (found == kNone) {
         AddSection(doc, section, key, value);
         return;
     }
     const IniSectionEntry& entry = doc->index.sections[found];
-    auto line = FindKey(*doc, entry, key);
+    IniLineInfo info;
+    auto line = FindKey(*doc, entry, key, &info);
     if (line != entry.keys.end()) {
-        ReplaceValue(doc, line->line, value);
+        ReplaceValue(doc, line->line, info, value);
     } else {
         AddKey(doc, found, key, value);
     }
@@ -345,9 +378,10 @@ bool LookUp(const IniDocument& doc, const char* section, const char* key, std::s
     size_t found = FindSection(doc, IniTrim(section));
     if (found == kNone) return false;
     const IniSectionEntry& entry = doc.index.sections[found];
-    auto line = FindKey(doc, entry, IniTrim(key));
+    IniLineInfo info;
+    auto line = FindKey(doc, entry, IniTrim(key), &info);
     if (line == entry.keys.end()) return false;
-    *value = IniUnquote(ClassifyIniLine(doc.lines[line->line]).value);
+    *value = IniUnquote(info.value);
     return true;
 }
 
@@ -361,6 +395,11 @@ bool ParseIni(const std::string& text, IniDocument* doc) {
             parsed.bom = true;
             i = kBom.size();
         }
+        // Room for every line at once (CR LF counts twice): no regrowth.
+        size_t most = 1 + static_cast<size_t>(std::count(text.begin(), text.end(), '\n') +
+                                              std::count(text.begin(), text.end(), '\r'));
+        parsed.lines.reserve(most);
+        parsed.endings.reserve(most);
         while (i < text.size()) {
             size_t end = text.find_first_of("\r\n", i);
             if (end == std::string::npos) {

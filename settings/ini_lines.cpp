@@ -20,13 +20,15 @@ int DigitValue(char c) {
 std::string_view IniTrimLeft(std::string_view s) {
     size_t i = 0;
     while (i < s.size() && IsBlank(s[i])) ++i;
-    return s.substr(i);
+    s.remove_prefix(i);  // no bounds check to pay for, unlike substr
+    return s;
 }
 
 std::string_view IniTrimRight(std::string_view s) {
     size_t n = s.size();
     while (n > 0 && IsBlank(s[n - 1])) --n;
-    return s.substr(0, n);
+    s.remove_suffix(s.size() - n);
+    return s;
 }
 
 std::string_view IniTrim(std::string_view s) {
@@ -44,7 +46,8 @@ uint64_t IniNameHash(std::string_view name) {
 
 std::string_view IniUnquote(std::string_view v) {
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
-        return v.substr(1, v.size() - 2);
+        v.remove_prefix(1);
+        v.remove_suffix(1);
     }
     return v;
 }
@@ -64,7 +67,7 @@ IniLineInfo ClassifyIniLine(std::string_view line) {
         size_t close = text.find(']');
         if (close != std::string_view::npos) {
             info.kind = IniLineKind::kSection;
-            info.name = IniTrim(text.substr(1, close - 1));
+            info.name = IniTrim(std::string_view(text.data() + 1, close - 1));
             return info;
         }
         // Without its ']' the line is no header; it is read like any other.
@@ -72,11 +75,11 @@ IniLineInfo ClassifyIniLine(std::string_view line) {
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) return info;  // no '=': not a key
     info.kind = IniLineKind::kKey;
-    info.name = IniTrim(line.substr(0, eq));
+    info.name = IniTrim(std::string_view(line.data(), eq));
     size_t start = eq + 1;
     while (start < line.size() && IsBlank(line[start])) ++start;
     info.valueStart = start;
-    info.value = IniTrimRight(line.substr(start));
+    info.value = IniTrimRight(std::string_view(line.data() + start, line.size() - start));
     return info;
 }
 

@@ -1,32 +1,50 @@
 #include "settings/settings_file.h"
 
-#include <cstdio>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
 constexpr const char* kGeneral = "Generale";
 
+// The names below end in one digit: the rule's index, the day of the week.
+static_assert(kMaxRules <= 10 && kDaysPerWeek <= 10);
+
+char Digit(int n) {
+    return static_cast<char>('0' + n);
+}
+
 void RuleSectionName(int index, char (&section)[16]) {
-    snprintf(section, sizeof section, "Rule%d", index);
+    memcpy(section, "Rule", 4);
+    section[4] = Digit(index);
+    section[5] = '\0';
 }
 
 struct DayKeys {
-    char hStart[16], mStart[16], hStop[16], mStop[16];
+    char hStart[16] = "hStart", mStart[16] = "mStart", hStop[16] = "hStop", mStop[16] = "mStop";
 };
 
 DayKeys KeysForDay(int day) {
     DayKeys keys;
-    snprintf(keys.hStart, sizeof keys.hStart, "hStart%d", day);
-    snprintf(keys.mStart, sizeof keys.mStart, "mStart%d", day);
-    snprintf(keys.hStop, sizeof keys.hStop, "hStop%d", day);
-    snprintf(keys.mStop, sizeof keys.mStop, "mStop%d", day);
+    keys.hStart[6] = keys.mStart[6] = keys.hStop[5] = keys.mStop[5] = Digit(day);
     return keys;
 }
 
+// value in decimal, as "%d" writes it (snprintf costs far more, and a save
+// writes some 300 numbers).
 void WriteInt(const ProfileStore& store, const char* section, const char* key, int32_t value) {
     char text[16];
-    snprintf(text, sizeof text, "%d", static_cast<int>(value));
-    store.writeString(store.ctx, section, key, text);
+    char* end = text + sizeof text;
+    char* p = end;
+    *--p = '\0';
+    uint32_t magnitude =
+        value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    do {
+        *--p = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) *--p = '-';
+    store.writeString(store.ctx, section, key, p);
 }
 
 }  // namespace

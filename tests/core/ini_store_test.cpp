@@ -254,6 +254,8 @@ TEST(IniWrite, ChangesOnlyWhatTheWriteNeeds) {
         {"null key deletes the section", "[G]\na=1\n[H]\nb=2\n[G]\nc=3\n", "G", nullptr, nullptr,
          "[H]\nb=2\n[G]\nc=3\n"},
         {"deleting what is absent", "[G]\na=1\n", "H", "a", nullptr, "[G]\na=1\n"},
+        {"CR line before an empty LF line", "[G]\rx\rz\ry\n\n", "G", "k", "1",
+         "[G]\rx\rz\ry\nk=1\r\n"},
     };
     for (const WriteCase& c : cases) {
         EXPECT_EQ(Set(c.before, c.section, c.key, c.value), c.after) << c.what;
@@ -278,13 +280,10 @@ TEST(IniWrite, KeepsTheIndexInStepWithTheLines) {
             << w[0] << "/" << (w[1] ? w[1] : "(null)") << " in\n"
             << Text(doc);
     }
-    // A line ending in CR next to an empty line ending in LF reads as one CR LF
-    // line: a write that makes them neighbours leaves what a fresh read sees.
-    const char* joins[][4] = {
-        {"[G]\ra=1\rb=2\n\n[H]\n", "G", "b", nullptr},
-        {"[G]\ra=1\r[H]\nc=3\n\n", "H", nullptr, nullptr},
-        {"[G]\r\n\r\r[H]\rc=1\r", "G", "k", "v"},
-    };
+    // A line ending in CR put or left next to an empty line ending in LF: in
+    // the text the two line ends read as one CR LF.
+    const char* joins[][4] = {{"[G]\rx\rz\ry\n\n", "G", "k", "1"},
+                              {"[G]\ra=1\rk=2\n\n", "G", "k", nullptr}};
     for (const auto& j : joins) {
         IniDocument joined = Parse(j[0]);
         ASSERT_TRUE(IniSetString(&joined, j[1], j[2], j[3]));
