@@ -33,33 +33,7 @@ cleanup() {
 trap cleanup EXIT
 
 # The private system bus admits the user running the test and nobody else.
-user=$(id -un)
-cat >"$work/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$work/system_bus_socket</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <deny user="*"/>
-    <allow user="$user"/>
-    <deny own="*"/>
-    <deny send_type="method_call"/>
-  </policy>
-  <policy user="$user">
-    <allow own="*"/>
-    <allow send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_type="method_return"/>
-    <allow send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="signal"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-  </policy>
-</busconfig>
-CONF
+write_bus_conf "$work" "unix:path=$work/system_bus_socket"
 bus_out=$(dbus-daemon --fork --config-file="$work/bus.conf" --print-address=1 --print-pid=1)
 BUS_ADDRESS=$(echo "$bus_out" | sed -n 1p)
 TELEORA_PIDS+=("$(echo "$bus_out" | sed -n 2p)")

@@ -20,18 +20,19 @@ stop_services() {
     TELEORA_PIDS=()
 }
 
-# write_bus_conf DIR: DIR/bus.conf, a system bus listening in DIR that admits
-# the user running this and nobody else. Under a restrictive default policy
-# replies and signals pass only when allowed by name, hence the full list.
+# write_bus_conf DIR [ADDRESS]: DIR/bus.conf, a system bus listening in DIR
+# (or on ADDRESS) that admits the user running this and nobody else. Under a
+# restrictive default policy replies and signals pass only when allowed by
+# name, hence the full list.
 write_bus_conf() {
-    local dir=$1 user
+    local dir=$1 listen=${2:-unix:dir=$1} user
     user=$(id -un)
     cat >"$dir/bus.conf" <<CONF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>system</type>
-  <listen>unix:dir=$dir</listen>
+  <listen>$listen</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
     <deny user="*"/>
