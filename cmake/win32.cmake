@@ -38,7 +38,7 @@ if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
         -fno-asynchronous-unwind-tables -fno-threadsafe-statics)
     get_target_property(TELEORA_CORE_SOURCES teleora_core SOURCES)
     list(REMOVE_ITEM TELEORA_CORE_SOURCES settings/ini_lines.cpp settings/ini_document.cpp
-        settings/ini_file.cpp settings/ini_file_win32.cpp)
+        settings/ini_file.cpp settings/ini_file_win32.cpp settings/ini_encoding.cpp)
     set_source_files_properties(${TELEORA_CORE_SOURCES} TARGET_DIRECTORY teleora_core
         PROPERTIES COMPILE_OPTIONS "${TELEORA_SMALL_OPTIONS}")
     foreach(target teleora_win32 Teleora)
