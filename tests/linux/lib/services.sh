@@ -161,6 +161,8 @@ start_tray_host() {
         --transparent false >/dev/null 2>&1 &
     TRAY_PID=$!
     TELEORA_PIDS+=("$TRAY_PID")
+    # Its panel is up before anyone looks for a tray.
+    wait_until 10 search_window --class trayer >/dev/null
 }
 
 # search_window ARGS...: prints the id of the first window `xdotool search
