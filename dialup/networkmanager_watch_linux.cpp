@@ -141,6 +141,7 @@ class NmWatcher : public QObject {
 
 int32_t StartNetworkManagerWatch(WakeEvent* wake) {
     auto* thread = new QThread;
+    thread->setObjectName(QStringLiteral("nm-watch"));
     auto* watcher = new NmWatcher(wake);
     watcher->moveToThread(thread);
     QObject::connect(thread, &QThread::started, watcher, &NmWatcher::Start);

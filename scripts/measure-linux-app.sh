@@ -13,15 +13,21 @@
 # - resident memory (VmRSS) once the icon is shown and 2 s have passed;
 # - a minute idle in "Disabilitato" (the mode the program starts in) and a
 #   minute in "Connesso", chosen through the tray menu, with the entry up:
-#   CPU time, and the wake-ups of every thread, compared with the pauses.
+#   CPU time, and the wake-ups of every thread, compared with the pauses;
+# - a rule's window met on the minute: the program started again in a rule
+#   mode whose window opens at the next whole minute; its start -> dial and
+#   its end -> hang-up, from the mock's stamps; then "Connesso" in the same
+#   program and the line dropped by the mock at random moments, announced
+#   and silently (MEASURE_DROPS=10 each): drop -> first dial call.
 #
-# Everything it starts is stopped by PID when it ends. It takes about three
+# Everything it starts is stopped by PID when it ends. It takes about nine
 # minutes.
 #
 #   TELEORA_BUILD_DIR=build/linux   the program's build folder (the target
 #                                   teleora is built there when missing)
 #   MEASURE_STARTS=5                starts timed
 #   MEASURE_IDLE_SECONDS=60         length of each idle window
+#   MEASURE_DROPS=10                drops timed each way
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$repo"
@@ -173,19 +179,87 @@ mock_active_ids | grep -qx "Provider Uno" || {
     exit 1
 }
 
-build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
+sampled_pid=$teleora_pid
 comm=$(cat "/proc/$teleora_pid/comm")
+
+# A rule's window, one whole-program trial: the program again, with one rule
+# whose window today opens at the next whole minute and closes a minute
+# later; the rule chosen through the tray menu. The mock stamps the calls.
+stop_pid "$teleora_pid"
+teleora_pid=""
+read -r edge_start edge_day < <(py edge-window)
+{
+    printf '[Generale]\r\ntDelay=30000\r\nbDropAny=0\r\nszRasEntry=Provider Uno\r\n'
+    printf 'nUserEntries=1\r\n[Rule0]\r\nszName=Prova\r\n'
+    printf 'hStart%d=%d\r\nmStart%d=%d\r\nhStop%d=%d\r\nmStop%d=%d\r\n' \
+        "$edge_day" $((edge_start / 60)) "$edge_day" $((edge_start % 60)) \
+        "$edge_day" $(((edge_start + 1) / 60)) "$edge_day" $(((edge_start + 1) % 60))
+} >"$work/Teleora.ini"
+mock_lines=$(wc -l <"$work/mock.log")
+start_timed edge
+tray_open_menu "$icon" || {
+    echo "the tray menu did not open" >&2
+    exit 1
+}
+xdotool key Down Down Down Down Return # the rule, the item after "Disabilitato"
+say "$(printf 'rule window from %02d:%02d for two minutes: waiting for its start and its end' $((edge_start / 60)) $((edge_start % 60)))"
+window_met() {
+    tail -n +$((mock_lines + 1)) "$work/mock.log" |
+        awk '$2 == "ActivateConnection" { a = 1 } a && $2 == "DeactivateConnection" { f = 1 } END { exit !f }'
+}
+wait_until 200 window_met || {
+    echo "no dial and hang-up in the rule's window" >&2
+    exit 1
+}
+read -r edge_start_ms edge_stop_ms < <(py edge-times "$work/mock.log" "$mock_lines" "$edge_start")
+say "window start -> dial $edge_start_ms ms, window end -> hang-up $edge_stop_ms ms"
+
+# Drop -> first dial call, in the same program: "Connesso" (pause 30 s), the
+# mock drops the line at random moments, announced and then silently.
+tray_open_menu "$icon" || {
+    echo "the tray menu did not open" >&2
+    exit 1
+}
+xdotool key Down Return # "Connesso"
+activations() { tail -n +$((mock_lines + 1)) "$work/mock.log" | grep -c ' ActivateConnection ' || true; }
+more_activations_than() { [ "$(activations)" -gt "$1" ]; }
+wait_until 20 more_activations_than 1 || {
+    echo "no dial after choosing \"Connesso\"" >&2
+    exit 1
+}
+drops=${MEASURE_DROPS:-10}
+for how in Drop DropSilently; do
+    # Announced, the moment hardly matters; silent, it decides how much of the
+    # pause is left, so it is spread over the whole pause.
+    spread=1000
+    [ "$how" = Drop ] || spread=30000
+    for i in $(seq 1 "$drops"); do
+        sleep "$(awk -v r="$RANDOM" -v s="$spread" 'BEGIN { printf "%.3f", r / 32768 * s / 1000 }')"
+        before=$(activations)
+        nm_call /org/freedesktop "org.freedesktop.DBus.Mock.$how" "string:Provider Uno" >/dev/null
+        wait_until 40 more_activations_than "$before" || {
+            echo "$how $i: no dial within 40 s" >&2
+            exit 1
+        }
+    done
+    say "$drops drops by $how redialled"
+done
+drop_json=$(py drop-times "$work/mock.log" "$mock_lines")
+
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
 program_shown=${program#"$repo"/}
 nice_value=$(cut -d' ' -f19 /proc/self/stat)
 {
     printf '{"pid": %d, "comm": "%s", "delay_ms": %d, "program": "%s", "build_type": "%s",' \
-        "$teleora_pid" "$comm" "$delay_ms" "$program_shown" "${build_type:-?}"
+        "$sampled_pid" "$comm" "$delay_ms" "$program_shown" "${build_type:-?}"
     printf ' "load": "%s", "nice": "%s", "hz": %d, "interval_ms": 25,' \
         "$load" "$nice_value" "$(getconf CLK_TCK)"
     printf ' "starts_ms": [%s], "memory_kib": {%s},' "$(
         IFS=,
         echo "${start_list[*]}"
     )" "$memory"
+    printf ' "edge": {"start_ms": %d, "stop_ms": %d}, "drops": %s,' "$edge_start_ms" "$edge_stop_ms" \
+        "$drop_json"
     printf ' "disabled": %s, "connected": %s}\n' "$(cat "$work/disabled.json")" \
         "$(cat "$work/connected.json")"
 } >"$work/results.json"

@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
 # Prints, as a Markdown section for docs/performance.md, the size of the shipped
 # 32-bit Teleora.exe and the DLLs it imports (with the functions it takes from
-# the dial-up client). Builds the win32-i686 preset first when the exe is missing.
+# the dial-up client), and how fast the program reacts: the 64-bit build of the
+# same sources under wine64 with the test double of rasapi32.dll, timed by
+# tests/win32/measure.cpp (a dropped line redialled, with and without the
+# connection notifications; a rule window's start and end). Builds the
+# win32-i686 preset first when the exe is missing and the measuring program of
+# the win32-x64 preset. Progress goes to stderr; it takes about ten minutes.
+#
+#   MEASURE_DROPS=10   drops timed with and without notifications
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
+# The Wine session: windows_packages, start_wine_session, TEST_BIN.
+. scripts/test-windows.sh
 
-ensure_packages cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 >&2
+windows_packages >&2
 
 exe=build/win32-i686/Teleora.exe
 if [ ! -f "$exe" ]; then
@@ -33,4 +42,19 @@ cat <<MD
 | Functions taken from RASAPI32 | $ras | — | — |
 
 Read with \`i686-w64-mingw32-objdump -p\` from \`$exe\` (MinSizeRel, static C++ runtime), built with $(i686-w64-mingw32-g++ --version | head -1).
+MD
+
+{ cmake --preset win32-x64 >/dev/null && cmake --build --preset win32-x64 --target measure -j2; } >&2
+start_wine_session >&2
+load=$(cut -d' ' -f1-3 /proc/loadavg)
+rows=$(cd "$TEST_BIN" && WINEDLLOVERRIDES="rasapi32=n" "$WINE" measure.exe "${MEASURE_DROPS:-10}" | tr -d '\r')
+stop_wine_session
+
+cat <<MD
+
+Reactions, measured by \`tests/win32/measure.exe\` (run by this script): the x86_64 build of the same sources under $("$WINE" --version 2>/dev/null || echo wine64) on Xvfb, the double of rasapi32.dll loaded in its place, "Office" as the entry, drop-others off. The double drops the line when the measuring program signals it (from outside, at a random moment: within 1 s of the redial with notifications, anywhere in the pause without) and times the drop and the start of the next dial call with the performance counter inside the program's process; the window's edges are timed with the local clock against the minute at which the rule's decision changes. Load average before: $load.
+
+| Figure | Measured | Goal | Verdict |
+|---|---|---|---|
+$rows
 MD

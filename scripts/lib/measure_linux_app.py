@@ -5,6 +5,9 @@ Markdown report.
 
   measure_linux_app.py watch OUT_PATH TIMEOUT_S
   measure_linux_app.py sample PID SECONDS INTERVAL_MS OUT_PATH
+  measure_linux_app.py edge-window
+  measure_linux_app.py edge-times MOCK_LOG FROM_LINE START_MINUTE
+  measure_linux_app.py drop-times MOCK_LOG FROM_LINE
   measure_linux_app.py report RESULTS_JSON
 """
 import json, os, select, sys, time
@@ -180,6 +183,69 @@ def sample(pid, seconds, interval_ms, out_path):
         json.dump(result, out)
 
 
+def edge_window():
+    """Prints "START WEEKDAY": the minute of the day at which a trial's rule
+    window opens (at least 15 s ahead; the window runs START..START+1 and the
+    hang-up comes at START+2, all today) and today's weekday, 0 for Sunday.
+    Waits past midnight when the window would not fit in today."""
+    while True:
+        now = time.localtime()
+        start = now.tm_hour * 60 + now.tm_min + (1 if now.tm_sec < 45 else 2)
+        if start + 2 < 24 * 60:
+            print(start, (now.tm_wday + 1) % 7)
+            return
+        time.sleep(5)
+
+
+def edge_times(log_path, from_line, start):
+    """Prints "START_MS STOP_MS": how long after its minute the mock saw the
+    first ActivateConnection (the window's start) and the DeactivateConnection
+    after it (the window's end, the minute after START+1), from the mock's
+    log (python-dbusmock stamps each call with the epoch, to the millisecond),
+    counting lines from from_line on."""
+    activate = deactivate = None
+    with open(log_path) as log:
+        for line in log.readlines()[from_line:]:
+            parts = line.split(" ", 2)
+            if len(parts) < 2:
+                continue
+            if parts[1] == "ActivateConnection" and activate is None:
+                activate = float(parts[0])
+            elif parts[1] == "DeactivateConnection" and activate is not None:
+                deactivate = float(parts[0])
+                break
+    if activate is None or deactivate is None:
+        sys.exit("the mock saw no dial and hang-up in the window")
+    midnight = time.mktime(time.localtime(activate)[:3] + (0, 0, 0, 0, 0, -1))
+    print("%.0f %.0f" % ((activate - midnight - start * 60) * 1000,
+                         (deactivate - midnight - (start + 2) * 60) * 1000))
+
+
+def drop_times(log_path, from_line):
+    """Prints {"Drop": [ms...], "DropSilently": [ms...]}: for each drop the
+    mock stamped from from_line on, the time to the next ActivateConnection."""
+    times = {"Drop": [], "DropSilently": []}
+    dropped = None
+    with open(log_path) as log:
+        for line in log.readlines()[from_line:]:
+            parts = line.split(" ", 2)
+            if len(parts) < 2:
+                continue
+            if parts[1] in times:
+                dropped = (parts[1], float(parts[0]))
+            elif parts[1] == "ActivateConnection" and dropped is not None:
+                times[dropped[0]].append(round((float(parts[0]) - dropped[1]) * 1000, 1))
+                dropped = None
+    print(json.dumps(times))
+
+
+def median_p90(values):
+    v = sorted(values)
+    n = len(v)
+    median = v[n // 2] if n % 2 else (v[n // 2 - 1] + v[n // 2]) / 2
+    return median, v[(n * 9 + 9) // 10 - 1]
+
+
 def report(path):
     r = json.load(open(path))
     pid = r["pid"]
@@ -208,6 +274,27 @@ def report(path):
         "%.1f MiB (anonymous %.1f, file-backed %.1f, shared memory %.1f)" % (
             rss, mem["RssAnon"] / 1024.0, mem["RssFile"] / 1024.0, mem["RssShmem"] / 1024.0),
         "≤ 40 MiB", rss <= 40, "resident memory")
+
+    edge = r.get("edge")
+    if edge:
+        row("rule window's start → first dial call, pause 30 s, one trial",
+            "%d ms after the minute" % edge["start_ms"], "≤ 100 ms after the minute",
+            0 <= edge["start_ms"] <= 100, "window start")
+        row("rule window's end → hang-up call, same trial",
+            "%d ms after the minute" % edge["stop_ms"], "≤ 100 ms after the minute",
+            0 <= edge["stop_ms"] <= 100, "window end")
+
+    drops = r.get("drops")
+    if drops:
+        median, p90 = median_p90(drops["Drop"])
+        row("drop → first dial call, with notifications, pause 30 s, median (p90) over %d drops"
+            % len(drops["Drop"]), "%.1f ms (%.1f ms)" % (median, p90), "median ≤ 1 s",
+            median <= 1000, "drop → dial")
+        median, p90 = median_p90(drops["DropSilently"])
+        rows.append("| Linux program: drop → first dial call, without notifications (the mock "
+                    "drops silently), pause 30 s, median (p90) over %d drops at random moments "
+                    "| %.0f ms (%.0f ms) | reference | — |" % (len(drops["DropSilently"]),
+                                                              median, p90))
 
     def main_name(t):
         return "main" if t["tid"] == pid else t["comm"]
@@ -277,6 +364,18 @@ def report(path):
         "\"Disabilitato\" is the mode the program starts in; \"Connesso\" is chosen through the "
         "tray menu (left click, first item), the window starts 2 s after the log shows the dial "
         "and the mock lists \"Provider Uno\" as active." % (1000 // r["hz"], r["interval_ms"]),
+        "- *Rule window*: after the idle windows the program is started again with a "
+        "`Teleora.ini` holding one rule whose window today opens at the next whole minute "
+        "(at least 15 s ahead) and closes a minute later (drop-others off, pause 30 s); the rule "
+        "is chosen through the tray menu. The mock stamps each call it receives (epoch, to the "
+        "millisecond); the figures are the first `ActivateConnection` after the start minute and "
+        "the `DeactivateConnection` after the minute the stop minute ends.",
+        "- *Drop → first dial call*: in the same program, \"Connesso\" chosen through the menu, "
+        "the mock drops \"Provider Uno\" when told, at a random moment (within 1 s after the "
+        "previous redial when it announces the drop with `StateChanged` and the "
+        "`ActiveConnections` change; anywhere in the 30 s pause when it drops silently, as a "
+        "service without notifications); the time from the mock's stamp of the drop to its stamp "
+        "of the next `ActivateConnection`.",
         "",
         "Threads over each window (voluntary / involuntary context switches, CPU ms by the "
         "scheduler, wake-up episodes the thread ran in):",
@@ -322,5 +421,11 @@ if __name__ == "__main__":
         watch(sys.argv[2], float(sys.argv[3]))
     elif what == "sample":
         sample(int(sys.argv[2]), float(sys.argv[3]), int(sys.argv[4]), sys.argv[5])
+    elif what == "edge-window":
+        edge_window()
+    elif what == "edge-times":
+        edge_times(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]))
+    elif what == "drop-times":
+        drop_times(sys.argv[2], int(sys.argv[3]))
     elif what == "report":
         report(sys.argv[2])

@@ -566,24 +566,7 @@ class NetworkManagerDialUpTest : public QObject {
             mock_.AddProfile(QStringLiteral("Rete BT"), QStringLiteral("bluetooth/panu")));
         mock_.Activate(
             mock_.AddProfile(QStringLiteral("Telefono"), QStringLiteral("bluetooth/dun")));
-        QTemporaryDir dir;
-        const QByteArray logPath = dir.filePath(QStringLiteral("log.txt")).toUtf8();
-        OnThread([&] {
-            Client client;
-            EventLog log{logPath.constData(), SystemClock(), &client.service};
-            ConnectionBuffer buffer{};
-            InitConnectionBuffer(&buffer, client.service);
-            SettingsSnapshot snapshot{};
-            SetDefaultSettings(&snapshot.settings);
-            strcpy(snapshot.settings.szRasEntry, "Provider Uno");
-            snapshot.settings.bDropAny = 1;
-            snapshot.mode = up ? ModeAlwaysUp : ModeAlwaysDown;
-            RunSupervisorPass(&buffer, client.service, snapshot, SystemClock(), log);
-            ReleaseConnectionBuffer(&buffer);
-        });
-        QFile file(QString::fromUtf8(logPath));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(file.readAll());
+        const QString text = RunPasses(up ? ModeAlwaysUp : ModeAlwaysDown, 1, {"Provider Uno"});
         // The one-record buffer grows once for the three dial-up connections.
         QVERIFY2(text.contains(QStringLiteral("RasEnumConnections (Realloc) retcode 0: Success.")),
                  qPrintable(text));
@@ -607,26 +590,7 @@ class NetworkManagerDialUpTest : public QObject {
         mock_.AddProfile(QStringLiteral("Provider Uno"), QStringLiteral("pppoe"));
         mock_.AddProfile(QStringLiteral("Ufficio"), QStringLiteral("vpn"));
         mock_.SetActivationOutcome(QStringLiteral("Ufficio"), 10, 20);
-        QTemporaryDir dir;
-        const QByteArray logPath = dir.filePath(QStringLiteral("log.txt")).toUtf8();
-        OnThread([&] {
-            Client client;
-            EventLog log{logPath.constData(), SystemClock(), &client.service};
-            ConnectionBuffer buffer{};
-            InitConnectionBuffer(&buffer, client.service);
-            SettingsSnapshot snapshot{};
-            SetDefaultSettings(&snapshot.settings);
-            snapshot.mode = ModeAlwaysUp;
-            snapshot.settings.bDropAny = 0;
-            for (const char* entry : {"Provider Uno", "Ufficio", "Nessuno"}) {
-                strcpy(snapshot.settings.szRasEntry, entry);
-                RunSupervisorPass(&buffer, client.service, snapshot, SystemClock(), log);
-            }
-            ReleaseConnectionBuffer(&buffer);
-        });
-        QFile file(QString::fromUtf8(logPath));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(file.readAll());
+        const QString text = RunPasses(ModeAlwaysUp, 0, {"Provider Uno", "Ufficio", "Nessuno"});
         QVERIFY2(text.contains(QStringLiteral("RasDial (Provider Uno) retcode 0: Success.\r\n")),
                  qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("RasDial (Ufficio) retcode 110: The login failed")),
@@ -663,40 +627,6 @@ class NetworkManagerDialUpTest : public QObject {
         loop.Stop();
         const QString dialled = QStringLiteral("RasDial (Provider Uno) retcode 0: Success.");
         QCOMPARE(LogLines(logPath), (QStringList{dialled, dialled}));
-    }
-
-    // Not a test: with TELEORA_MEASURE=1 prints drop -> first dial call over
-    // 10 drops, with and without notifications (pause 5 s), for
-    // docs/performance.md.
-    void measureDropToFirstDial() {
-        if (qEnvironmentVariableIsEmpty("TELEORA_MEASURE")) QSKIP("set TELEORA_MEASURE=1");
-        const QString uno = QStringLiteral("Provider Uno");
-        mock_.AddProfile(uno, QStringLiteral("pppoe"));
-        for (bool watch : {true, false}) {
-            QTemporaryDir dir;
-            const QByteArray logPath = dir.filePath(QStringLiteral("log.txt")).toUtf8();
-            SupervisorOverBinding loop(NmDialUpOptions{}, "Provider Uno", 5000, logPath.constData(),
-                                       watch);
-            QTRY_VERIFY_WITH_TIMEOUT(mock_.ActiveIds().contains(uno), 15000);
-            std::vector<double> ms;
-            for (int trial = 0; trial < 10; ++trial) {
-                QTest::qWait(300);
-                const int dials = loop.Counts().Dials();
-                QElapsedTimer since;
-                since.start();
-                mock_.Drop(uno);
-                while (loop.Counts().Dials() == dials) {
-                    std::this_thread::sleep_for(std::chrono::microseconds(200));
-                }
-                const qint64 end = since.elapsed();
-                std::lock_guard<std::mutex> guard(loop.Counts().lock);
-                ms.push_back(double(end - loop.Counts().dialMs.back()));
-            }
-            std::sort(ms.begin(), ms.end());
-            qInfo("drop -> first dial call, %s: median %.0f ms, p90 %.0f ms (10 drops)",
-                  watch ? "with notifications" : "without notifications", (ms[4] + ms[5]) / 2,
-                  ms[9]);
-        }
     }
 
     void supervisorLoopRidesOutARestart() {

@@ -31,6 +31,9 @@ Extra methods on org.freedesktop.DBus.Mock at /org/freedesktop:
                         string), "ActivateConnection" (s, not o)
   ActiveIds() -> as     ids of the active connections, in order
   Drop(id)              id's active connection goes down by itself
+  DropSilently(id)      the same without a signal: NetworkManager's state
+                        changes but nobody is told (as a service that sends
+                        no notifications); both are stamped in the mock's log
   ClearFaults()
 '''
 
@@ -256,10 +259,25 @@ def ActiveIds(self):
 
 @dbus.service.method(MOCK_IFACE, in_signature='s', out_signature='')
 def Drop(self, profile_id):
+    self.log('Drop "%s"' % profile_id)
     for path in _active_paths():
         if str(dbusmock.get_object(path).Get(ACTIVE_IFACE, 'Id')) == profile_id:
             _set_state(path, DEACTIVATED, REASON_NONE)
             _remove_active(path)
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='s', out_signature='')
+def DropSilently(self, profile_id):
+    self.log('DropSilently "%s"' % profile_id)
+    manager = _manager()
+    paths = _active_paths()
+    for path in list(paths):
+        obj = dbusmock.get_object(path)
+        if str(obj.Get(ACTIVE_IFACE, 'Id')) == profile_id:
+            obj.props[ACTIVE_IFACE]['State'] = dbus.UInt32(DEACTIVATED)
+            paths.remove(path)
+            manager.RemoveObject(path)
+    manager.props[MANAGER_IFACE]['ActiveConnections'] = dbus.Array(paths, signature='o')
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='')

@@ -13,6 +13,12 @@ std::string TestBinDir() {
     return full.substr(0, full.find_last_of("\\/"));
 }
 
+std::string General(int tDelay, int bDropAny, const char* entry, int rules) {
+    return "[Generale]\r\ntDelay=" + std::to_string(tDelay) +
+           "\r\nbDropAny=" + std::to_string(bDropAny) + "\r\nszRasEntry=" + entry +
+           "\r\nnUserEntries=" + std::to_string(rules) + "\r\n";
+}
+
 namespace {
 
 struct Search {

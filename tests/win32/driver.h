@@ -9,6 +9,20 @@
 #include <string>
 #include <vector>
 
+// The tray menu's command identifiers.
+enum : int {
+    kConnesso = 40001,
+    kDisconnesso = 40003,
+    kConfigurazione = 40004,
+    kEsci = 40005,
+    kDisabilitato = 40006,
+    kLog = 40008,
+    kRule0 = 41000,
+};
+
+// The [Generale] section of a Teleora.ini, CR LF ended.
+std::string General(int tDelay, int bDropAny, const char* entry, int rules);
+
 struct TeleoraRun {
     std::string dir;  // its working folder
     PROCESS_INFORMATION process{};

@@ -23,22 +23,6 @@ const std::string kConnSize = sizeof(void*) == 8 ? "416" : "412";
 const std::string kStarted = "Teleora started (Info) retcode 0: Success.";
 const std::string kStopped = "Teleora stopped (Info) retcode 0: Success.";
 
-enum : int {
-    kConnesso = 40001,
-    kDisconnesso = 40003,
-    kConfigurazione = 40004,
-    kEsci = 40005,
-    kDisabilitato = 40006,
-    kLog = 40008,
-    kRule0 = 41000,
-};
-
-std::string General(int tDelay, int bDropAny, const char* entry, int rules) {
-    return "[Generale]\r\ntDelay=" + std::to_string(tDelay) +
-           "\r\nbDropAny=" + std::to_string(bDropAny) + "\r\nszRasEntry=" + entry +
-           "\r\nnUserEntries=" + std::to_string(rules) + "\r\n";
-}
-
 // A rule section whose window is 00:00-23:59 on the days in `activeDays`
 // (bit d = weekday d) and 00:00-00:00 (never) on the others.
 std::string RuleSection(int index, const char* name, unsigned activeDays) {

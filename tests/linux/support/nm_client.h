@@ -2,12 +2,20 @@
 // the supervisor's way of listing connections.
 #pragma once
 
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/local_time.h"
 #include "dialup/networkmanager_dialup_linux.h"
+#include "log/event_log.h"
+#include "settings/shared_state.h"
+#include "supervisor/supervisor.h"
 
 inline NmDialUpOptions FastOptions() {
     NmDialUpOptions options;
@@ -67,4 +75,29 @@ struct Client {
 inline void OnThread(const std::function<void()>& work) {
     std::thread thread(work);
     thread.join();
+}
+
+// One supervisor pass per name in `entries`, each with that entry chosen, on a
+// thread of its own as the supervisor runs them, logging into a scratch
+// folder; returns the log's text.
+inline QString RunPasses(Mode mode, int32_t dropAny, const std::vector<const char*>& entries) {
+    QTemporaryDir dir;
+    const QByteArray logPath = dir.filePath(QStringLiteral("log.txt")).toUtf8();
+    OnThread([&] {
+        Client client;
+        EventLog log{logPath.constData(), SystemClock(), &client.service};
+        ConnectionBuffer buffer{};
+        InitConnectionBuffer(&buffer, client.service);
+        SettingsSnapshot snapshot{};
+        SetDefaultSettings(&snapshot.settings);
+        snapshot.settings.bDropAny = dropAny;
+        snapshot.mode = mode;
+        for (const char* entry : entries) {
+            strncpy(snapshot.settings.szRasEntry, entry, sizeof snapshot.settings.szRasEntry - 1);
+            RunSupervisorPass(&buffer, client.service, snapshot, SystemClock(), log);
+        }
+        ReleaseConnectionBuffer(&buffer);
+    });
+    QFile file(QString::fromUtf8(logPath));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }

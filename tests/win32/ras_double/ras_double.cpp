@@ -17,9 +17,18 @@
 //   hangup CODE            every RasHangUpA returns CODE
 //   entries CODE           every RasEnumEntriesA returns CODE
 //   text CODE TEXT         RasGetErrorStringA's text for CODE
+//   notify off             RasConnectionNotificationA succeeds but nothing
+//                          is ever signalled (a service without notifications)
+//   measure                for the measuring program: each signal of the
+//                          named event "TeleoraRasDoubleDrop" drops every
+//                          connection, as a line that falls; every dial and
+//                          hang-up appends "dial|hangup HH:MM:SS.mmm US" to
+//                          "rastimes.txt" (local time; US: microseconds since
+//                          the last drop not yet followed by a dial, or -1)
 // Without instructions it behaves like a service with an empty phonebook.
 // RasConnectionNotificationA keeps the one event it is given and signals it
-// whenever the simulated connections change (a dial, a hang-up, a reload).
+// whenever the simulated connections change (a dial, a hang-up, a drop, a
+// reload).
 #include <windows.h>
 
 #include <cstdarg>
@@ -96,20 +105,65 @@ struct State {
     DWORD entriesResult = 0;
     std::map<DWORD, std::string> texts;
     uintptr_t nextHandle = 1000;
+    bool notify = true;
+    bool measure = false;
 };
 
 State g_state;
 CRITICAL_SECTION g_lock;
 HANDLE g_notified = nullptr;  // kept across reloads
+HANDLE g_dropper = nullptr;   // the measuring thread, started once
+LONGLONG g_droppedAt = -1;    // performance counter at the last drop not yet redialled
 
 void ConnectionsChanged() {
-    if (g_notified != nullptr) SetEvent(g_notified);
+    if (g_notified != nullptr && g_state.notify) SetEvent(g_notified);
 }
 
 struct Locked {
     Locked() { EnterCriticalSection(&g_lock); }
     ~Locked() { LeaveCriticalSection(&g_lock); }
 };
+
+LONGLONG Now() {
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return counter.QuadPart;
+}
+
+// Appends "WHAT HH:MM:SS.mmm US" to rastimes.txt (measuring scenarios only).
+void RecordTime(const char* what, bool endsDrop) {
+    if (!g_state.measure) return;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    long long sinceDrop = -1;
+    if (g_droppedAt >= 0) {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        sinceDrop = (Now() - g_droppedAt) * 1000000 / frequency.QuadPart;
+        if (endsDrop) g_droppedAt = -1;
+    }
+    FILE* file = fopen("rastimes.txt", "ab");
+    if (file == nullptr) return;
+    fprintf(file, "%s %02u:%02u:%02u.%03u %lld\r\n", what, now.wHour, now.wMinute, now.wSecond,
+            now.wMilliseconds, sinceDrop);
+    fclose(file);
+}
+
+void Record(const char* format, ...);
+
+DWORD WINAPI DropOnRequest(void*) {
+    HANDLE request = CreateEventA(nullptr, FALSE, FALSE, "TeleoraRasDoubleDrop");
+    if (request == nullptr) return 1;
+    while (WaitForSingleObject(request, INFINITE) == WAIT_OBJECT_0) {
+        Locked lock;
+        size_t dropped = g_state.connections.size();
+        g_state.connections.clear();
+        g_droppedAt = Now();
+        ConnectionsChanged();
+        Record("drop count=%lu", static_cast<unsigned long>(dropped));
+    }
+    return 0;
+}
 
 std::string Rest(const std::string& line, size_t words) {
     size_t pos = 0;
@@ -147,9 +201,16 @@ void Load() {
             g_state.entriesResult = a;
         } else if (sscanf(line.c_str(), "text %lu", &a) == 1) {
             g_state.texts[a] = Rest(line, 2);
+        } else if (line == "notify off") {
+            g_state.notify = false;
+        } else if (line == "measure") {
+            g_state.measure = true;
         }
     }
     fclose(file);
+    if (g_state.measure && g_dropper == nullptr) {
+        g_dropper = CreateThread(nullptr, 0, DropOnRequest, nullptr, 0, nullptr);
+    }
 }
 
 void EnsureLoaded() {
@@ -248,6 +309,7 @@ __declspec(dllexport) DWORD WINAPI RasHangUpA(HANDLE connection) {
                 g_state.connections.erase(g_state.connections.begin() + static_cast<long>(i));
                 result = 0;
                 ConnectionsChanged();
+                RecordTime("hangup", false);
                 break;
             }
         }
@@ -321,6 +383,7 @@ __declspec(dllexport) DWORD WINAPI
     } else if (!InPhonebook(entry.c_str())) {
         result = kCannotFindEntry;
     } else {
+        RecordTime("dial", true);
         handle = g_state.nextHandle++;
         g_state.connections.push_back(Connection{handle, entry});
         ConnectionsChanged();
