@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QPixmapCache>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstdio>
@@ -92,6 +93,10 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Teleora"));
     QApplication::setDesktopFileName(QStringLiteral("teleora"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt keeps every scaled icon in its pixmap cache and wakes the program 30 s
+    // later to clear it out; for a handful of tiny icons the cache saves
+    // nothing and only costs that wake-up after each start and menu use.
+    QPixmapCache::setCacheLimit(0);
     QApplication::setWindowIcon(TeleoraIcon());
 
     OpenIniFileStore(&self->iniStore, kSettingsFileName);

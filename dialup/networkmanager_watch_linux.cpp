@@ -21,7 +21,10 @@ namespace {
 
 const QString kPropertiesIface = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString kActiveIface = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
-constexpr int kRetryBusMs = 5000;
+// Without a system bus the watcher tries again, less and less often: a
+// machine that has none costs one wake-up every five minutes in the end.
+constexpr int kFirstRetryBusMs = 5000;
+constexpr int kLastRetryBusMs = 300000;
 
 }  // namespace
 
@@ -38,9 +41,11 @@ class NmWatcher : public QObject {
                                              QStringLiteral("teleora-watch"));
         if (!bus_.isConnected()) {
             QDBusConnection::disconnectFromBus(QStringLiteral("teleora-watch"));
-            QTimer::singleShot(kRetryBusMs, this, &NmWatcher::Start);
+            QTimer::singleShot(retryMs_, this, &NmWatcher::Start);
+            retryMs_ = qMin(retryMs_ * 2, kLastRetryBusMs);
             return;
         }
+        retryMs_ = kFirstRetryBusMs;
         bus_.connect(kNmService, kNmPath, kPropertiesIface, QStringLiteral("PropertiesChanged"),
                      this, SLOT(OnManagerProperties(QDBusMessage)));
         bus_.connect(kNmService, QString(), kActiveIface, QStringLiteral("StateChanged"), this,
@@ -134,6 +139,7 @@ class NmWatcher : public QObject {
     }
 
     WakeEvent* wake_;
+    int retryMs_ = kFirstRetryBusMs;
     QDBusConnection bus_{QString()};
     QSet<QString> known_;
     QHash<QString, bool> dialUp_;  // active connection path -> dial-up kind
