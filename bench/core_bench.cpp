@@ -27,6 +27,7 @@
 #include "supervisor/schedule.h"
 #include "supervisor/supervisor.h"
 #include "supervisor/wake_event.h"
+#include "support/loop_thread.h"
 
 namespace {
 
@@ -238,8 +239,7 @@ void BM_WakeSelectModeToFirstCall(benchmark::State& state) {
     supervisor.shared = &shared;
     supervisor.clock = SystemClock();
     supervisor.log = EventLog{nullptr, SystemClock(), nullptr};
-    supervisor.wake = CreateWakeEvent(true, nullptr);
-    std::thread loop(SupervisorLoop, &supervisor);
+    std::thread loop = StartLoopThread(&supervisor);
     // The first pass (signalled at creation, mode "Disabilitato") is over
     // once the loop waits again; give it that moment.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -263,11 +263,7 @@ void BM_WakeSelectModeToFirstCall(benchmark::State& state) {
         std::this_thread::sleep_for(std::chrono::microseconds(300));
         state.ResumeTiming();
     }
-    supervisor.stopRequested = true;
-    SignalWakeEvent(supervisor.wake);
-    loop.join();
-    ReleaseConnectionBuffer(&supervisor.buffer);
-    DestroyWakeEvent(supervisor.wake);
+    StopLoopThread(&supervisor, &loop);
     ReportLatencies(state, latencies);
 }
 BENCHMARK(BM_WakeSelectModeToFirstCall)->UseManualTime()->Iterations(2000);
@@ -312,19 +308,14 @@ void BM_WindowEdgeToFirstDial(benchmark::State& state) {
         supervisor.shared = &shared;
         supervisor.clock = Clock{&RunningClock::Now, &running};
         supervisor.log = EventLog{nullptr, SystemClock(), nullptr};
-        supervisor.wake = CreateWakeEvent(true, nullptr);
-        SelectMode(&shared, supervisor.wake, ModeRuleBase);
-        std::thread loop(SupervisorLoop, &supervisor);
+        PublishMode(&shared, ModeRuleBase);
+        std::thread loop = StartLoopThread(&supervisor);
         while (memory.dialAt.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         auto dial = SteadyClock::time_point(SteadyClock::duration(memory.dialAt.load()));
         double us = std::chrono::duration<double, std::micro>(dial - edge).count();
         state.SetIterationTime(us / 1e6);
         latencies.push_back(us);
-        supervisor.stopRequested = true;
-        SignalWakeEvent(supervisor.wake);
-        loop.join();
-        ReleaseConnectionBuffer(&supervisor.buffer);
-        DestroyWakeEvent(supervisor.wake);
+        StopLoopThread(&supervisor, &loop);
     }
     ReportLatencies(state, latencies);
 }

@@ -24,6 +24,7 @@
 #include "settings/shared_state.h"
 #include "supervisor/supervisor.h"
 #include "supervisor/wake_event.h"
+#include "support/loop_thread.h"
 #include "support/test_support.h"
 
 namespace {
@@ -83,8 +84,7 @@ TEST(SupervisorStress, NoPassPairsARuleNumberWithAnotherTable) {
     supervisor.shared = &shared;
     supervisor.clock = clock.clock();
     supervisor.log = EventLog{nullptr, clock.clock(), &service};  // no log file
-    supervisor.wake = CreateWakeEvent(true, nullptr);
-    std::thread passes(SupervisorLoop, &supervisor);
+    std::thread passes = StartLoopThread(&supervisor);
 
     long listingsSeen = 0;
     for (int g = 1; g <= kGenerations; ++g) {
@@ -113,11 +113,7 @@ TEST(SupervisorStress, NoPassPairsARuleNumberWithAnotherTable) {
             listingsSeen = g_listings.load();
         }
     }
-    supervisor.stopRequested = true;
-    SignalWakeEvent(supervisor.wake);
-    passes.join();
-    ReleaseConnectionBuffer(&supervisor.buffer);
-    DestroyWakeEvent(supervisor.wake);
+    StopLoopThread(&supervisor, &passes);
 
     EXPECT_GE(g_listings.load(), kGenerations / 8);
     std::vector<std::string> hangUps = fake.CallsOf("hangup");

@@ -13,6 +13,7 @@
 
 #include "app/menu.h"
 #include "common/text.h"
+#include "support/loop_thread.h"
 #include "support/test_support.h"
 
 using ::testing::ElementsAre;
@@ -293,16 +294,9 @@ struct LoopFixture : PassFixture {
         supervisor.log = log;
         supervisor.buffer = buffer;
         buffer.bytes = nullptr;  // the supervisor owns it now
-        supervisor.wake = CreateWakeEvent(true, nullptr);
-        thread = std::thread(SupervisorLoop, &supervisor);
+        thread = StartLoopThread(&supervisor);
     }
-    void StopLoop() {
-        supervisor.stopRequested = true;
-        SignalWakeEvent(supervisor.wake);
-        thread.join();
-        ReleaseConnectionBuffer(&supervisor.buffer);
-        DestroyWakeEvent(supervisor.wake);
-    }
+    void StopLoop() { StopLoopThread(&supervisor, &thread); }
     SharedState shared;
     Supervisor supervisor{};
     std::thread thread;
@@ -365,8 +359,7 @@ TEST_F(LoopFixture, TheFirstPassRunsAtOnceWithoutAnySignal) {
     supervisor.shared = &shared;
     supervisor.log = log;
     supervisor.clock = clock.clock();
-    supervisor.wake = CreateWakeEvent(true, nullptr);  // as StartSupervisor makes it
-    thread = std::thread(SupervisorLoop, &supervisor);
+    thread = StartLoopThread(&supervisor);  // its event signalled, as StartSupervisor makes it
     while (fake.CallsOf("hangup").empty()) std::this_thread::yield();
     StopLoop();
     EXPECT_EQ(fake.CallsOf("enum").size(), 1u);

@@ -23,6 +23,7 @@
 #include "settings/shared_state.h"
 #include "supervisor/supervisor.h"
 #include "supervisor/wake_event.h"
+#include "support/loop_thread.h"
 #include "support/posix_sandbox.h"
 #include "support/test_support.h"
 
@@ -83,14 +84,9 @@ TEST(FaultsPosix, LogFolderTurningReadOnlyDropsLinesAndNothingElse) {
         supervisor.shared = &shared;
         supervisor.clock = clock.clock();
         supervisor.log = EventLog{logPath.c_str(), clock.clock(), &fake.service};
-        supervisor.wake = CreateWakeEvent(true, nullptr);
-        std::thread thread(SupervisorLoop, &supervisor);
+        std::thread thread = StartLoopThread(&supervisor);
         auto stop = [&](int code) {
-            supervisor.stopRequested = true;
-            SignalWakeEvent(supervisor.wake);
-            thread.join();
-            ReleaseConnectionBuffer(&supervisor.buffer);
-            DestroyWakeEvent(supervisor.wake);
+            StopLoopThread(&supervisor, &thread);
             return code;
         };
         auto lines = [&] { return ReadCrLfLines(logPath).size(); };
