@@ -96,6 +96,14 @@ start_session_bus
 start_tray_host
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 
+# open_menu: clicks the program's tray icon and waits for its menu.
+open_menu() {
+    tray_open_menu "$icon" || {
+        echo "the tray menu did not open" >&2
+        exit 1
+    }
+}
+
 # watcher_ready_or_gone OUT PID: the watcher wrote OUT, or it has ended.
 watcher_ready_or_gone() { [ -s "$1" ] || process_gone "$2"; }
 
@@ -156,10 +164,7 @@ say "idle for $idle_seconds s in \"Disabilitato\""
 py sample "$teleora_pid" "$idle_seconds" 25 "$work/disabled.json"
 
 say "choosing \"Connesso\" through the tray menu"
-tray_open_menu "$icon" || {
-    echo "the tray menu did not open" >&2
-    exit 1
-}
+open_menu
 xdotool key Down Return # "Connesso", the first item
 has_dialled() { grep -qF "RasDial (Provider Uno) retcode 0: Success." "$work/teleoralog.txt" 2>/dev/null; }
 wait_until 20 has_dialled || {
@@ -197,10 +202,7 @@ read -r edge_start edge_day < <(py edge-window)
 } >"$work/Teleora.ini"
 mock_lines=$(wc -l <"$work/mock.log")
 start_timed edge
-tray_open_menu "$icon" || {
-    echo "the tray menu did not open" >&2
-    exit 1
-}
+open_menu
 xdotool key Down Down Down Down Return # the rule, the item after "Disabilitato"
 say "$(printf 'rule window from %02d:%02d for two minutes: waiting for its start and its end' $((edge_start / 60)) $((edge_start % 60)))"
 window_met() {
@@ -216,10 +218,7 @@ say "window start -> dial $edge_start_ms ms, window end -> hang-up $edge_stop_ms
 
 # Drop -> first dial call, in the same program: "Connesso" (pause 30 s), the
 # mock drops the line at random moments, announced and then silently.
-tray_open_menu "$icon" || {
-    echo "the tray menu did not open" >&2
-    exit 1
-}
+open_menu
 xdotool key Down Return # "Connesso"
 activations() { tail -n +$((mock_lines + 1)) "$work/mock.log" | grep -c ' ActivateConnection ' || true; }
 more_activations_than() { [ "$(activations)" -gt "$1" ]; }

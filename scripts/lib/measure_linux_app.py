@@ -183,6 +183,16 @@ def sample(pid, seconds, interval_ms, out_path):
         json.dump(result, out)
 
 
+def mock_calls(log_path, from_line):
+    """The calls python-dbusmock logged from line from_line on, as (epoch
+    stamp, method name): it writes each as "STAMP NAME ARGS"."""
+    with open(log_path) as log:
+        for line in log.readlines()[from_line:]:
+            parts = line.split(" ", 2)
+            if len(parts) >= 2:
+                yield float(parts[0]), parts[1].strip()
+
+
 def edge_window():
     """Prints "START WEEKDAY": the minute of the day at which a trial's rule
     window opens (at least 15 s ahead; the window runs START..START+1 and the
@@ -204,16 +214,12 @@ def edge_times(log_path, from_line, start):
     log (python-dbusmock stamps each call with the epoch, to the millisecond),
     counting lines from from_line on."""
     activate = deactivate = None
-    with open(log_path) as log:
-        for line in log.readlines()[from_line:]:
-            parts = line.split(" ", 2)
-            if len(parts) < 2:
-                continue
-            if parts[1] == "ActivateConnection" and activate is None:
-                activate = float(parts[0])
-            elif parts[1] == "DeactivateConnection" and activate is not None:
-                deactivate = float(parts[0])
-                break
+    for stamp, name in mock_calls(log_path, from_line):
+        if name == "ActivateConnection" and activate is None:
+            activate = stamp
+        elif name == "DeactivateConnection" and activate is not None:
+            deactivate = stamp
+            break
     if activate is None or deactivate is None:
         sys.exit("the mock saw no dial and hang-up in the window")
     midnight = time.mktime(time.localtime(activate)[:3] + (0, 0, 0, 0, 0, -1))
@@ -226,16 +232,12 @@ def drop_times(log_path, from_line):
     mock stamped from from_line on, the time to the next ActivateConnection."""
     times = {"Drop": [], "DropSilently": []}
     dropped = None
-    with open(log_path) as log:
-        for line in log.readlines()[from_line:]:
-            parts = line.split(" ", 2)
-            if len(parts) < 2:
-                continue
-            if parts[1] in times:
-                dropped = (parts[1], float(parts[0]))
-            elif parts[1] == "ActivateConnection" and dropped is not None:
-                times[dropped[0]].append(round((float(parts[0]) - dropped[1]) * 1000, 1))
-                dropped = None
+    for stamp, name in mock_calls(log_path, from_line):
+        if name in times:
+            dropped = (name, stamp)
+        elif name == "ActivateConnection" and dropped is not None:
+            times[dropped[0]].append(round((stamp - dropped[1]) * 1000, 1))
+            dropped = None
     print(json.dumps(times))
 
 
@@ -261,11 +263,9 @@ def report(path):
     def row(figure, measured, goal, ok, what):
         rows.append("| Linux program: %s | %s | %s | %s |" % (figure, measured, goal, verdict(ok, what)))
 
-    starts = sorted(r["starts_ms"])
-    median = starts[len(starts) // 2] if len(starts) % 2 else \
-        (starts[len(starts) // 2 - 1] + starts[len(starts) // 2]) / 2
+    median = median_p90(r["starts_ms"])[0]
     row("start → tray icon shown",
-        "%.0f ms (median of %d starts; %s ms)" % (median, len(starts),
+        "%.0f ms (median of %d starts; %s ms)" % (median, len(r["starts_ms"]),
                                                   ", ".join("%.0f" % s for s in r["starts_ms"])),
         "≤ 150 ms", median <= 150, "start → tray icon")
     mem = r["memory_kib"]
