@@ -2,8 +2,9 @@
 # rules: `cmake --preset package && cmake --build --preset package &&
 # cpack --preset package` gives build/package/teleora_<version>_<arch>.deb.
 # Included by cmake/linux_app.cmake, so every install (also a plain
-# `cmake --install`) lays out the manual page and the two documents Debian
-# expects beside the program, its icons and its desktop files.
+# `cmake --install`) lays out the manual page, the two documents Debian
+# expects and the user's two documents (the README and the log's codes)
+# beside the program, its icons and its desktop files.
 
 set(TELEORA_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR}/../packaging)
 
@@ -25,6 +26,7 @@ add_custom_target(teleora_documents ALL DEPENDS ${TELEORA_GZIPPED})
 
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/teleora.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz ${TELEORA_PACKAGING_DIR}/debian/copyright
+              ${CMAKE_CURRENT_LIST_DIR}/../README.md ${CMAKE_CURRENT_LIST_DIR}/../docs/log-codes.md
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/teleora)
 
 # The package. Depends comes from dpkg-shlibdeps on the installed program
@@ -43,6 +45,11 @@ set(CPACK_PACKAGE_VENDOR "Teleora developers")
 set(CPACK_PACKAGE_CONTACT "Teleora developers <teleora@example.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+# Folders the packing creates take these modes, not the builder's umask (under
+# umask 077 they would come out drwx------ and users could not reach the
+# program). Files get theirs from the install rules.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)

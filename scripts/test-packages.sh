@@ -1,25 +1,33 @@
 #!/usr/bin/env bash
-# The packages' stage of the test command: makes what a user downloads and
-# checks it as a user's machine would see it.
+# The packages' stage of the test command: makes what a user downloads with
+# scripts/package.sh (into dist/, under umask 077 so that a mode taken from
+# the builder's umask shows) and checks it as a user's machine would see it.
 #
 # - the Debian package teleora_<version>_<arch>.deb, from its own Release
-#   tree (preset `package`, prefix /usr, stripped): its contents and control
-#   fields, the program's --version/--help/unknown option without a display,
-#   and lintian (no error; no warning but those explained in
+#   tree (preset `package`, prefix /usr, stripped): its contents, their modes
+#   and control fields, the program's --version/--help/unknown option without
+#   a display, and lintian (no error; no warning but those explained in
 #   packaging/debian/lintian-expected);
 # - the package installed with `apt-get install ./teleora_*.deb` into a
 #   throwaway minimal Debian 12 root (never this machine): the program runs,
 #   its menu entry is valid, and `apt-get purge teleora` removes every file
 #   it installed while a user's Teleora.ini and log stay;
 # - the Windows zip Teleora-<version>-win32.zip (preset win32-i686): its
-#   files, the exe (32-bit GUI, system DLLs only, version resource), the
-#   LEGGIMI.txt (Windows-1252, CR LF) and the sample Teleora.ini.
+#   files and their modes, the exe (32-bit GUI, system DLLs only, version
+#   resource), the LEGGIMI.txt (Windows-1252, CR LF) and the sample
+#   Teleora.ini.
 #
 # The minimal root is created once per apt sources list and kept as a
 # tarball in build/package-root/, with the packages it downloads; delete
-# that folder to start cold.
+# that folder to start cold. Each run unpacks it into a tmpfs of its own,
+# mounted in the run's own mount namespace: two runs at once never see each
+# other's mounts, and the mount ends with the run, however it ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ "$(id -u)" -eq 0 ] && [ -z "${TELEORA_PACKAGES_NAMESPACE:-}" ]; then
+    export TELEORA_PACKAGES_NAMESPACE=1
+    exec unshare --mount --propagation private -- "$PWD/scripts/test-packages.sh" "$@"
+fi
 . scripts/lib/common.sh
 
 ensure_packages cmake ninja-build g++ qt6-base-dev dpkg-dev file lintian mmdebstrap desktop-file-utils \
@@ -38,22 +46,31 @@ step() {
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-# ---------------------------------------------------------------- the .deb
-step "building the Debian package (preset package)"
-cmake --preset package >/dev/null
-cmake --build --preset package -j2 | tail -1
+# ------------------------------------------------------------ the packages
+step "making both packages into dist/ (scripts/package.sh, umask 077)"
+(umask 077 && scripts/package.sh)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
 [ -n "$version" ] || fail "no project version in build/package"
-rm -f build/package/teleora_*.deb
-cpack --preset package >/dev/null
-deb=build/package/teleora_${version}_$(dpkg --print-architecture).deb
-[ -f "$deb" ] || fail "cpack did not make $deb"
+deb=dist/teleora_${version}_$(dpkg --print-architecture).deb
+zip=dist/Teleora-$version-win32.zip
+[ -f "$deb" ] || fail "scripts/package.sh did not make $deb"
+[ -f "$zip" ] || fail "scripts/package.sh did not make $zip"
+[ "$(ls dist | wc -l)" -eq 2 ] || fail "dist/ holds more than the two packages: $(ls dist | paste -sd ' ')"
 
-step "checking the package's contents and control fields"
+# ---------------------------------------------------------------- the .deb
+step "checking the package's contents, their modes and control fields"
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's,^\./,/,' >"$scratch/contents"
+# Every folder 0755 and every file 0644, the program 0755, whatever the
+# builder's umask was.
+wrong_modes=$(dpkg-deb -c "$deb" | awk '{
+    path = $6; sub(/^\./, "", path)
+    want = path ~ /\/$/ ? "drwxr-xr-x" : path == "/usr/bin/teleora" ? "-rwxr-xr-x" : "-rw-r--r--"
+    if ($1 != want) print $1, path, "(want " want ")" }')
+[ -z "$wrong_modes" ] || fail "$deb has wrong modes:"$'\n'"$wrong_modes"
 for path in /usr/bin/teleora /usr/share/man/man1/teleora.1.gz /usr/share/applications/teleora.desktop \
     /usr/share/teleora/teleora-autostart.desktop /usr/share/icons/hicolor/scalable/apps/teleora.svg \
-    /usr/share/doc/teleora/changelog.gz /usr/share/doc/teleora/copyright; do
+    /usr/share/doc/teleora/changelog.gz /usr/share/doc/teleora/copyright \
+    /usr/share/doc/teleora/README.md /usr/share/doc/teleora/log-codes.md; do
     grep -qx "$path" "$scratch/contents" || fail "$deb does not hold $path"
 done
 for size in 16 32 48 64 128 256; do
@@ -63,7 +80,7 @@ done
 # Only the program, the manual page, the documents, the icons and the
 # desktop files: nothing from the build tree, nothing outside these folders,
 # and no autostart file that would start the program for every user.
-unexpected=$(grep -v -E '^/(usr/?|usr/bin/?|usr/bin/teleora|usr/share/?|usr/share/(applications|man|man/man1|doc|doc/teleora|teleora|icons|icons/hicolor)/?|usr/share/applications/teleora\.desktop|usr/share/man/man1/teleora\.1\.gz|usr/share/doc/teleora/(changelog\.gz|copyright)|usr/share/teleora/teleora-autostart\.desktop|usr/share/icons/hicolor/[0-9x]+(/apps)?/?|usr/share/icons/hicolor/[0-9]+x[0-9]+/apps/teleora\.png|usr/share/icons/hicolor/scalable(/apps)?/?|usr/share/icons/hicolor/scalable/apps/teleora\.svg)$' \
+unexpected=$(grep -v -E '^/(usr/?|usr/bin/?|usr/bin/teleora|usr/share/?|usr/share/(applications|man|man/man1|doc|doc/teleora|teleora|icons|icons/hicolor)/?|usr/share/applications/teleora\.desktop|usr/share/man/man1/teleora\.1\.gz|usr/share/doc/teleora/(changelog\.gz|copyright|README\.md|log-codes\.md)|usr/share/teleora/teleora-autostart\.desktop|usr/share/icons/hicolor/[0-9x]+(/apps)?/?|usr/share/icons/hicolor/[0-9]+x[0-9]+/apps/teleora\.png|usr/share/icons/hicolor/scalable(/apps)?/?|usr/share/icons/hicolor/scalable/apps/teleora\.svg)$' \
     "$scratch/contents" || true)
 [ -z "$unexpected" ] || fail "$deb holds unexpected files:"$'\n'"$unexpected"
 if grep -q -e "$PWD" -e CMake -e '/build/' "$scratch/contents"; then fail "$deb holds files of the build tree"; fi
@@ -134,19 +151,20 @@ key=$( (cat "${sources[@]}"; echo "bookworm minbase desktop-file-utils v1") | sh
 tarball=$cache/debian12-minbase-$key.tar
 if [ ! -f "$tarball" ]; then
     rm -f "$cache"/debian12-minbase-*.tar
-    mmdebstrap --quiet --variant=minbase --include=desktop-file-utils bookworm "$cache/new-root.tar" "${sources[@]}"
-    mv "$cache/new-root.tar" "$tarball"
+    # Made under a name of this run's own, so a run beside it never unpacks
+    # a half-written tarball.
+    mmdebstrap --quiet --variant=minbase --include=desktop-file-utils bookworm "$cache/new-root.$$.tar" "${sources[@]}"
+    mv "$cache/new-root.$$.tar" "$tarball"
 else
     echo "(cached: $tarball)"
 fi
-# The root lives in memory (a tmpfs on build/package-root/root): unpacking
-# and installing go faster, and unmounting throws it away at once.
-root=$cache/root
-umount -l "$root" 2>/dev/null || true # left mounted by an interrupted run
-rm -rf "$root"
-mkdir -p "$root"
+# The root lives in memory (a tmpfs on a folder of this run's own under
+# build/package-root/): unpacking and installing go faster, and the mount,
+# made in this run's mount namespace, goes with the run.
+root=$(mktemp -d "$PWD/$cache/root.XXXXXX")
+chmod 755 "$root"
 mount -t tmpfs -o size=3g,mode=755 teleora-test-root "$root"
-trap 'umount -l "$root" 2>/dev/null || true; rm -rf "$scratch"' EXIT
+trap 'umount "$root" 2>/dev/null || true; rmdir "$root" 2>/dev/null || true; rm -rf "$scratch"' EXIT
 tar -xf "$tarball" -C "$root"
 # No service may start inside the root: a policy-rc.d that says no. (mmdebstrap
 # removes its own at the end, so it is written here.)
@@ -203,18 +221,12 @@ done </tmp/installed')
 [ -f "$root/home/user/Teleora.ini" ] && [ -f "$root/home/user/teleoralog.txt" ] ||
     fail "the purge removed a user's own files"
 umount "$root"
-rmdir "$root"
 
 # ------------------------------------------------------- the Windows zip
-step "building the Windows zip (preset win32-i686)"
-cmake --preset win32-i686 >/dev/null
-cmake --build --preset win32-i686 -j2 | tail -1
-zip=build/win32-i686/Teleora-$version-win32.zip
-rm -f "$zip"
-cpack --preset win32-zip >/dev/null
-[ -f "$zip" ] || fail "cpack did not make $zip"
-
 step "checking the zip as a user unpacks it"
+# The folder 0755, the files 0644 or 0755, whatever the builder's umask was.
+wrong_modes=$(zipinfo "$zip" | awk '/^[d-]r/ { if (($1 ~ /^d/ && $1 != "drwxr-xr-x") || ($1 ~ /^-/ && $1 != "-rw-r--r--" && $1 != "-rwxr-xr-x")) print $1, $NF }')
+[ -z "$wrong_modes" ] || fail "$zip has wrong modes:"$'\n'"$wrong_modes"
 unzip -q "$zip" -d "$scratch/zip"
 top=$scratch/zip/Teleora-$version-win32
 listing=$(cd "$scratch/zip" && find . -type f | sort)

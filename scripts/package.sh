@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Makes the two packages a user installs and puts them into dist/:
+#
+#   dist/teleora_<version>_<arch>.deb     the Debian package (preset package)
+#   dist/Teleora-<version>-win32.zip      the Windows zip (preset win32-i686)
+#
+# It builds in the same trees as the packages' stage of the test command
+# (build/package and build/win32-i686), so after a test run only the packing
+# is left. Run as root it installs the Debian packages it needs; as another
+# user it prints the install command when something is missing. The result
+# does not depend on the builder's umask: every folder in the .deb is 0755.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/lib/common.sh
+
+ensure_packages cmake ninja-build g++ qt6-base-dev dpkg-dev file g++-mingw-w64-i686 binutils-mingw-w64-i686
+
+echo "-- the Debian package (preset package)"
+cmake --preset package >/dev/null
+cmake --build --preset package -j2 | tail -1
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
+[ -n "$version" ] || {
+    echo "no project version in build/package" >&2
+    exit 1
+}
+deb=build/package/teleora_${version}_$(dpkg --print-architecture).deb
+rm -f "$deb"
+cpack --preset package >/dev/null
+[ -f "$deb" ] || {
+    echo "cpack did not make $deb" >&2
+    exit 1
+}
+
+echo "-- the Windows zip (preset win32-i686)"
+cmake --preset win32-i686 >/dev/null
+cmake --build --preset win32-i686 -j2 | tail -1
+zip=build/win32-i686/Teleora-$version-win32.zip
+rm -f "$zip"
+cpack --preset win32-zip >/dev/null
+[ -f "$zip" ] || {
+    echo "cpack did not make $zip" >&2
+    exit 1
+}
+
+# Readable by everyone whatever the umask: the packages are for handing on.
+mkdir -p dist
+chmod 755 dist
+rm -f dist/teleora_*.deb dist/Teleora-*-win32.zip
+install -m 644 "$deb" "$zip" dist/
+echo "== dist/$(basename "$deb") ($(stat -c %s "dist/$(basename "$deb")") bytes)"
+echo "== dist/$(basename "$zip") ($(stat -c %s "dist/$(basename "$zip")") bytes)"
