@@ -45,11 +45,13 @@ set(CPACK_PACKAGE_VENDOR "Teleora developers")
 set(CPACK_PACKAGE_CONTACT "Teleora developers <teleora@example.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-# Folders the packing creates take these modes, not the builder's umask (under
-# umask 077 they would come out drwx------ and users could not reach the
-# program). Files get theirs from the install rules.
+# Every folder of the package is 0755 whatever the builder's umask: the
+# install step is asked for it, and packaging_modes.cmake sets it on the
+# staged folders (mkdir alone would narrow it by the umask). Files get their
+# modes from the install rules.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/packaging_modes.cmake)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)

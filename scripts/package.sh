@@ -4,9 +4,11 @@
 #   dist/teleora_<version>_<arch>.deb     the Debian package (preset package)
 #   dist/Teleora-<version>-win32.zip      the Windows zip (preset win32-i686)
 #
+#   scripts/package.sh [FOLDER]           (FOLDER instead of dist/)
+#
 # It builds in the same trees as the packages' stage of the test command
 # (build/package and build/win32-i686), so after a test run only the packing
-# is left. Run as root it installs the Debian packages it needs; as another
+# is left; two runs at once take turns (a lock in build/). Run as root it installs the Debian packages it needs; as another
 # user it prints the install command when something is missing. The result
 # does not depend on the builder's umask: every folder in the .deb is 0755.
 set -euo pipefail
@@ -14,6 +16,10 @@ cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
 
 ensure_packages cmake ninja-build g++ qt6-base-dev dpkg-dev file g++-mingw-w64-i686 binutils-mingw-w64-i686
+out=${1:-dist}
+mkdir -p build
+exec 9>build/package.lock
+flock 9
 
 echo "-- the Debian package (preset package)"
 cmake --preset package >/dev/null
@@ -43,9 +49,9 @@ cpack --preset win32-zip >/dev/null
 }
 
 # Readable by everyone whatever the umask: the packages are for handing on.
-mkdir -p dist
-chmod 755 dist
-rm -f dist/teleora_*.deb dist/Teleora-*-win32.zip
-install -m 644 "$deb" "$zip" dist/
-echo "== dist/$(basename "$deb") ($(stat -c %s "dist/$(basename "$deb")") bytes)"
-echo "== dist/$(basename "$zip") ($(stat -c %s "dist/$(basename "$zip")") bytes)"
+mkdir -p "$out"
+chmod 755 "$out"
+rm -f "$out"/teleora_*.deb "$out"/Teleora-*-win32.zip
+install -m 644 "$deb" "$zip" "$out"/
+echo "== $out/$(basename "$deb") ($(stat -c %s "$out/$(basename "$deb")") bytes)"
+echo "== $out/$(basename "$zip") ($(stat -c %s "$out/$(basename "$zip")") bytes)"

@@ -6,8 +6,8 @@
 #   scripts/refresh-screenshots.sh [linux | windows]   (default: both)
 #
 # linux:   linux-menu.png, linux-dialog.png and linux-menu-cropped.png (the
-#          menu cut to the icon and the menu), from the end-to-end test of the
-#          linux preset's program under Xvfb and trayer;
+#          open menu alone, without the tray panel and its icon), from the
+#          end-to-end test of the linux preset's program under Xvfb and trayer;
 # windows: windows-menu.png and windows-dialog.png, from the win32-x64
 #          preset's program under wine64 (scripts/test-windows.sh screenshots).
 set -euo pipefail
@@ -16,14 +16,27 @@ cd "$(dirname "$0")/.."
 
 shots=docs/screenshots
 
+# crop_menu IN OUT: the open menu alone. The shot is the top right corner of
+# the screen: the menu on the black root window, reaching the screen's right
+# edge, and the tray panel with the icon in the corner above it. The menu's
+# left part, away from the panel, gives its top, bottom and left edge.
+crop_menu() {
+    local width height x y
+    read -r width height x y < <(convert "$1" -format '%w %h' info: | {
+        read -r w h
+        convert "$1" -crop "$((w - 48))x${h}+0+0" +repage -bordercolor black -border 1 -fuzz 5% -trim \
+            -format "$w %h %X %Y" info:
+    })
+    convert "$1" -crop "$((width - (x - 1)))x${height}+$((x - 1))+$((y - 1))" +repage "$2"
+}
+
 linux_screenshots() {
     ensure_packages cmake ninja-build g++ qt6-base-dev dbus python3-dbusmock xvfb xauth trayer \
         xdotool imagemagick x11-utils
     [ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
     cmake --build --preset linux --target teleora -j2 | tail -1
     tests/linux/e2e_tray_test.sh build/linux/teleora "$shots"
-    # The README shows the menu cut to the icon and the menu.
-    convert "$shots/linux-menu.png" -crop 170x176+230+0 +repage "$shots/linux-menu-cropped.png"
+    crop_menu "$shots/linux-menu.png" "$shots/linux-menu-cropped.png"
 }
 
 windows_screenshots() {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The packages' stage of the test command: makes what a user downloads with
-# scripts/package.sh (into dist/, under umask 077 so that a mode taken from
-# the builder's umask shows) and checks it as a user's machine would see it.
+# scripts/package.sh (into a folder of this run's own, under umask 077 so that
+# a mode taken from the builder's umask shows) and checks it as a user's
+# machine would see it.
 #
 # - the Debian package teleora_<version>_<arch>.deb, from its own Release
 #   tree (preset `package`, prefix /usr, stripped): its contents, their modes
@@ -47,15 +48,17 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 # ------------------------------------------------------------ the packages
-step "making both packages into dist/ (scripts/package.sh, umask 077)"
-(umask 077 && scripts/package.sh)
+step "making both packages (scripts/package.sh, umask 077)"
+# lintian reads the package as nobody.
+chmod 755 "$scratch"
+(umask 077 && scripts/package.sh "$scratch/packages")
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
 [ -n "$version" ] || fail "no project version in build/package"
-deb=dist/teleora_${version}_$(dpkg --print-architecture).deb
-zip=dist/Teleora-$version-win32.zip
-[ -f "$deb" ] || fail "scripts/package.sh did not make $deb"
-[ -f "$zip" ] || fail "scripts/package.sh did not make $zip"
-[ "$(ls dist | wc -l)" -eq 2 ] || fail "dist/ holds more than the two packages: $(ls dist | paste -sd ' ')"
+deb=$scratch/packages/teleora_${version}_$(dpkg --print-architecture).deb
+zip=$scratch/packages/Teleora-$version-win32.zip
+[ -f "$deb" ] || fail "scripts/package.sh did not make $(basename "$deb")"
+[ -f "$zip" ] || fail "scripts/package.sh did not make $(basename "$zip")"
+[ "$(ls "$scratch/packages" | wc -l)" -eq 2 ] || fail "scripts/package.sh made more than the two packages"
 
 # ---------------------------------------------------------------- the .deb
 step "checking the package's contents, their modes and control fields"
@@ -188,6 +191,10 @@ step "apt-get install ./$(basename "$deb") in the root"
 # unsafe-io: dpkg skips its fsync calls; the root is thrown away anyway.
 apt_options=(-y -q -o APT::Sandbox::User=root -o APT::Keep-Downloaded-Packages=true -o Dpkg::Options::=--force-unsafe-io
     --no-install-recommends)
+# The package cache is shared with any other run at the same time, and apt
+# does not wait for its lock: the runs take turns, up to the purge.
+exec 8>"$cache/archives.lock"
+flock 8
 in_root apt-get -q -o APT::Sandbox::User=root update >/dev/null
 in_root sh -c "cd /tmp && apt-get ${apt_options[*]} install ./$(basename "$deb")" >"$scratch/apt.log" ||
     { cat "$scratch/apt.log"; fail "apt-get install of the package failed"; }
@@ -207,6 +214,8 @@ mkdir -p "$root/home/user"
 printf '[Generale]\r\nszRasEntry=Mia\r\n' >"$root/home/user/Teleora.ini"
 printf 'a log line\r\n' >"$root/home/user/teleoralog.txt"
 in_root apt-get -y -q -o Dpkg::Options::=--force-unsafe-io purge teleora >/dev/null
+flock -u 8
+exec 8>&-
 if in_root dpkg -s teleora >/dev/null 2>&1; then fail "teleora is still installed after the purge"; fi
 cp "$scratch/installed" "$root/tmp/installed"
 # Every path is gone; a folder stays only while another package owns it too.
