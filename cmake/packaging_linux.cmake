@@ -65,9 +65,10 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "tray utility that keeps one dial-up or VPN connection up or down\n\
 A small icon in the desktop's tray that keeps one NetworkManager connection\n\
-(VPN, WireGuard, PPPoE, mobile broadband, Bluetooth or ADSL) always up,\n\
-always down, left alone, or up only inside weekly time windows of up to ten\n\
-named rules. It can also hang up every other dial-up connection, never\n\
-touching wired or wireless networks. Every dial and hang-up is written with\n\
-its result to a plain text log. The menu and the dialog are in Italian.")
+(VPN, WireGuard, PPPoE, mobile broadband, Bluetooth dial-up (DUN) or ADSL)\n\
+always up, always down, left alone, or up only inside weekly time windows of\n\
+up to ten named rules. It can also hang up every other dial-up connection,\n\
+never touching wired or wireless networks or Bluetooth network links. Every\n\
+dial and hang-up is written with its result to a plain text log. The menu\n\
+and the dialog are in Italian.")
 include(CPack)
