@@ -102,7 +102,10 @@ grep -q 'network-manager' <<<"$(field Recommends)" || fail "no Recommends on net
 dpkg-deb -x "$deb" "$scratch/deb"
 program=$scratch/deb/usr/bin/teleora
 if readelf -S "$program" | grep -q '\.symtab'; then fail "the packaged program is not stripped"; fi
-zcat "$scratch/deb/usr/share/man/man1/teleora.1.gz" | grep -q '^\.SH EXIT STATUS' || fail "the manual page is incomplete"
+zcat "$scratch/deb/usr/share/man/man1/teleora.1.gz" >"$scratch/man"
+for line in '^\.SH EXIT STATUS' '^\.BI \\-\\-mode ' '^\.IR /usr/share/doc/teleora/README\.md ,'; do
+    grep -q "$line" "$scratch/man" || fail "the manual page is incomplete (no $line)"
+done
 # The version is the CMake project's; the changelog and the manual page say it too.
 zcat "$scratch/deb/usr/share/doc/teleora/changelog.gz" | sed -n 1p | grep -qF "teleora ($version)" ||
     fail "packaging/debian/changelog does not begin with version $version"
@@ -268,7 +271,7 @@ iconv -f WINDOWS-1252 -t UTF-8 "$top/LEGGIMI.txt" >"$scratch/leggimi" || fail "L
 if iconv -f UTF-8 -t UTF-8 "$top/LEGGIMI.txt" >/dev/null 2>&1; then
     fail "LEGGIMI.txt is UTF-8 (its accented letters must be Windows-1252)"
 fi
-for word in Teleora.ini teleoralog.txt '"Da"' 'Esecuzione automatica'; do
+for word in Teleora.ini teleoralog.txt '"Da"' 'Esecuzione automatica' '"Tieni chiuse le altre connessioni RAS"'; do
     grep -q "$word" "$scratch/leggimi" || fail "LEGGIMI.txt does not mention $word"
 done
 tr -d '\r' <"$top/Teleora.ini" >"$scratch/ini"
