@@ -5,9 +5,12 @@
 #
 #   scripts/refresh-screenshots.sh [linux | windows]   (default: both)
 #
-# linux:   linux-menu.png, linux-dialog.png and linux-menu-cropped.png (the
-#          open menu alone, without the tray panel and its icon), from the
-#          end-to-end test of the linux preset's program under Xvfb and trayer;
+# linux:   linux-menu.png and linux-menu-cropped.png (the open menu alone,
+#          without the tray panel and its icon), from the end-to-end test of
+#          the linux preset's program under Xvfb and trayer; linux-dialog.png,
+#          the dialog as a user meets it first (the default pause, one rule
+#          "Ufficio" selected) with the title bar a window manager (openbox)
+#          gives it;
 # windows: windows-menu.png and windows-dialog.png, from the win32-x64
 #          preset's program under wine64 (scripts/test-windows.sh screenshots).
 set -euo pipefail
@@ -22,21 +25,71 @@ shots=docs/screenshots
 # left part, away from the panel, gives its top, bottom and left edge.
 crop_menu() {
     local width height x y
-    read -r width height x y < <(convert "$1" -format '%w %h' info: | {
-        read -r w h
-        convert "$1" -crop "$((w - 48))x${h}+0+0" +repage -bordercolor black -border 1 -fuzz 5% -trim \
-            -format "$w %h %X %Y" info:
-    })
+    width=$(convert "$1" -format '%w' info:)
+    read -r height x y < <(convert "$1" -crop "$((width - 48))x+0+0" +repage -bordercolor black -border 1 \
+        -fuzz 5% -trim -format '%h %X %Y\n' info:)
     convert "$1" -crop "$((width - (x - 1)))x${height}+$((x - 1))+$((y - 1))" +repage "$2"
+}
+
+# dialog_screenshot PROGRAM OUT: the dialog, opened from the tray menu as a
+# user does, with the default pause and one rule selected, in its window
+# manager's frame. Runs in a subshell: its services stop when it ends (its
+# variables are global to the subshell, for the trap).
+dialog_screenshot() {
+    shot_program=$(realpath "$1")
+    shot_pid=""
+    . tests/linux/lib/services.sh
+    work=$(mktemp -d)
+    trap '[ -z "$shot_pid" ] || stop_pid "$shot_pid"; stop_services; rm -rf "$work"' EXIT
+    start_private_bus "$work"
+    start_nm_mock "$work/mock.log"
+    mock_add_profile "Provider Uno" pppoe >/dev/null
+    mock_add_profile "Ufficio VPN" vpn >/dev/null
+    {
+        printf '[Generale]\r\ntDelay=5000\r\nbDropAny=1\r\nszRasEntry=Provider Uno\r\nnUserEntries=1\r\n'
+        printf '[Rule0]\r\nszName=Ufficio\r\n'
+        local d
+        for d in 1 2 3 4 5; do
+            printf 'hStart%d=8\r\nmStart%d=30\r\nhStop%d=18\r\nmStop%d=0\r\n' "$d" "$d" "$d" "$d"
+        done
+    } >"$work/Teleora.ini"
+    start_screen
+    start_session_bus
+    openbox >/dev/null 2>&1 &
+    TELEORA_PIDS+=($!)
+    start_tray_host
+    (cd "$work" && exec env DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" QT_QPA_PLATFORM=xcb "$shot_program" \
+        >"$work/program.out" 2>&1) &
+    shot_pid=$!
+    # The icon is the program's window inside the tray host's.
+    docked_icon() {
+        local id
+        for id in $(xdotool search --class teleora 2>/dev/null); do
+            xwininfo -tree -id "$id" 2>/dev/null | awk '/Root window id:/ { r = $4 }
+                /Parent window id:/ { p = $4 } END { exit !(r != "" && p != r) }' && { echo "$id"; return 0; }
+        done
+        return 1
+    }
+    local icon dialog
+    icon=$(wait_until 20 docked_icon)
+    tray_open_menu "$icon"
+    xdotool key Up Up Up Return # "Configurazione...", third from the bottom
+    dialog=$(wait_for_title Configurazione)
+    sleep 0.5
+    xdotool windowfocus --sync "$dialog"
+    xdotool key Tab Tab Tab space # to the rule list; select its rule
+    sleep 0.5
+    import -frame -window "$dialog" "$2"
 }
 
 linux_screenshots() {
     ensure_packages cmake ninja-build g++ qt6-base-dev dbus python3-dbusmock xvfb xauth trayer \
-        xdotool imagemagick x11-utils
+        xdotool imagemagick x11-utils openbox
     [ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
     cmake --build --preset linux --target teleora -j2 | tail -1
     tests/linux/e2e_tray_test.sh build/linux/teleora "$shots"
     crop_menu "$shots/linux-menu.png" "$shots/linux-menu-cropped.png"
+    (dialog_screenshot build/linux/teleora "$shots/linux-dialog.png")
 }
 
 windows_screenshots() {
