@@ -48,8 +48,9 @@ class RasBinding : public ::testing::Test {
         HMODULE ras = GetModuleHandleA("rasapi32.dll");
         auto reload = reinterpret_cast<void(WINAPI*)()>(
             reinterpret_cast<void*>(GetProcAddress(ras, "RasDoubleReload")));
-        ASSERT_NE(reload, nullptr) << "the test double of rasapi32.dll is not loaded "
-                                      "(WINEDLLOVERRIDES=rasapi32=n and the DLL next to the test)";
+        ASSERT_NE(reload, nullptr)
+            << "the test double of rasapi32.dll is not loaded "
+               "(WINEDLLOVERRIDES=rasapi32=n and the DLL in the system folder)";
         reload();
     }
 
