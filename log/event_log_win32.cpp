@@ -12,12 +12,18 @@ LogFileKind ClassifyLogFile(DWORD attributes, DWORD reparseTag) {
 
 namespace {
 
-// Reads the last byte for the line-end check; appends at the end, whatever
-// the file position.
+// Appends at the end, whatever the file position, and reads the last byte
+// for the line-end check. A file the user may append to but not read still
+// gets its lines, without that check.
 HANDLE OpenLogFile(const char* path, DWORD disposition, DWORD flags) {
-    return CreateFileA(path, FILE_READ_DATA | FILE_APPEND_DATA,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
-                       FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    const DWORD accesses[] = {FILE_READ_DATA | FILE_APPEND_DATA, FILE_APPEND_DATA};
+    for (DWORD access : accesses) {
+        HANDLE file =
+            CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, disposition, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) return file;
+    }
+    return INVALID_HANDLE_VALUE;
 }
 
 bool SameFile(HANDLE a, HANDLE b) {
