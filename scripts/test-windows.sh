@@ -152,7 +152,7 @@ build_and_test_x64() {
 # Puts the test double of rasapi32.dll into the prefix's system folder, where
 # the program loads the dial-up client from (the tests' fixture does the same).
 install_ras_double() {
-    "$WINE" "$TEST_BIN/install_ras_double.exe"
+    cp "$TEST_BIN/system/rasapi32.dll" "$WINEPREFIX/drive_c/windows/system32/rasapi32.dll"
 }
 
 # Runs a Wine program of the test folder in dir, in the background.
