@@ -146,9 +146,19 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// DLLs the process loads by name (its own and those the system loads for
+// it) come from the system folder only, never from the program's folder or
+// the working folder. Windows without the function keeps its usual order.
+void LoadDllsFromSystemFolderOnly() {
+    auto setDefault = reinterpret_cast<BOOL(WINAPI*)(DWORD)>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    LoadDllsFromSystemFolderOnly();
     App* app = &g_app;
     InitRasDialUpService(&app->ras, &app->service);
     InitConnectionBuffer(&app->supervisor.buffer, app->service);

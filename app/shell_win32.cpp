@@ -6,6 +6,7 @@
 
 #include "app/menu.h"
 #include "common/text.h"
+#include "log/event_log.h"
 #include "resources/resource_ids.h"
 
 static_assert(NOTIFYICONDATAA_V1_SIZE == kNotifyIconDataSize);
@@ -81,22 +82,65 @@ void ShowTrayMenu(HWND window, HMENU popup) {
     SetForegroundWindow(window);
 }
 
-void StartLogViewer() {
-    // The system's own Notepad: without an application name CreateProcessA
-    // would look in the program's and the working folder first.
-    char viewer[MAX_PATH + 16];
-    UINT folder = GetSystemDirectoryA(viewer, MAX_PATH);
-    if (folder == 0 || folder >= MAX_PATH) return;
-    CopyBounded(viewer + folder, "\\notepad.exe", sizeof viewer - folder);
-    char commandLine[64];  // CreateProcessA may write into it
-    CopyBounded(commandLine, kLogViewerCommand, sizeof commandLine);
+LogViewer ChooseLogViewer(bool systemNotepadExists, bool windowsNotepadExists) {
+    if (systemNotepadExists) return LogViewer::kSystemNotepad;
+    if (windowsNotepadExists) return LogViewer::kWindowsNotepad;
+    return LogViewer::kAssociatedProgram;
+}
+
+namespace {
+
+// folder's notepad.exe into path (MAX_PATH + 16 bytes), when it is a file.
+bool NotepadIn(UINT(WINAPI* folder)(LPSTR, UINT), char* path, size_t size) {
+    UINT length = folder(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return false;
+    CopyBounded(path + length, "\\notepad.exe", size - length);
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The Notepad is named by its full path: without an application name
+// CreateProcessA would look in the program's and the working folder first.
+void StartNotepad(const char* notepad) {
+    char commandLine[64] = "notepad.exe ";  // CreateProcessA may write into it
+    size_t used = BoundedLength(commandLine, sizeof commandLine);
+    CopyBounded(commandLine + used, kLogFileName, sizeof commandLine - used);
     STARTUPINFOA startup{};
     startup.cb = kStartupInfoSize;
     PROCESS_INFORMATION process{};
-    if (CreateProcessA(viewer, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (CreateProcessA(notepad, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                        &process)) {
         // The viewer runs on its own; its handles are of no further use.
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
+    }
+}
+
+// The log by its full path, so that nothing but the working folder's log
+// can be the file opened.
+void OpenWithAssociatedProgram() {
+    char path[MAX_PATH];
+    DWORD length = GetFullPathNameA(kLogFileName, sizeof path, path, nullptr);
+    if (length == 0 || length >= sizeof path) return;
+    ShellExecuteA(nullptr, "open", path, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace
+
+void StartLogViewer() {
+    char system[MAX_PATH + 16];
+    char windows[MAX_PATH + 16];
+    bool inSystem = NotepadIn(&GetSystemDirectoryA, system, sizeof system);
+    bool inWindows = NotepadIn(&GetSystemWindowsDirectoryA, windows, sizeof windows);
+    switch (ChooseLogViewer(inSystem, inWindows)) {
+        case LogViewer::kSystemNotepad:
+            StartNotepad(system);
+            break;
+        case LogViewer::kWindowsNotepad:
+            StartNotepad(windows);
+            break;
+        case LogViewer::kAssociatedProgram:
+            OpenWithAssociatedProgram();
+            break;
     }
 }

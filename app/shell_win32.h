@@ -12,7 +12,6 @@ constexpr const char* kWindowClassName = "BreskTeleoraClass";
 constexpr UINT kTrayIconId = 69;
 constexpr UINT kTrayCallbackMessage = WM_USER + 10;  // 1034
 constexpr const char* kTrayTip = UI_PROGRAM_NAME;
-constexpr const char* kLogViewerCommand = "notepad.exe teleoralog.txt";
 
 // The shell's records in the version the program is built against.
 #ifdef _WIN64
@@ -25,7 +24,8 @@ constexpr UINT kMenuItemInfoSize = 44;
 constexpr DWORD kStartupInfoSize = 68;
 #endif
 
-// Adds the notification-area icon: cbSize 88, window and id, and a flag for
+// Adds the notification-area icon: cbSize kNotifyIconDataSize (88 in the
+// 32-bit program, 104 in the 64-bit build), window and id, and a flag for
 // each optional argument given (callbackMessage non-zero, icon, tip).
 void AddTrayIcon(HWND window, UINT id, UINT callbackMessage, HICON icon, const char* tip);
 void RemoveTrayIcon(HWND window, UINT id);
@@ -41,6 +41,13 @@ void SetMenuCheckMarks(HMENU popup, Mode mode, int32_t nRules);
 // returns when it closes (the chosen command arrives as WM_COMMAND).
 void ShowTrayMenu(HWND window, HMENU popup);
 
-// Starts the system folder's notepad.exe with the command line
-// "notepad.exe teleoralog.txt" without waiting for it; a failure is ignored.
+// The program that shows the log: the system folder's Notepad, else the
+// Windows folder's, else the program the system associates with the log.
+// A Notepad of the working or the program's folder is never one of them.
+enum class LogViewer { kSystemNotepad, kWindowsNotepad, kAssociatedProgram };
+LogViewer ChooseLogViewer(bool systemNotepadExists, bool windowsNotepadExists);
+
+// Starts the viewer ChooseLogViewer names, a Notepad with the command line
+// "notepad.exe " followed by the log's file name, without waiting for it; a
+// failure is ignored.
 void StartLogViewer();

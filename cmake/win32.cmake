@@ -4,14 +4,15 @@
 enable_language(RC)
 
 # The Windows bindings of the core: dial-up service, settings file, tray
-# icon and menu, configuration dialog.
+# icon and menu, configuration dialog. RASAPI32.DLL is not imported: the
+# dial-up binding loads it from the system folder at run time.
 add_library(teleora_win32 STATIC
     dialup/ras_dialup_win32.cpp
     settings/profile_store_win32.cpp
     app/shell_win32.cpp
     app/dialog/config_dialog_win32.cpp
 )
-target_link_libraries(teleora_win32 PUBLIC teleora_core rasapi32 user32 shell32 kernel32)
+target_link_libraries(teleora_win32 PUBLIC teleora_core user32 shell32 kernel32)
 
 # The resources are one object file, linked into the program and into the
 # tests that need the real menu and dialog. Their version block is written

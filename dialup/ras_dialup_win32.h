@@ -1,5 +1,6 @@
 // The dial-up service on Windows: the Remote Access Service client
-// (RASAPI32.dll, ANSI functions, default phonebook).
+// (RASAPI32.dll, ANSI functions, default phonebook), loaded at run time from
+// the system folder.
 //
 // The records handed to the service are our own, laid out as the structure
 // version the program is built against (the SDK headers declare newer, larger
@@ -54,5 +55,10 @@ struct RasDialUp {
     RasEntryNameRecord entries[kMaxPhonebookEntries];
 };
 
-// Fills service with the RAS operations working on context.
+// Fills service with the RAS operations working on context. The first call
+// loads RASAPI32.DLL from the system folder, and only from there, and
+// resolves its functions for the life of the process: it must come before
+// any other thread uses a service. An operation whose function the system
+// lacks returns the system's error code (ERROR_PROC_NOT_FOUND, or why the DLL
+// could not be loaded).
 void InitRasDialUpService(RasDialUp* context, DialUpService* service);

@@ -1,21 +1,100 @@
-#include <windows.h>
+#include "log/event_log_win32.h"
 
 #include "log/event_log.h"
 
 // INVALID_HANDLE_VALUE is the HANDLE whose value is -1, the owner's "not open".
 
-// The log is only ever a file on disk: a reparse point named like it (a
-// symbolic link, a junction) is opened as itself, never followed, and like a
-// pipe or a device it is closed unwritten.
+LogFileKind ClassifyLogFile(DWORD attributes, DWORD reparseTag) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return LogFileKind::kRefused;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return LogFileKind::kPlain;
+    return IsReparseTagNameSurrogate(reparseTag) ? LogFileKind::kRefused : LogFileKind::kFiltered;
+}
+
+namespace {
+
+// Appends at the end, whatever the file position, and reads the last byte
+// for the line-end check. A file the user may append to but not read still
+// gets its lines, without that check.
+HANDLE OpenLogFile(const char* path, DWORD disposition, DWORD flags) {
+    const DWORD accesses[] = {FILE_READ_DATA | FILE_APPEND_DATA, FILE_APPEND_DATA};
+    for (DWORD access : accesses) {
+        HANDLE file =
+            CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, disposition, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) return file;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+bool SameFile(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION first{}, second{};
+    return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
+
+// A file opened through its reparse point's filter: the same file as found,
+// or INVALID_HANDLE_VALUE (someone put another file in its place meanwhile,
+// or the filter cannot open it).
+HANDLE ReopenThroughFilter(const char* path, HANDLE found) {
+    HANDLE file = OpenLogFile(path, OPEN_EXISTING, 0);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    if (GetFileType(file) != FILE_TYPE_DISK || !SameFile(found, file)) {
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+// The bytes that end a cut last line ("\r\n", or "\n" after a lone CR),
+// into out (room for 2); 0 when the file is empty or ends a line.
+size_t MissingLineEnd(HANDLE file, char* out) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0) return 0;
+    OVERLAPPED at{};
+    ULARGE_INTEGER last;
+    last.QuadPart = static_cast<ULONGLONG>(size.QuadPart - 1);
+    at.Offset = last.LowPart;
+    at.OffsetHigh = last.HighPart;
+    char c = 0;
+    DWORD read = 0;
+    if (!ReadFile(file, &c, 1, &read, &at) || read != 1 || c == '\n') return 0;
+    size_t n = 0;
+    if (c != '\r') out[n++] = '\r';
+    out[n++] = '\n';
+    return n;
+}
+
+void WriteAll(HANDLE file, const char* bytes, size_t length) {
+    DWORD written = 0;
+    WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr);
+}
+
+}  // namespace
+
+// The log is only ever a file on disk. It is first opened without following
+// a reparse point: a name surrogate (a symbolic link, a junction) and, like a
+// pipe or a device, anything that is not a file on disk are closed unwritten.
+// Other reparse points (a file that cloud storage keeps in sync, a
+// deduplicated or compressed file) hold the log itself: that file is opened
+// again the normal way, so the filter that owns its data takes the write.
 LogFile::LogFile(const char* path) {
     handle_ = -1;
-    HANDLE file = CreateFileA(
-        path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file = OpenLogFile(path, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT);
     if (file == INVALID_HANDLE_VALUE) return;
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    LogFileKind kind = LogFileKind::kRefused;
+    if (GetFileType(file) == FILE_TYPE_DISK &&
+        GetFileInformationByHandleEx(file, FileAttributeTagInfo, &info, sizeof info)) {
+        kind = ClassifyLogFile(info.FileAttributes, info.ReparseTag);
+    }
+    if (kind == LogFileKind::kFiltered) {
+        HANDLE through = ReopenThroughFilter(path, file);
+        CloseHandle(file);
+        file = through;
+        if (file == INVALID_HANDLE_VALUE) return;
+    } else if (kind == LogFileKind::kRefused) {
         CloseHandle(file);
         return;
     }
@@ -26,11 +105,20 @@ LogFile::~LogFile() {
     if (isOpen()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
+// A line cut short (a full disk) is ended first, so the new line starts on a
+// line of its own; both go out in one write when they fit.
 void LogFile::append(const char* bytes, size_t length) {
     if (!isOpen()) return;
-    DWORD written = 0;
-    WriteFile(reinterpret_cast<HANDLE>(handle_), bytes, static_cast<DWORD>(length), &written,
-              nullptr);
+    HANDLE file = reinterpret_cast<HANDLE>(handle_);
+    char out[2 + kLogLineSize];
+    size_t end = MissingLineEnd(file, out);
+    if (end > 0 && length <= sizeof out - end) {
+        CopyMemory(out + end, bytes, length);
+        WriteAll(file, out, end + length);
+        return;
+    }
+    if (end > 0) WriteAll(file, out, end);
+    WriteAll(file, bytes, length);
 }
 
 // Names are in the ANSI code page here, where 0x80 to 0x9F are printable

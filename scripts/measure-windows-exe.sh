@@ -25,9 +25,8 @@ fi
 size=$(stat -c %s "$exe")
 headers=$(i686-w64-mingw32-objdump -p "$exe")
 dlls=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr 'a-z' 'A-Z' | sort -u | paste -sd ' ')
-# The functions listed under RASAPI32's import block.
-ras=$(awk '/DLL Name:/ { inras = (toupper($3) == "RASAPI32.DLL"); next }
-           inras && NF >= 3 && $3 ~ /^Ras/ { print $3 }' <<<"$headers" | sort -u | paste -sd ' ')
+# The functions the program looks up in RASAPI32 (by name, at run time).
+ras=$(i686-w64-mingw32-strings -n 8 "$exe" | grep -E '^Ras[A-Za-z]+A$' | sort -u | paste -sd ' ')
 kib=$(awk -v b="$size" 'BEGIN { printf "%.1f", b / 1024 }')
 verdict=met
 [ "$size" -le $((256 * 1024)) ] || verdict="**missed**"
@@ -39,13 +38,14 @@ cat <<MD
 |---|---|---|---|
 | Windows i686 \`Teleora.exe\`: size | $size bytes ($kib KiB) | ≤ 256 KiB | $verdict |
 | Windows i686 \`Teleora.exe\`: imported DLLs | $dlls | system DLLs only | — |
-| Functions taken from RASAPI32 | $ras | — | — |
+| Functions looked up in the system folder's RASAPI32 | $ras | — | — |
 
 Read with \`i686-w64-mingw32-objdump -p\` from \`$exe\` (MinSizeRel, static C++ runtime), built with $(i686-w64-mingw32-g++ --version | head -1).
 MD
 
 { cmake --preset win32-x64 >/dev/null && cmake --build --preset win32-x64 --target measure -j2; } >&2
 start_wine_session >&2
+install_ras_double >&2
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 rows=$(cd "$TEST_BIN" && WINEDLLOVERRIDES="rasapi32=n" "$WINE" measure.exe "${MEASURE_DROPS:-10}" | tr -d '\r')
 stop_wine_session

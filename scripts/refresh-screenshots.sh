@@ -95,7 +95,7 @@ linux_screenshots() {
 windows_screenshots() {
     scripts/test-windows.sh packages
     cmake --preset win32-x64 >/dev/null
-    cmake --build --preset win32-x64 --target teleora_for_tests pose rasapi32_double -j2 | tail -1
+    cmake --build --preset win32-x64 --target teleora_for_tests pose rasapi32_double planted_rasapi32 -j2 | tail -1
     scripts/test-windows.sh screenshots "$shots"
 }
 

@@ -103,7 +103,12 @@ check_shipped_exe() {
     local dll
     for dll in $dlls; do
         case "$dll" in
-            KERNEL32.DLL | USER32.DLL | SHELL32.DLL | RASAPI32.DLL | MSVCRT.DLL) ;;
+            KERNEL32.DLL | USER32.DLL | SHELL32.DLL | MSVCRT.DLL) ;;
+            RASAPI32.DLL)
+                # Imported, it would be looked for in the program's folder first.
+                echo "Teleora.exe imports RASAPI32.DLL instead of loading it from the system folder" >&2
+                exit 1
+                ;;
             *)
                 echo "Teleora.exe imports $dll, which is not a system DLL" >&2
                 exit 1
@@ -142,6 +147,12 @@ build_and_test_x64() {
     cmake --preset win32-x64 >/dev/null
     cmake --build --preset win32-x64 -j2
     ctest --preset win32-x64
+}
+
+# Puts the test double of rasapi32.dll into the prefix's system folder, where
+# the program loads the dial-up client from (the tests' fixture does the same).
+install_ras_double() {
+    cp "$TEST_BIN/system/rasapi32.dll" "$WINEPREFIX/drive_c/windows/system32/rasapi32.dll"
 }
 
 # Runs a Wine program of the test folder in dir, in the background.
@@ -215,6 +226,7 @@ hStart3=22
 hStop3=6
 EOF
     printf 'entry Ufficio\nentry Casa\nentry Cellulare\n' >"$work/rasdouble.txt"
+    install_ras_double
     start_teleora "$work"
     pose command 41001 >/dev/null || { echo "screenshots: Teleora did not start" >&2; return 1; }
 

@@ -157,6 +157,8 @@ void InitWin32ConfigDialog(Win32ConfigDialog* dialog, SharedState* shared,
     view.setCaret = &SetCaret;
 }
 
+namespace {
+
 INT_PTR CALLBACK ConfigDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* dialog = reinterpret_cast<Win32ConfigDialog*>(lParam);
@@ -173,6 +175,8 @@ INT_PTR CALLBACK ConfigDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
     }
     return FALSE;
 }
+
+}  // namespace
 
 int RunConfigDialog(Win32ConfigDialog* dialog, HINSTANCE instance, HWND owner) {
     INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CONFIG), owner,

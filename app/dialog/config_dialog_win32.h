@@ -23,6 +23,3 @@ int RunConfigDialog(Win32ConfigDialog* dialog, HINSTANCE instance, HWND owner);
 
 // Creates the dialog without a modal loop (for tests that drive it).
 HWND CreateConfigDialogModeless(Win32ConfigDialog* dialog, HINSTANCE instance, HWND owner);
-
-// The dialog procedure, for callers that create the dialog themselves.
-INT_PTR CALLBACK ConfigDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

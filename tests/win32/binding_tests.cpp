@@ -14,6 +14,7 @@
 #include "app/shell_win32.h"
 #include "dialup/ras_dialup_win32.h"
 #include "log/event_log.h"
+#include "log/event_log_win32.h"
 #include "settings/profile_store_win32.h"
 #include "settings/settings_file.h"
 #include "support/test_support.h"
@@ -47,8 +48,9 @@ class RasBinding : public ::testing::Test {
         HMODULE ras = GetModuleHandleA("rasapi32.dll");
         auto reload = reinterpret_cast<void(WINAPI*)()>(
             reinterpret_cast<void*>(GetProcAddress(ras, "RasDoubleReload")));
-        ASSERT_NE(reload, nullptr) << "the test double of rasapi32.dll is not loaded "
-                                      "(WINEDLLOVERRIDES=rasapi32=n and the DLL next to the test)";
+        ASSERT_NE(reload, nullptr)
+            << "the test double of rasapi32.dll is not loaded "
+               "(WINEDLLOVERRIDES=rasapi32=n and the DLL in the system folder)";
         reload();
     }
 
@@ -280,6 +282,63 @@ TEST(EventLogWin32, Windows1252BytesStayAndAsciiControlsGo) {
     EXPECT_EQ(std::string(line, length),
               "6/12/2026 05:01:02: RasDial (\x80 \x93Rosso\x94 [31m \xc2\x9b) retcode 0: "
               "Success.\r\n");
+}
+
+// Only a name surrogate would send the line elsewhere; every other reparse
+// point holds the log itself (cloud storage keeps fully local files as
+// reparse points too) and is written.
+TEST(EventLogWin32, ReparsePointsAreRefusedOnlyWhenTheyNameAnotherFile) {
+    constexpr DWORD kReparse = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE;
+    struct Case {
+        DWORD attributes, tag;
+        LogFileKind kind;
+    } cases[] = {
+        {FILE_ATTRIBUTE_ARCHIVE, 0, LogFileKind::kPlain},
+        {FILE_ATTRIBUTE_DIRECTORY, 0, LogFileKind::kRefused},
+        {kReparse, IO_REPARSE_TAG_SYMLINK, LogFileKind::kRefused},
+        {kReparse, IO_REPARSE_TAG_MOUNT_POINT, LogFileKind::kRefused},
+        {kReparse, 0x20001234, LogFileKind::kRefused},  // an unknown name surrogate
+        {kReparse, IO_REPARSE_TAG_CLOUD, LogFileKind::kFiltered},
+        {kReparse, 0x9000601A, LogFileKind::kFiltered},  // cloud files, another provider
+        {kReparse, IO_REPARSE_TAG_DEDUP, LogFileKind::kFiltered},
+        {kReparse, IO_REPARSE_TAG_WOF, LogFileKind::kFiltered},
+        {kReparse, 0x00001234, LogFileKind::kFiltered},  // an unknown tag of another maker
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ClassifyLogFile(c.attributes, c.tag), c.kind) << std::hex << c.tag;
+    }
+}
+
+// A plain file gets its lines at its end; a line cut short before (a full
+// disk) is ended first, so the new line stands on its own.
+TEST(EventLogWin32, LinesFollowWhatTheFileHoldsOnALineOfTheirOwn) {
+    const std::string line = "6/12/2026 05:01:02: RasDial (Office) retcode 0: Success.\r\n";
+    struct Case {
+        const char* before;
+        std::string after;
+    } cases[] = {
+        {"", line},
+        {"kept\r\n", "kept\r\n" + line},
+        {"6/12/2026 05:01:01: RasDial (Provi", "6/12/2026 05:01:01: RasDial (Provi\r\n" + line},
+        {"cut after CR\r", "cut after CR\r\n" + line},
+    };
+    ScratchDir dir;
+    FixedClock clock;
+    const std::string path = dir.File("teleoralog.txt");
+    for (const Case& c : cases) {
+        WriteWholeFile(path, c.before);
+        LogEventTo(EventLog{path.c_str(), clock.clock(), nullptr}, "RasDial", "Office", 0);
+        EXPECT_EQ(ReadWholeFile(path), c.after) << c.before;
+    }
+}
+
+// Each Notepad in turn, then the user's program for the log; never one found
+// by name in the working or the program's folder.
+TEST(LogViewerChoice, SystemNotepadThenWindowsNotepadThenTheAssociatedProgram) {
+    EXPECT_EQ(ChooseLogViewer(true, true), LogViewer::kSystemNotepad);
+    EXPECT_EQ(ChooseLogViewer(true, false), LogViewer::kSystemNotepad);
+    EXPECT_EQ(ChooseLogViewer(false, true), LogViewer::kWindowsNotepad);
+    EXPECT_EQ(ChooseLogViewer(false, false), LogViewer::kAssociatedProgram);
 }
 
 TEST(TrayIcon, AddedWithItsCallbackAndRemovedAgain) {

@@ -553,6 +553,20 @@ TEST_F(TeleoraTest, LogViewerIsTheSystemsNotepadNotOneInTheWorkingFolder) {
     Exit();
 }
 
+// A rasapi32.dll lying beside Teleora.exe (the test programs' folder holds
+// one that leaves a marker when loaded) is never loaded: the dial reaches the
+// dial-up client of the system folder (the test double put there).
+TEST_F(TeleoraTest, DialUpClientComesFromTheSystemFolderNotTheProgramsFolder) {
+    ASSERT_TRUE(FileExists(TestBinDir() + "\\rasapi32.dll"));
+    Settings(General(5000, 0, "Office", 0));
+    Scenario("entry Office\n");
+    Start();
+    PostCommand(run, kConnesso);
+    EXPECT_TRUE(WaitForLog("RasDial (Office) retcode 0: Success."));
+    Exit();
+    EXPECT_FALSE(FileExists(dir.File("planted-rasapi32-loaded.txt")));
+}
+
 // A person's session: the icon clicked with the mouse, "Configurazione..."
 // chosen with the keys, a rule added and typed into key by key, a pause of 0
 // refused ("Errore", closed with Enter) and corrected, OK, and "Esci" from
