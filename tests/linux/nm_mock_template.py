@@ -91,7 +91,8 @@ def _settings_of(profile_path):
 
 def _set_state(path, state, reason):
     obj = dbusmock.get_object(path)
-    obj.Set(ACTIVE_IFACE, 'State', dbus.UInt32(state))
+    if not isinstance(obj.Get(ACTIVE_IFACE, 'State'), dbus.String):  # kept broken (BreakReply)
+        obj.Set(ACTIVE_IFACE, 'State', dbus.UInt32(state))
     obj.EmitSignal(ACTIVE_IFACE, 'StateChanged', 'uu', [dbus.UInt32(state), dbus.UInt32(reason)])
 
 
