@@ -1,10 +1,19 @@
 #include "dialup/networkmanager_bus_linux.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDeadlineTimer>
 #include <QMap>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -40,6 +49,15 @@ bool FitsEntryField(const QString& name) {
     return name.toUtf8().size() <= kNmEntryNameMax;
 }
 
+// Whether a profile's read failed with NetworkManager or the bus as a whole.
+// Any other failure concerns that one profile: one deleted meanwhile, or one
+// this user may not read (NetworkManager refuses another user's private
+// profile, while its active connection is listed to everybody), makes only
+// that profile, or its connection, not a dial-up one for this listing.
+bool ServiceFailed(int32_t rc) {
+    return rc == kNmNotRunning || rc == kNmNoBus || rc == kNmNoAnswer;
+}
+
 // One connection profile's id, uuid and type, and whether it is a dial-up
 // one. kNmNoSuchObject when it has been deleted.
 int32_t ReadProfile(const QDBusConnection& bus, const NmBudget& budget, const QString& path,
@@ -67,7 +85,100 @@ int32_t ReadProfile(const QDBusConnection& bus, const NmBudget& budget, const QS
     return 0;
 }
 
+enum class Probe { Answered, Silent, Unreachable };
+
+// Waits for events on fd until the deadline; false when none came.
+bool PollUntil(int fd, short events, const QDeadlineTimer& deadline) {
+    pollfd p{fd, events, 0};
+    for (;;) {
+        const qint64 left = deadline.remainingTime();
+        if (left == 0) return false;
+        const int rc = poll(&p, 1, static_cast<int>(std::min<qint64>(left, 60000)));
+        if (rc > 0) return true;
+        if (rc < 0 && errno != EINTR) return false;
+    }
+}
+
+// Connects to one unix socket of the bus and waits for the answer to
+// "AUTH EXTERNAL <uid>": Unreachable when nobody listens there, Silent when
+// the answer is not "OK" in time.
+Probe ProbeSocket(const sockaddr_un& address, socklen_t length, const QDeadlineTimer& deadline) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return Probe::Unreachable;
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer{fd};
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        // A full queue of connections the bus has not taken is a bus that
+        // does not answer.
+        if (errno == EAGAIN) return Probe::Silent;
+        if (errno != EINPROGRESS) return Probe::Unreachable;
+        if (!PollUntil(fd, POLLOUT, deadline)) return Probe::Silent;
+    }
+    // The credentials byte, then the uid as hex-encoded decimal digits.
+    char uid[24];
+    snprintf(uid, sizeof uid, "%u", static_cast<unsigned>(geteuid()));
+    QByteArray hello("\0AUTH EXTERNAL ", 15);
+    hello += QByteArray(uid).toHex() + "\r\n";
+    qsizetype sent = 0;
+    while (sent < hello.size()) {
+        const ssize_t n = send(fd, hello.constData() + sent, size_t(hello.size() - sent),
+                               MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += n;
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return Probe::Unreachable;
+        } else if (!PollUntil(fd, POLLOUT, deadline)) {
+            return Probe::Silent;
+        }
+    }
+    char answer[256];
+    size_t got = 0;
+    while (got < sizeof answer && memchr(answer, '\n', got) == nullptr) {
+        if (!PollUntil(fd, POLLIN, deadline)) return Probe::Silent;
+        const ssize_t n = recv(fd, answer + got, sizeof answer - got, MSG_DONTWAIT);
+        if (n == 0) return Probe::Silent;  // closed on us: no bus to use
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return Probe::Silent;
+        if (n > 0) got += size_t(n);
+    }
+    return got >= 3 && memcmp(answer, "OK ", 3) == 0 ? Probe::Answered : Probe::Silent;
+}
+
 }  // namespace
+
+bool NmSystemBusAnswers(int waitMs) {
+    const QDeadlineTimer deadline(std::max(waitMs, 0));
+    QByteArray address = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    if (address.isEmpty()) address = "unix:path=/var/run/dbus/system_bus_socket";
+    // As libdbus does, the entries are tried in order until one connects.
+    for (const QByteArray& entry : address.split(';')) {
+        if (entry.isEmpty()) continue;
+        if (!entry.startsWith("unix:")) return true;  // not ours to try
+        sockaddr_un socketAddress{};
+        socketAddress.sun_family = AF_UNIX;
+        QByteArray path;
+        bool abstract = false;
+        for (const QByteArray& pair : entry.mid(5).split(',')) {
+            if (pair.startsWith("path=")) path = QByteArray::fromPercentEncoding(pair.mid(5));
+            if (pair.startsWith("abstract=")) {
+                path = QByteArray::fromPercentEncoding(pair.mid(9));
+                abstract = true;
+            }
+        }
+        const size_t offset = abstract ? 1 : 0;  // an abstract name starts with a zero byte
+        if (path.isEmpty() || size_t(path.size()) + offset >= sizeof socketAddress.sun_path) {
+            continue;
+        }
+        memcpy(socketAddress.sun_path + offset, path.constData(), size_t(path.size()));
+        // A path with its terminator, or the zero byte and an abstract name.
+        const socklen_t length =
+            socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(path.size()));
+        const Probe probe = ProbeSocket(socketAddress, length, deadline);
+        if (probe != Probe::Unreachable) return probe == Probe::Answered;
+    }
+    return false;
+}
 
 struct NmPendingConnect {
     std::mutex lock;
@@ -101,6 +212,10 @@ bool NmOpenBus(const QString& name, int waitMs, NmBusState* state, QDBusConnecti
     }();
     (void)registered;
     if (!state->pending) {
+        QElapsedTimer probing;
+        probing.start();
+        if (!NmSystemBusAnswers(waitMs)) return false;
+        waitMs -= static_cast<int>(probing.elapsed());
         auto pending = std::make_shared<NmPendingConnect>();
         try {
             std::thread([pending, name] {
@@ -245,8 +360,8 @@ int32_t NmReadActive(const QDBusConnection& bus, const NmBudget& budget, const Q
     }
     NmProfileInfo info;
     rc = ReadProfile(bus, budget, out->profile, &info, dialUp);
-    if (rc == kNmNoSuchObject) {
-        *dialUp = false;  // its profile is gone: nothing tells it is a modem's
+    if (rc != 0 && !ServiceFailed(rc)) {
+        *dialUp = false;  // nothing tells it is a modem's (see ServiceFailed)
     } else if (rc != 0) {
         return rc;
     }
@@ -286,8 +401,8 @@ int32_t NmListProfiles(const QDBusConnection& bus, const NmBudget& budget,
         NmProfileInfo info;
         bool dialUp = false;
         int32_t rc = ReadProfile(bus, budget, path.path(), &info, &dialUp);
-        if (rc == kNmNoSuchObject) continue;  // deleted meanwhile
-        if (rc != 0) return rc;
+        if (rc != 0 && ServiceFailed(rc)) return rc;
+        if (rc != 0) continue;  // deleted meanwhile, or not this user's to read
         if (!dialUp || !FitsEntryField(info.id)) continue;
         out->push_back(info);
     }

@@ -34,6 +34,16 @@ constexpr int kNmEntryNameMax = kEntryNameFieldSize - 1;  // 256 bytes
 // (PAN and NAP links are the LAN's).
 bool IsDialUpConnectionType(const char* type, const char* bluetoothType);
 
+// Whether the system bus (DBUS_SYSTEM_BUS_ADDRESS, or the standard socket)
+// answers a handshake within waitMs: the first of its unix sockets that takes
+// the connection must answer "OK" to an EXTERNAL authentication. QtDBus runs
+// every connect of the process on one thread under one lock, so a bus that
+// accepts the socket and stays silent would hold up every other D-Bus
+// connection of the program (the tray's on the session bus too): the system
+// bus is handed to Qt only once it has answered here. An address of another
+// transport cannot be tried this way and passes.
+bool NmSystemBusAnswers(int waitMs);
+
 struct NmPendingConnect;  // a connect still running on its helper thread
 
 // An instance's named connection to the system bus: whether the name is in
@@ -45,11 +55,12 @@ struct NmBusState {
 };
 
 // The named connection to the system bus, (re)opened when it is not
-// connected. QtDBus's connect has no time-out of its own (a bus that accepts
-// the socket and never finishes the handshake holds it for as long as it
-// stays silent), so it runs on a helper thread and is waited for at most
-// waitMs; one still running is waited for again by the next call instead of
-// starting another. Returns false when the bus cannot be reached in time.
+// connected, after NmSystemBusAnswers. QtDBus's connect has no time-out of
+// its own (a bus that stops answering after the handshake holds it for as
+// long as it stays silent), so it runs on a helper thread and is waited for
+// at most waitMs, the probe included; one still running is waited for again
+// by the next call instead of starting another. Returns false when the bus
+// cannot be reached in time.
 bool NmOpenBus(const QString& name, int waitMs, NmBusState* state, QDBusConnection* out);
 // Closes the name; a connect still running closes it when it ends.
 void NmCloseBus(const QString& name, NmBusState* state);
@@ -132,8 +143,8 @@ using NmProfileKinds = QHash<QString, bool>;
 
 // One active connection's properties, and whether it is a dial-up one: an
 // active connection does not carry its bluetooth.type, so a bluetooth one's
-// profile is looked up (through kinds, when given). kNmNoSuchObject when it
-// has ended.
+// profile is looked up (through kinds, when given), and one whose profile
+// cannot be read is not a dial-up one. kNmNoSuchObject when it has ended.
 int32_t NmReadActive(const QDBusConnection& bus, const NmBudget& budget, const QString& path,
                      NmProfileKinds* kinds, NmActiveInfo* out, bool* dialUp);
 
@@ -146,7 +157,8 @@ struct NmProfileInfo {
 
 // The active connections and the connection profiles of the dial-up kinds
 // whose ids fit an entry-name field. One that vanishes between listing and
-// reading is left out.
+// reading, or whose profile this user may not read, is left out; only a
+// failure of the list itself, or of NetworkManager or the bus, fails them.
 int32_t NmListActive(const QDBusConnection& bus, const NmBudget& budget,
                      std::vector<NmActiveInfo>* out);
 int32_t NmListProfiles(const QDBusConnection& bus, const NmBudget& budget,

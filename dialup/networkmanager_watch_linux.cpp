@@ -12,6 +12,7 @@
 #include <QSet>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 
 #include "dialup/networkmanager_bus_linux.h"
 #include "dialup/networkmanager_codes.h"
@@ -25,6 +26,9 @@ const QString kActiveIface = QStringLiteral("org.freedesktop.NetworkManager.Conn
 // machine that has none costs one wake-up every five minutes in the end.
 constexpr int kFirstRetryBusMs = 5000;
 constexpr int kLastRetryBusMs = 300000;
+constexpr int kProbeBusMs = 3000;
+
+std::atomic<int> g_kindsKept{0};
 
 }  // namespace
 
@@ -37,8 +41,13 @@ class NmWatcher : public QObject {
 
   public slots:
     void Start() {
-        bus_ = QDBusConnection::connectToBus(QDBusConnection::SystemBus,
-                                             QStringLiteral("teleora-watch"));
+        // Qt's connect would wait for a silent bus for ever, holding up every
+        // other bus connection of the program: it is tried only once the bus
+        // has answered.
+        if (NmSystemBusAnswers(kProbeBusMs)) {
+            bus_ = QDBusConnection::connectToBus(QDBusConnection::SystemBus,
+                                                 QStringLiteral("teleora-watch"));
+        }
         if (!bus_.isConnected()) {
             QDBusConnection::disconnectFromBus(QStringLiteral("teleora-watch"));
             QTimer::singleShot(retryMs_, this, &NmWatcher::Start);
@@ -78,6 +87,7 @@ class NmWatcher : public QObject {
 
     void OnRestart() {
         dialUp_.clear();
+        g_kindsKept = 0;
         known_.clear();
         Wake();
         FetchActive();
@@ -117,8 +127,11 @@ class NmWatcher : public QObject {
                     const QByteArray type = reply.value().variant().toString().toUtf8();
                     const bool dialUp =
                         type == "bluetooth" || IsDialUpConnectionType(type.constData(), "");
+                    // A connection that has gone meanwhile is not kept.
+                    if (!known_.contains(path)) return;
                     dialUp_.insert(path, dialUp);
-                    if (dialUp && known_.contains(path)) Wake();
+                    g_kindsKept = int(dialUp_.size());
+                    if (dialUp) Wake();
                 });
     }
 
@@ -131,6 +144,7 @@ class NmWatcher : public QObject {
             wake = wake || dialUp_.value(gone, false);
             dialUp_.remove(gone);
         }
+        g_kindsKept = int(dialUp_.size());
         known_ = now;
         for (const QString& path : now) {
             if (!dialUp_.contains(path)) FetchType(path);
@@ -144,6 +158,10 @@ class NmWatcher : public QObject {
     QSet<QString> known_;
     QHash<QString, bool> dialUp_;  // active connection path -> dial-up kind
 };
+
+int NetworkManagerWatchKindsKept() {
+    return g_kindsKept.load();
+}
 
 int32_t StartNetworkManagerWatch(WakeEvent* wake) {
     auto* thread = new QThread;

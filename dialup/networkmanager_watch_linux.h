@@ -12,3 +12,7 @@ struct WakeEvent;
 // no thread could be started. A bus that cannot be reached yet is tried again
 // every few seconds; NetworkManager's restarts renew the subscriptions.
 int32_t StartNetworkManagerWatch(WakeEvent* wake);
+
+// How many active connections the watcher keeps the kind of: at most those
+// NetworkManager lists (for tests).
+int NetworkManagerWatchKindsKept();

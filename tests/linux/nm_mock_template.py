@@ -11,7 +11,11 @@ ActivateConnection and DeactivateConnection:
   active connection then disappears;
 - deactivating an unknown active connection raises ConnectionNotActive, and
   deactivation touches only the named connection (3, then 4 and gone);
-- active-connection paths are never reused within one run.
+- active-connection paths are never reused within one run;
+- an activation that fails with no delay fails before its answer, and a
+  failed connection's object stays a moment after it has left the list.
+
+Parameters: {"profiles": [[id, type], ...]} are there from the start.
 
 Extra methods on org.freedesktop.DBus.Mock at /org/freedesktop:
   AddProfile(id, type) -> path
@@ -28,7 +32,10 @@ Extra methods on org.freedesktop.DBus.Mock at /org/freedesktop:
   BreakReply(what)      a reply of the wrong type from then on: "ListConnections"
                         (as, not ao), "ActiveConnections" (the property as
                         as), "State" (every active connection's State as a
-                        string), "ActivateConnection" (s, not o)
+                        string), "ActivateConnection" (s, not o),
+                        "DeactivateConnection" (s, not nothing); "GetSettings":
+                        another user's Bluetooth DUN link comes up, and its
+                        profile refuses to be read (Settings.PermissionDenied)
   ActiveIds() -> as     ids of the active connections, in order
   Drop(id)              id's active connection goes down by itself
   DropSilently(id)      the same without a signal: NetworkManager's state
@@ -84,20 +91,29 @@ def _settings_of(profile_path):
 
 def _set_state(path, state, reason):
     obj = dbusmock.get_object(path)
-    obj.Set(ACTIVE_IFACE, 'State', dbus.UInt32(state))
+    if not isinstance(obj.Get(ACTIVE_IFACE, 'State'), dbus.String):  # kept broken (BreakReply)
+        obj.Set(ACTIVE_IFACE, 'State', dbus.UInt32(state))
     obj.EmitSignal(ACTIVE_IFACE, 'StateChanged', 'uu', [dbus.UInt32(state), dbus.UInt32(reason)])
 
 
-def _remove_active(path):
-    paths = _active_paths()
-    if path in paths:
-        paths.remove(path)
-        _set_active_paths(paths)
+def _unexport(path):
     try:
         _manager().object_manager_emit_removed(path)
         _manager().RemoveObject(path)
     except dbus.exceptions.DBusException:
         pass
+    return False
+
+
+def _remove_active(path, linger_ms=0):
+    paths = _active_paths()
+    if path in paths:
+        paths.remove(path)
+        _set_active_paths(paths)
+    if linger_ms:
+        GLib.timeout_add(linger_ms, _unexport, path)
+    else:
+        _unexport(path)
 
 
 def _device_for(profile_id):
@@ -121,7 +137,7 @@ def _finish(path, profile_id):
                           [dbus.UInt32(DEVICE_FAILED), dbus.UInt32(DEVICE_CONFIG),
                            dbus.UInt32(device_reason)])
     _set_state(path, DEACTIVATED, reason)
-    _remove_active(path)
+    _remove_active(path, 200)
     return False
 
 
@@ -161,7 +177,10 @@ def activate(self, profile_path, device, specific):
     }, [])
     self.object_manager_emit_added(path)
     _set_active_paths(_active_paths() + [dbus.ObjectPath(path)])
-    GLib.timeout_add(max(int(delay), 0), _finish, path, profile_id)
+    if delay == 0 and _outcomes.get(profile_id, (0,))[0] != 0:
+        _finish(path, profile_id)
+    else:
+        GLib.timeout_add(max(int(delay), 0), _finish, path, profile_id)
     if profile_id in _freeze_after:
         _stall_soon(_freeze_after[profile_id])
     return dbus.ObjectPath(path)
@@ -191,15 +210,21 @@ def load(mock, parameters):
                       'ret = self.teleora_activate(self, args[0], args[1], args[2])')
     manager.AddMethod(MANAGER_IFACE, 'DeactivateConnection', 'o', '',
                       'self.teleora_deactivate(self, args[0])')
+    for profile_id, profile_type in (parameters or {}).get('profiles', []):
+        _add_profile(profile_id, profile_type)
 
 
-@dbus.service.method(MOCK_IFACE, in_signature='ss', out_signature='o')
-def AddProfile(self, profile_id, profile_type):
+def _add_profile(profile_id, profile_type):
     kind, _, bluetooth_type = str(profile_type).partition('/')
     settings = {'connection': {'id': profile_id, 'type': kind}}
     if bluetooth_type:
         settings['bluetooth'] = {'type': bluetooth_type}
     return dbusmock.get_object(SETTINGS_OBJ).SettingsAddConnection(settings)
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='ss', out_signature='o')
+def AddProfile(self, profile_id, profile_type):
+    return _add_profile(profile_id, profile_type)
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='suui', out_signature='')
@@ -250,6 +275,16 @@ def BreakReply(self, what):
     elif what == 'ActivateConnection':
         manager.AddMethod(MANAGER_IFACE, 'ActivateConnection', 'ooo', 's',
                           'ret = str(self.teleora_activate(self, args[0], args[1], args[2]))')
+    elif what == 'DeactivateConnection':
+        manager.AddMethod(MANAGER_IFACE, 'DeactivateConnection', 'o', 's',
+                          'self.teleora_deactivate(self, args[0]); ret = "done"')
+    elif what == 'GetSettings':
+        path = _add_profile('Altrui', 'bluetooth/dun')
+        dbusmock.get_object(path).AddMethod(
+            stock.CSETTINGS_IFACE, 'GetSettings', '', 'a{sa{sv}}',
+            'raise dbus.exceptions.DBusException("Not allowed", name="%sSettings.'
+            'PermissionDenied")' % NM_ERROR)
+        activate(manager, path, '/', '/')
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='as')

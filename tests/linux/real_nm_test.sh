@@ -46,7 +46,10 @@ ip netns exec "$ns" ip link set veth1 up
 ip netns exec "$ns" ip link add veth2 type veth peer name veth3
 ip netns exec "$ns" ip link set veth3 up
 
-mkdir -p "$work/profiles" /run/NetworkManager /var/lib/NetworkManager
+# Empty configuration folders: nothing of the machine's own configuration
+# (conf.d under /etc and /usr/lib) overrides NM.conf.
+mkdir -p "$work/profiles" "$work/conf.d" "$work/system-conf.d" /run/NetworkManager \
+    /var/lib/NetworkManager
 chmod 700 "$work/profiles"
 cat >"$work/NM.conf" <<CONF
 [main]
@@ -62,7 +65,8 @@ CONF
 unshare -m --propagation private sh -c "mount -t tmpfs none /run/NetworkManager && \
     mount -t tmpfs none /var/lib/NetworkManager && \
     exec ip netns exec $ns sh -c 'mount -o remount,ro /sys && \
-    exec NetworkManager --no-daemon --config=$work/NM.conf --state-file=$work/state'" \
+    exec NetworkManager --no-daemon --config=$work/NM.conf \
+    --config-dir=$work/conf.d --system-config-dir=$work/system-conf.d --state-file=$work/state'" \
     >"$work/nm.log" 2>&1 &
 nm_pid=$!
 wait_for_nm || { cat "$work/nm.log" >&2; exit 1; }

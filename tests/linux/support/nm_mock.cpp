@@ -69,7 +69,7 @@ NmMock::~NmMock() {
     Stop(bus_);
 }
 
-bool NmMock::Start() {
+bool NmMock::Start(const QString& parameters) {
     if (!bus_) {
         const QString conf = busDir_.isValid() ? WriteBusConf(busDir_.path()) : QString();
         if (conf.isEmpty()) {
@@ -95,9 +95,10 @@ bool NmMock::Start() {
     mock_->setProcessEnvironment(env);
     mock_->setStandardOutputFile(QProcess::nullDevice());
     mock_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    mock_->start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
-                  QStringLiteral(TELEORA_NM_MOCK_TEMPLATE)});
+    QStringList args = {QStringLiteral("-m"), QStringLiteral("dbusmock"),
+                        QStringLiteral("--template"), QStringLiteral(TELEORA_NM_MOCK_TEMPLATE)};
+    if (!parameters.isEmpty()) args << QStringLiteral("-p") << parameters;
+    mock_->start(QStringLiteral("/usr/bin/python3"), args);
     if (!mock_->waitForStarted(5000)) {
         error_ = QStringLiteral("python3-dbusmock did not start");
         return false;

@@ -19,9 +19,10 @@ class NmMock {
     NmMock(const NmMock&) = delete;
     NmMock& operator=(const NmMock&) = delete;
 
-    // Starts the bus (once) and the mock. False, with Error() telling why,
-    // when either does not come up.
-    bool Start();
+    // Starts the bus (once) and the mock, with the template's parameters
+    // (JSON) when given. False, with Error() telling why, when either does
+    // not come up.
+    bool Start(const QString& parameters = {});
     // Kills the mock (NetworkManager vanishes); Start() brings a fresh one.
     void KillMock();
     qint64 MockPid() const;
