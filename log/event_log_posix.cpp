@@ -52,8 +52,12 @@ bool LogFile::lockAndCheckEnd() {
     // Two copies of the program each look at the file's end and then write:
     // an advisory lock held until the file is closed makes that one step, so
     // neither takes the other's line, still being written, for a cut one.
-    // Without the lock (a file system that has none) the line is still written.
-    while (flock(static_cast<int>(handle_), LOCK_EX) != 0 && errno == EINTR) {
+    // Another copy holds it for one line at most; a lock held for longer (by
+    // some other program) is waited for 50 ms only. Without the lock (taken
+    // elsewhere, or a file system that has none) the line is still written.
+    for (int tries = 0; tries < 50; ++tries) {
+        if (flock(static_cast<int>(handle_), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) break;
+        usleep(1000);
     }
     struct stat info {};
     if (fstat(static_cast<int>(handle_), &info) != 0 || info.st_size <= 0) {
