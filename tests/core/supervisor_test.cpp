@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -516,6 +517,37 @@ TEST_F(LoopFixture, WithoutNotificationsStandardErrorHearsOnceAndTheLogNothing) 
         DestroyWakeEvent(wake);
         EXPECT_FALSE(FileExists(logPath));
     }
+}
+
+// StartSupervisor leaves the registration to the thread it starts, as that
+// thread's first step: a slow service never holds back the caller (the
+// tray's start-up). The thread is detached and outlives the test, so all it
+// touches lives as long as the process; it ends up waiting for ever.
+TEST(StartSupervisor, TheThreadRegistersForNotificationsBeforeItsFirstPass) {
+    static FakeDialUp fake;
+    static SharedState shared;
+    static Supervisor supervisor{};
+    static std::atomic<std::thread::id> registeredOn{};
+    fake.service.watchConnections = [](void*, WakeEvent*) -> int32_t {
+        registeredOn = std::this_thread::get_id();
+        std::lock_guard<std::mutex> lock(fake.mutex);
+        fake.calls.push_back("watch");
+        return 0;
+    };
+    Settings settings;
+    SetDefaultSettings(&settings);
+    settings.tDelay = -1;
+    InitSharedState(&shared, settings);
+    PublishMode(&shared, ModeAlwaysDown);  // the first pass lists the connections
+    supervisor.service = &fake.service;
+    supervisor.shared = &shared;
+    supervisor.clock = SystemClock();
+    supervisor.log = EventLog{nullptr, SystemClock(), nullptr};  // no lines
+    ASSERT_TRUE(StartSupervisor(&supervisor));
+    ASSERT_TRUE(Eventually([&] { return fake.CallsOf("enum").size() == 1; }));
+    std::lock_guard<std::mutex> lock(fake.mutex);
+    EXPECT_EQ(fake.calls.front(), "watch");
+    EXPECT_NE(registeredOn.load(), std::this_thread::get_id());
 }
 
 // Local time running in real time from a set start (Sunday), for edges.
