@@ -73,10 +73,13 @@ int32_t AppendLine(const EventLog& log, const char* operation, const char* name,
     LocalTime time = ReadClock(clock);
     char text[kErrorTextSize];
     ResultText(log.service, code, text, sizeof text);
-    char line[kLogLineSize];
-    size_t length = FormatLogLine(time, operation, name, code, text, line, sizeof line);
+    // A cut line left by an earlier write is ended first, in the same write,
+    // so the new line starts a line of its own.
+    char line[2 + kLogLineSize] = {'\r', '\n'};
+    size_t start = file.lockAndCheckEnd() ? 0 : 2;
+    size_t length = FormatLogLine(time, operation, name, code, text, line + 2, kLogLineSize);
 
-    file.append(line, length);
+    file.append(line + start, 2 - start + length);
     return code;
 }
 

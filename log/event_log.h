@@ -100,6 +100,14 @@ class LogFile {
     // splits someone else's.
     void append(const char* bytes, size_t length);
 
+    // Called just before append: locks the file against the other copies of
+    // the program until it is closed (where the system offers such a lock),
+    // then tells whether the file ends mid-line: true when it holds bytes and
+    // its last byte is not LF (a line cut short by a full disk or a crash,
+    // which the next line must not be glued to); false when it is empty, ends
+    // in LF, or cannot be read.
+    bool lockAndCheckEnd();
+
   private:
     intptr_t handle_;  // the descriptor or HANDLE; -1 when not open
 };
