@@ -102,11 +102,10 @@ class LogFile {
 
     // Called just before append: locks the file against the other copies of
     // the program until it is closed (where the system offers such a lock),
-    // then tells whether the file ends mid-line: true when it holds bytes and
-    // its last byte is not LF (a line cut short by a full disk or a crash,
-    // which the next line must not be glued to); false when it is empty, ends
-    // in LF, or cannot be read.
-    bool lockAndCheckEnd();
+    // then returns its last byte, or -1 when it is empty or cannot be read.
+    // A last byte other than LF is a line cut short (a full disk, a crash),
+    // which the next line must not be glued to.
+    int lockAndReadLastByte();
 
   private:
     intptr_t handle_;  // the descriptor or HANDLE; -1 when not open

@@ -47,8 +47,8 @@ void LogFile::append(const char* bytes, size_t length) {
     }
 }
 
-bool LogFile::lockAndCheckEnd() {
-    if (!isOpen()) return false;
+int LogFile::lockAndReadLastByte() {
+    if (!isOpen()) return -1;
     // Two copies of the program each look at the file's end and then write:
     // an advisory lock held until the file is closed makes that one step, so
     // neither takes the other's line, still being written, for a cut one.
@@ -60,12 +60,10 @@ bool LogFile::lockAndCheckEnd() {
         usleep(1000);
     }
     struct stat info {};
-    if (fstat(static_cast<int>(handle_), &info) != 0 || info.st_size <= 0) {
-        return false;
-    }
-    char last = '\n';
+    if (fstat(static_cast<int>(handle_), &info) != 0 || info.st_size <= 0) return -1;
+    unsigned char last = 0;
     ssize_t got = pread(static_cast<int>(handle_), &last, 1, info.st_size - 1);
-    return got == 1 && last != '\n';  // a write-only file cannot tell: taken as ended
+    return got == 1 ? last : -1;  // a write-only file cannot tell: taken as ended
 }
 
 // Names are UTF-8 here: besides the ASCII controls, the C1 controls U+0080 to

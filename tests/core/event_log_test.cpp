@@ -285,12 +285,17 @@ TEST(EventLogFile, AppendsAfterWhateverIsThere) {
     // A line cut short (a full disk): the next line still starts a line.
     WriteWholeFile(f.path, ReadWholeFile(f.path) + "6/12/2026 05:01:02: RasDial (Provi");
     LogEventTo(f.Log(), "RasDial", "Office", 0);
+    // Cut between its CR and its LF: only the LF is missing.
+    WriteWholeFile(f.path, ReadWholeFile(f.path) + "cut after CR\r");
+    LogEventTo(f.Log(), "RasDial", "Office", 0);
     EXPECT_EQ(ReadWholeFile(f.path),
               "earlier line\r\n"
               "6/12/2026 05:01:02: RasDial (Office) retcode 0: Success.\r\n"
               "written by someone else\r\n"
               "6/12/2026 05:01:02: RasHangUp (Office) retcode 0: Success.\r\n"
               "6/12/2026 05:01:02: RasDial (Provi\r\n"
+              "6/12/2026 05:01:02: RasDial (Office) retcode 0: Success.\r\n"
+              "cut after CR\r\n"
               "6/12/2026 05:01:02: RasDial (Office) retcode 0: Success.\r\n");
 }
 
