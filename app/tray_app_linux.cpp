@@ -4,13 +4,20 @@
 #include <QActionGroup>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QDir>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QPointer>
 #include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <cstdio>
 
 #include "app/dialog/config_dialog_linux.h"
 #include "log/event_log.h"
@@ -25,6 +32,41 @@
 static void RegisterIconResources() {
     Q_INIT_RESOURCE(icons_linux);
 }
+
+const char kNoTrayNotice[] =
+    "Teleora \u00e8 in esecuzione, ma questo desktop non mostra le icone di stato (tray). "
+    "Su GNOME si ottengono con l'estensione AppIndicator: installare il pacchetto "
+    "gnome-shell-extension-appindicator e attivarla in Estensioni; l'icona di Teleora "
+    "comparir\u00e0 da sola.";
+
+namespace {
+
+// How long after start the tray may take to appear before the program says
+// that there is none (a panel started at login may come up after it).
+constexpr int kNoTrayNoticeDelayMs = 10000;
+
+const char kSniWatcher[] = "org.kde.StatusNotifierWatcher";
+
+bool OnWayland() {
+    return QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
+}
+
+// Whether a StatusNotifierItem host is there: a watcher on the session bus
+// that says a host has registered with it.
+bool StatusNotifierHostRegistered() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(QString::fromUtf8(kSniWatcher)))
+        return false;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        QString::fromUtf8(kSniWatcher), QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QString::fromUtf8(kSniWatcher) << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 2000);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           reply.arguments().first().value<QDBusVariant>().variant().toBool();
+}
+
+}  // namespace
 
 QIcon TeleoraIcon() {
     RegisterIconResources();
@@ -62,19 +104,29 @@ QtTrayApp::QtTrayApp(const TrayAppOptions& options, QObject* parent)
     menu_->setTitle(QStringLiteral(UI_MENU_TITLE));
     connect(menu_, &QMenu::aboutToShow, this, [this] { UpdateCheckMarks(); });
     RebuildMenu();
+}
 
+// Qt picks the icon's kind (StatusNotifierItem or XEmbed) once per process,
+// the first time a tray icon is made or a tray is asked for: the icon is made
+// only once it can be the right kind.
+void QtTrayApp::CreateIcon() {
+    if (icon_ != nullptr) return;
     icon_ = new QSystemTrayIcon(programIcon_, this);
     icon_->setToolTip(QStringLiteral(UI_PROGRAM_NAME));
-    // A right click opens the menu through Qt (and through a desktop's own
-    // tray protocol); a left click opens the same menu here.
+    // A right click opens the menu through Qt, or the panel shows the same menu
+    // exported over D-Bus. A left click opens it here at the pointer under X11.
+    // On Wayland a program cannot place a popup of its own at a panel's icon
+    // (it would become an ordinary window): there the left click does nothing
+    // and the panel's menu is one right click away.
     icon_->setContextMenu(menu_);
     connect(icon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason why) {
-                if (why == QSystemTrayIcon::Trigger) PopUpMenu(QCursor::pos());
+                if (why == QSystemTrayIcon::Trigger && !OnWayland()) PopUpMenu(QCursor::pos());
             });
 }
 
 QtTrayApp::~QtTrayApp() {
+    delete icon_;
     delete dialog_;
     delete menu_;
 }
@@ -136,20 +188,53 @@ void QtTrayApp::RunCommand(int commandId) {
 }
 
 void QtTrayApp::ShowIconWhenTrayAppears() {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (noTrayNotice_ != nullptr || stopped_) return;
+    noTrayNotice_ = new QTimer(this);
+    noTrayNotice_->setSingleShot(true);
+    connect(noTrayNotice_, &QTimer::timeout, this, [this] {
+        if (!IconInTray()) ReportNoTray();
+    });
+    noTrayNotice_->start(kNoTrayNoticeDelayMs);
+    // Under X11 without a StatusNotifierItem host the icon is an XEmbed one,
+    // which Qt docks as soon as a tray takes the selection. On Wayland only a
+    // StatusNotifierItem host can show it: the session bus is watched for one.
+    if (!OnWayland() || StatusNotifierHostRegistered()) {
+        CreateIcon();
         icon_->show();
         return;
     }
-    if (trayWait_ == nullptr) {
-        trayWait_ = new QTimer(this);
-        trayWait_->setInterval(1000);
-        connect(trayWait_, &QTimer::timeout, this, [this] {
-            if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
-            trayWait_->stop();
-            icon_->show();
-        });
-    }
-    trayWait_->start();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    auto* watcher = new QDBusServiceWatcher(QString::fromUtf8(kSniWatcher), bus,
+                                            QDBusServiceWatcher::WatchForRegistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this,
+            &QtTrayApp::StatusNotifierHostMayExist);
+    bus.connect(QString(), QStringLiteral("/StatusNotifierWatcher"), QString::fromUtf8(kSniWatcher),
+                QStringLiteral("StatusNotifierHostRegistered"), this,
+                SLOT(StatusNotifierHostMayExist()));
+}
+
+void QtTrayApp::StatusNotifierHostMayExist() {
+    if (icon_ != nullptr || stopped_ || !StatusNotifierHostRegistered()) return;
+    CreateIcon();
+    icon_->show();
+}
+
+bool QtTrayApp::IconInTray() const {
+    return icon_ != nullptr && icon_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void QtTrayApp::ReportNoTray() {
+    fprintf(stderr, "teleora: %s\n", kNoTrayNotice);
+    fflush(stderr);
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    notify << QStringLiteral(UI_PROGRAM_NAME) << 0u << QStringLiteral("teleora")
+           << QStringLiteral(UI_PROGRAM_NAME) << QString::fromUtf8(kNoTrayNotice) << QStringList()
+           << QVariantMap() << -1;
+    // Sent without waiting: no notification service means no notification.
+    QDBusConnection::sessionBus().asyncCall(notify);
 }
 
 bool QtTrayApp::Stop() {
@@ -162,8 +247,8 @@ void QtTrayApp::Finish() {
     if (stopped_) return;
     stopped_ = true;
     LogProgramStopped();
-    if (trayWait_ != nullptr) trayWait_->stop();
-    icon_->hide();
+    if (noTrayNotice_ != nullptr) noTrayNotice_->stop();
+    if (icon_ != nullptr) icon_->hide();
     menu_->hide();
     options_.quit();
 }
