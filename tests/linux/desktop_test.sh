@@ -5,7 +5,9 @@
 #           python-dbusmock object; this test is the panel, over D-Bus);
 #   sway    Wayland: sway headless with swaybar as the StatusNotifierItem
 #           watcher and host, all run as an unprivileged user (sway refuses
-#           root); this test is the panel over D-Bus, wtype the keyboard.
+#           root: run as root, the test makes the system user teleora-e2e);
+#           this test is the panel over D-Bus, wtype the keyboard, grim the
+#           camera (SCREENSHOT_DIR/linux-sway-dialog.png).
 # The flow: the program starts with "--mode disconnesso" before any tray
 # (on sway it waits past the no-tray notice: one desktop notification, one
 # line on stderr); the panel starts and the icon is there within 2 s. The menu
@@ -49,14 +51,17 @@ user_cmd=() # runs a command as the desktop's user: root on X11, a test user on 
 qpa=xcb
 if [ "$desktop" = sway ]; then
     qpa=wayland
-    user=teleora-e2e
-    id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
-    export BUS_GUEST_USER=$user
     run=$work/run
     mkdir -m 700 "$run"
-    chown "$user:" "$home" "$run"
-    user_cmd=(setpriv --reuid="$user" --regid="$user" --init-groups env -u DISPLAY HOME="$home"
-        XDG_RUNTIME_DIR="$run" WAYLAND_DISPLAY=wayland-1)
+    user_cmd=(env -u DISPLAY HOME="$home" XDG_RUNTIME_DIR="$run" WAYLAND_DISPLAY=wayland-1)
+    user=$(id -un)
+    if [ "$(id -u)" -eq 0 ]; then
+        user=teleora-e2e
+        id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
+        chown "$user:" "$home" "$run"
+        user_cmd=(setpriv --reuid="$user" --regid="$user" --init-groups "${user_cmd[@]}")
+    fi
+    export BUS_GUEST_USER=$user
 fi
 as_user() { "${user_cmd[@]}" "$@"; }
 # as_user_bg COMMAND...: in the background, its PID recorded for stop_services.
@@ -94,8 +99,9 @@ if [ "$desktop" = sway ]; then
     out=$(as_user dbus-daemon --config-file="$run/bus.conf" --fork --print-pid=1)
     TELEORA_PIDS+=("$out")
     export DBUS_SESSION_BUS_ADDRESS=unix:path=$run/bus
-    # swaybar, the panel, waits for start_panel.
-    printf '#!/bin/sh\nwhile [ ! -e %s/panel ]; do sleep 0.1; done\nexec swaybar "$@"\n' "$work" >"$work/bar"
+    # swaybar, the panel, waits for start_panel (or for sway to end).
+    printf '#!/bin/sh\nwhile [ ! -e %s/panel ]; do kill -0 $PPID || exit; sleep 0.1; done\nexec swaybar "$@"\n' \
+        "$work" >"$work/bar"
     chmod 755 "$work/bar"
     printf 'output HEADLESS-1 resolution 1024x768\nbar {\n  tray_output *\n  swaybar_command %s/bar\n}\n' \
         "$work" >"$work/sway.conf"
@@ -203,7 +209,8 @@ dialog_open() {
 
 # The program's command line, as the desktop's user.
 prog=("${user_cmd[@]}" env DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" "QT_QPA_PLATFORM=$qpa" "$program")
-run_program() { (cd "$home" && exec "${prog[@]}" "$@"); }
+# run_program ARGS...: a later start, which must end by itself.
+run_program() { (cd "$home" && exec timeout 20 "${prog[@]}" "$@"); }
 
 # --- The flow.
 (cd "$home" && exec "${prog[@]}" --mode disconnesso >>"$work/program.out" 2>&1) &
