@@ -77,19 +77,17 @@ printf '[Generale]\r\ntDelay=2000\r\nszRasEntry=Provider Uno\r\nnUserEntries=1\r
     >"$home/Teleora.ini"
 [ "$desktop" != sway ] || chown "$user:" "$home/Teleora.ini"
 
-log_count() {
+# count PATTERN FILE: how many lines of FILE match (0 without FILE).
+count() {
     local n
-    n=$(grep -cF "$1" "$home/teleoralog.txt" 2>/dev/null) || true
+    n=$(grep -c "$1" "$2" 2>/dev/null) || true
     echo "${n:-0}"
 }
+log_count() { count "$1" "$home/teleoralog.txt"; }
 log_has() { [ "$(log_count "$1")" -ge "$2" ]; }
 wait_for_log() { wait_until 20 log_has "$1" "${2:-1}" || fail "no log line with: $1"; }
 ini_has() { tr -d '\r' <"$home/Teleora.ini" | grep -qxF "$1"; }
-notices() {
-    local n
-    n=$(grep -c "Notify.*AppIndicator" "$work/notices.log" 2>/dev/null) || true
-    echo "${n:-0}"
-}
+notices() { count "Notify.*AppIndicator" "$work/notices.log"; }
 notified() { [ "$(notices)" -ge 1 ]; }
 
 # --- The desktop: a screen, a session bus (with a notification service) and,
@@ -99,9 +97,9 @@ if [ "$desktop" = sway ]; then
     out=$(as_user dbus-daemon --config-file="$run/bus.conf" --fork --print-pid=1)
     TELEORA_PIDS+=("$out")
     export DBUS_SESSION_BUS_ADDRESS=unix:path=$run/bus
-    # swaybar, the panel, waits for start_panel (or for sway to end).
-    printf '#!/bin/sh\nwhile [ ! -e %s/panel ]; do kill -0 $PPID || exit; sleep 0.1; done\nexec swaybar "$@"\n' \
-        "$work" >"$work/bar"
+    # swaybar, the panel, waits for start_panel (or for the test to end).
+    printf '#!/bin/sh\nwhile [ ! -e %s/panel ]; do [ -d %s ] || exit; sleep 0.1; done\nexec swaybar "$@"\n' \
+        "$work" "$work" >"$work/bar"
     chmod 755 "$work/bar"
     printf 'output HEADLESS-1 resolution 1024x768\nbar {\n  tray_output *\n  swaybar_command %s/bar\n}\n' \
         "$work" >"$work/sway.conf"
@@ -110,19 +108,7 @@ if [ "$desktop" = sway ]; then
     wait_until 10 test -S "$run/wayland-1" || fail "sway did not start"
     # A keyboard for the whole run: Qt binds the seat's keyboard once there is one.
     as_user_bg wtype -s 600000
-    sway_tree() { SWAYSOCK=$(echo "$run"/sway-ipc.*.sock) swaymsg -t get_tree; }
-    # windows: "floating|tiled TITLE WIDTHxHEIGHT" for each of the program's windows.
-    windows() {
-        sway_tree | /usr/bin/python3 -c '
-import json, sys
-def walk(node, floating):
-    if node.get("app_id") == "teleora":
-        r = node["rect"]
-        print("floating" if floating else "tiled", node["name"], "%dx%d" % (r["width"], r["height"]))
-    for child in node.get("nodes", []): walk(child, floating)
-    for child in node.get("floating_nodes", []): walk(child, True)
-walk(json.load(sys.stdin), False)'
-    }
+    windows() { SWAYSOCK=$(echo "$run"/sway-ipc.*.sock) swaymsg -t get_tree | "${panel[@]}" windows; }
 else
     start_screen
     start_session_bus
@@ -220,7 +206,7 @@ if [ "$desktop" = sway ]; then
     wait_until 20 notified || fail "no notification with no tray"
     sleep 1
     [ "$(notices)" -eq 1 ] || fail "$(notices) notifications"
-    [ "$(grep -c "AppIndicator" "$work/program.out")" -eq 1 ] || fail "not one no-tray line on stderr"
+    [ "$(count AppIndicator "$work/program.out")" -eq 1 ] || fail "not one no-tray line on stderr"
 fi
 start_panel
 wait_for_icon 2

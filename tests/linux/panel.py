@@ -11,7 +11,10 @@
                             GetLayout): one line an item, "-" a separator,
                             "*" before a checked item
   panel.py click LABEL      chooses the menu item LABEL (Event "clicked")
+  panel.py windows          the program's windows in sway's tree (read on
+                            stdin): "floating|tiled TITLE WIDTHxHEIGHT"
 '''
+import json
 import sys
 
 import dbus
@@ -19,10 +22,20 @@ import dbus
 WATCHER = 'org.kde.StatusNotifierWatcher'
 ITEM = 'org.kde.StatusNotifierItem'
 MENU = 'com.canonical.dbusmenu'
-bus = dbus.SessionBus()
+
+
+def windows(node, floating=False):
+    if node.get('app_id') == 'teleora':
+        rect = node['rect']
+        print('floating' if floating else 'tiled', node['name'], f'{rect["width"]}x{rect["height"]}')
+    for child in node.get('nodes', []):
+        windows(child, floating)
+    for child in node.get('floating_nodes', []):
+        windows(child, True)
 
 
 def item():
+    bus = dbus.SessionBus()
     watcher = bus.get_object(WATCHER, '/StatusNotifierWatcher')
     items = watcher.Get(WATCHER, 'RegisteredStatusNotifierItems',
                         dbus_interface=dbus.PROPERTIES_IFACE)
@@ -34,20 +47,22 @@ def item():
 
 def prop(name):
     service, path = item()
-    return bus.get_object(service, path).Get(ITEM, name, dbus_interface=dbus.PROPERTIES_IFACE)
+    return dbus.SessionBus().get_object(service, path).Get(ITEM, name, dbus_interface=dbus.PROPERTIES_IFACE)
 
 
 def menu():
     service, path = item()
-    menu_object = bus.get_object(service, prop('Menu'))
+    menu_object = dbus.SessionBus().get_object(service, prop('Menu'))
     menu_object.AboutToShow(0, dbus_interface=MENU)
     _, layout = menu_object.GetLayout(0, -1, dbus.Array([], signature='s'), dbus_interface=MENU)
     return menu_object, [(int(child[0]), child[1]) for child in layout[2]]
 
 
 def main(command, *args):
-    if command == 'fake-watcher':
-        mock = bus.get_object(WATCHER, '/StatusNotifierWatcher')
+    if command == 'windows':
+        windows(json.load(sys.stdin))
+    elif command == 'fake-watcher':
+        mock = dbus.SessionBus().get_object(WATCHER, '/StatusNotifierWatcher')
         mock.AddProperties(WATCHER, {
             'IsStatusNotifierHostRegistered': True, 'ProtocolVersion': dbus.Int32(0),
             'RegisteredStatusNotifierItems': dbus.Array([], signature='s')},
@@ -63,7 +78,7 @@ def main(command, *args):
         print(prop(args[0]))
     elif command == 'activate':
         service, path = item()
-        bus.get_object(service, path).Activate(0, 0, dbus_interface=ITEM)
+        dbus.SessionBus().get_object(service, path).Activate(0, 0, dbus_interface=ITEM)
     elif command == 'menu':
         for _, props in menu()[1]:
             if props.get('type') == 'separator':
