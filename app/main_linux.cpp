@@ -6,10 +6,11 @@
 // run the event loop. Two steps come before it: one copy runs per user
 // session (a later start hands its --mode to that copy and ends), and a mode
 // named with --mode is checked against the settings before anything starts,
-// then chosen as the menu would choose it once the supervisor runs. "Esci", SIGTERM, SIGINT, SIGHUP
-// and the session's end write "Teleora stopped" once and end the process at once with 0: the
-// supervisor is never joined, so a D-Bus call or a dial in progress on its
-// thread cannot hold the exit up, and nothing is torn down under it.
+// then chosen as the menu would choose it once the supervisor runs.
+// "Esci", SIGTERM, SIGINT, SIGHUP and the session's end write "Teleora
+// stopped" once and end the process at once with 0: the supervisor is never
+// joined, so a D-Bus call or a dial in progress on its thread cannot hold the
+// exit up, and nothing is torn down under it.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>

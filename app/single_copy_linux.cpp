@@ -50,7 +50,16 @@ int HandOverToRunningCopy(const char* modeName) {
         return 1;
     }
     const QString refusal = reply.arguments().first().toString();
-    if (refusal.isEmpty()) return 0;
+    if (refusal.isEmpty()) {
+        if (modeName == nullptr) {
+            fputs("teleora: Teleora already runs in this session\n", stderr);
+        } else {
+            fprintf(stderr,
+                    "teleora: Teleora already runs in this session and now uses the mode \"%s\"\n",
+                    modeName);
+        }
+        return 0;
+    }
     fprintf(stderr, "%s\n", refusal.toUtf8().constData());
     return 2;
 }
