@@ -157,6 +157,15 @@ open_menu() {
     esac
 }
 
+# exported_menu_is MODE_ITEMS: on sway, the menu the panel reads, its mode
+# items as given ("*" marks the checked one), then the fixed items.
+exported_menu_is() {
+    [ "$desktop" = sway ] || return 0
+    local menu
+    menu=$("${panel[@]}" menu | paste -sd,)
+    [ "$menu" = "$1,-,Configurazione...,Log,-,Esci" ] || fail "the exported menu reads $menu"
+}
+
 # choose ITEM: the item of the open menu (the panel's menu on sway).
 choose() {
     if [ "$desktop" = sway ]; then
@@ -213,11 +222,7 @@ wait_for_icon 2
 [ "$(notices)" -le 1 ] || fail "a notification although a tray came"
 
 open_menu
-if [ "$desktop" = sway ]; then
-    menu=$("${panel[@]}" menu | paste -sd,)
-    [ "$menu" = "Connesso,*Disconnesso,Disabilitato,Ufficio,-,Configurazione...,Log,-,Esci" ] ||
-        fail "the exported menu reads $menu"
-fi
+exported_menu_is "Connesso,*Disconnesso,Disabilitato,Ufficio"
 choose Connesso
 wait_for_log "RasDial (Provider Uno) retcode 0: Success."
 
@@ -258,6 +263,7 @@ wait_until 10 ini_has "nUserEntries=2" || fail "OK did not store the new rule"
 ini_has "szName=Sera tardi" && ini_has hStart0=7 && ini_has mStop0=30 || fail "the rule was not typed"
 
 open_menu
+exported_menu_is "Connesso,Disconnesso,*Disabilitato,Ufficio,Sera tardi"
 choose Esci
 wait_until 10 process_gone "$teleora_pid" || fail "the program did not end after Esci"
 status=0
