@@ -18,12 +18,17 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "app/dialog/config_dialog_linux.h"
 #include "log/event_log.h"
 #include "resources/ui_texts.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
+
+// After Qt's headers: xcb's names must not shadow theirs.
+#include <xcb/xcb.h>
 
 // The icons are built into the static UI library; the linker keeps its
 // resource object (and its start-up registration) only if something refers to
@@ -44,6 +49,8 @@ namespace {
 // How long after start the tray may take to appear before the program says
 // that there is none (a panel started at login may come up after it).
 constexpr int kNoTrayNoticeDelayMs = 10000;
+// How often X11 is asked whether an XEmbed tray has appeared meanwhile.
+constexpr int kXEmbedTrayCheckMs = 5000;
 
 const char kSniWatcher[] = "org.kde.StatusNotifierWatcher";
 
@@ -64,6 +71,34 @@ bool StatusNotifierHostRegistered() {
     const QDBusMessage reply = bus.call(get, QDBus::Block, 2000);
     return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
            reply.arguments().first().value<QDBusVariant>().variant().toBool();
+}
+
+// Whether an XEmbed tray owns the tray selection of the X screen (the one
+// DISPLAY names), asked on Qt's own X connection: one round trip a check
+// (the selection's name is looked up once).
+bool XEmbedTrayPresent() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr) return false;
+    xcb_connection_t* connection = x11->connection();
+    static xcb_atom_t selection = XCB_NONE;
+    if (selection == XCB_NONE) {
+        const char* display = getenv("DISPLAY");
+        const char* dot = display != nullptr ? strrchr(display, '.') : nullptr;
+        const int screen = dot != nullptr && dot > strrchr(display, ':') ? atoi(dot + 1) : 0;
+        char name[32];
+        snprintf(name, sizeof name, "_NET_SYSTEM_TRAY_S%d", screen);
+        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(strlen(name)), name),
+            nullptr);
+        if (atom == nullptr) return false;
+        selection = atom->atom;
+        free(atom);
+    }
+    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+        connection, xcb_get_selection_owner(connection, selection), nullptr);
+    const bool present = owner != nullptr && owner->owner != XCB_NONE;
+    free(owner);
+    return present;
 }
 
 }  // namespace
@@ -108,7 +143,7 @@ QtTrayApp::QtTrayApp(const TrayAppOptions& options, QObject* parent)
 
 // Qt picks the icon's kind (StatusNotifierItem or XEmbed) once per process,
 // the first time a tray icon is made or a tray is asked for: the icon is made
-// only once it can be the right kind.
+// only once a tray is there, so it is of that tray's kind.
 void QtTrayApp::CreateIcon() {
     if (icon_ != nullptr) return;
     icon_ = new QSystemTrayIcon(programIcon_, this);
@@ -195,14 +230,13 @@ void QtTrayApp::ShowIconWhenTrayAppears() {
         if (!IconInTray()) ReportNoTray();
     });
     noTrayNotice_->start(kNoTrayNoticeDelayMs);
-    // Under X11 without a StatusNotifierItem host the icon is an XEmbed one,
-    // which Qt docks as soon as a tray takes the selection. On Wayland only a
-    // StatusNotifierItem host can show it: the session bus is watched for one.
-    if (!OnWayland() || StatusNotifierHostRegistered()) {
-        CreateIcon();
-        icon_->show();
+    if (StatusNotifierHostRegistered() || (!OnWayland() && XEmbedTrayPresent())) {
+        ShowIconNow();
         return;
     }
+    // No tray yet. A StatusNotifierItem host is watched for on the session
+    // bus; under X11 an XEmbed tray is checked for every few seconds (once the
+    // icon exists, Qt itself follows the XEmbed tray going and coming).
     QDBusConnection bus = QDBusConnection::sessionBus();
     auto* watcher = new QDBusServiceWatcher(QString::fromUtf8(kSniWatcher), bus,
                                             QDBusServiceWatcher::WatchForRegistration, this);
@@ -211,10 +245,22 @@ void QtTrayApp::ShowIconWhenTrayAppears() {
     bus.connect(QString(), QStringLiteral("/StatusNotifierWatcher"), QString::fromUtf8(kSniWatcher),
                 QStringLiteral("StatusNotifierHostRegistered"), this,
                 SLOT(StatusNotifierHostMayExist()));
+    if (!OnWayland()) {
+        xembedCheck_ = new QTimer(this);
+        connect(xembedCheck_, &QTimer::timeout, this, [this] {
+            if (XEmbedTrayPresent()) ShowIconNow();
+        });
+        xembedCheck_->start(kXEmbedTrayCheckMs);
+    }
 }
 
 void QtTrayApp::StatusNotifierHostMayExist() {
-    if (icon_ != nullptr || stopped_ || !StatusNotifierHostRegistered()) return;
+    if (icon_ == nullptr && StatusNotifierHostRegistered()) ShowIconNow();
+}
+
+void QtTrayApp::ShowIconNow() {
+    if (xembedCheck_ != nullptr) xembedCheck_->stop();
+    if (icon_ != nullptr || stopped_) return;
     CreateIcon();
     icon_->show();
 }
@@ -248,6 +294,7 @@ void QtTrayApp::Finish() {
     stopped_ = true;
     LogProgramStopped();
     if (noTrayNotice_ != nullptr) noTrayNotice_->stop();
+    if (xembedCheck_ != nullptr) xembedCheck_->stop();
     if (icon_ != nullptr) icon_->hide();
     menu_->hide();
     options_.quit();

@@ -58,11 +58,10 @@ class QtTrayApp : public QObject {
     // The dialog on screen, or null.
     QtConfigDialog* OpenDialog() const { return dialog_; }
 
-    // Shows the status icon as soon as a tray is there, watching for one (no
-    // polling) until then: a StatusNotifierItem host on the session bus, or,
-    // under X11, the XEmbed tray's selection (Qt watches it). When there is
-    // still no tray some seconds after this call, says so once: a desktop
-    // notification and a line on stderr.
+    // Shows the status icon as soon as a tray is there: a StatusNotifierItem
+    // host on the session bus (watched for), or, under X11, an XEmbed tray
+    // (checked for every 5 s). When there is still no tray some seconds after
+    // this call, says so once: a desktop notification and a line on stderr.
     void ShowIconWhenTrayAppears();
     // Whether the icon sits in a tray now.
     bool IconInTray() const;
@@ -82,6 +81,7 @@ class QtTrayApp : public QObject {
 
   private:
     void CreateIcon();
+    void ShowIconNow();
     void ReportNoTray();
     void RebuildMenu();
     void UpdateCheckMarks();
@@ -108,6 +108,7 @@ class QtTrayApp : public QObject {
     QActionGroup* modeGroup_ = nullptr;  // the mode items of the current menu
     QSystemTrayIcon* icon_ = nullptr;
     QTimer* noTrayNotice_ = nullptr;
+    QTimer* xembedCheck_ = nullptr;  // under X11, while there is no tray
     QIcon programIcon_;
     bool stopped_ = false;
 };

@@ -3,7 +3,8 @@
 
   panel.py fake-watcher     turns a bare python-dbusmock object named
                             org.kde.StatusNotifierWatcher into a watcher with
-                            a registered host that lists the items registered
+                            a host that has just registered, listing the
+                            items registered
   panel.py item             the first registered item ("SERVICE PATH")
   panel.py prop NAME        one property of that item
   panel.py activate         a left click on it (Activate)
@@ -72,6 +73,9 @@ def main(command, *args):
                        dbus_interface='org.freedesktop.DBus.Mock')
         mock.AddMethod(WATCHER, 'RegisterStatusNotifierHost', 's', '', '',
                        dbus_interface='org.freedesktop.DBus.Mock')
+        # As a watcher does when a host registers with it.
+        mock.EmitSignal(WATCHER, 'StatusNotifierHostRegistered', '', [],
+                        dbus_interface='org.freedesktop.DBus.Mock')
     elif command == 'item':
         print(*item())
     elif command == 'prop':
