@@ -13,9 +13,9 @@ const char kHelp[] =
     "Usage: teleora [--mode NAME] [--help] [--version]\n"
     "\n"
     "Keeps one dial-up connection (a NetworkManager VPN, WireGuard, PPPoE,\n"
-    "mobile broadband, Bluetooth or ADSL profile) up, down, or up only inside\n"
-    "weekly time windows. It runs as an icon in the desktop's tray; its menu\n"
-    "and its \"Configurazione...\" dialog are in Italian.\n"
+    "mobile broadband, Bluetooth dial-up (DUN) or ADSL profile) up, down, or up\n"
+    "only inside weekly time windows. It runs as an icon in the desktop's tray;\n"
+    "its menu and its \"Configurazione...\" dialog are in Italian.\n"
     "\n"
     "It reads Teleora.ini and appends to teleoralog.txt in the folder it is\n"
     "started in. It needs a graphical session with a tray. One copy runs per\n"
@@ -29,6 +29,11 @@ const char kHelp[] =
     "  --version    show the version and exit\n"
     "\n"
     "Qt's standard options (-platform, -display, -session, ...) are accepted.\n"
+    "\n"
+    "Exit status: 0 when it ends from its menu or with the session, after\n"
+    "--help or --version, and after handing over to the running copy; 1 without\n"
+    "a graphical session or when the running copy does not answer; 2 for an\n"
+    "unknown option or a --mode name that is no mode and no rule.\n"
     "See teleora(1).\n";
 
 // Qt's standard options that take a value (as "-opt value" or "-opt=value"),
