@@ -141,6 +141,10 @@ const QDBusArgument& operator>>(const QDBusArgument& arg, MenuEvent& e) {
 }
 
 void RegisterTypes() {
+    // The lists by their names too: QtDBus finds a slot's parameter types by name.
+    qRegisterMetaType<IconPixmaps>("IconPixmaps");
+    qRegisterMetaType<MenuItemPropertiesList>("MenuItemPropertiesList");
+    qRegisterMetaType<MenuEvents>("MenuEvents");
     qDBusRegisterMetaType<IconImage>();
     qDBusRegisterMetaType<IconPixmaps>();
     qDBusRegisterMetaType<ToolTipRecord>();
