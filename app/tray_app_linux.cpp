@@ -22,6 +22,7 @@
 #include <cstring>
 
 #include "app/dialog/config_dialog_linux.h"
+#include "app/status_notifier_linux.h"
 #include "log/event_log.h"
 #include "resources/ui_texts.h"
 #include "settings/settings_file.h"
@@ -141,22 +142,18 @@ QtTrayApp::QtTrayApp(const TrayAppOptions& options, QObject* parent)
     RebuildMenu();
 }
 
-// Qt picks the icon's kind (StatusNotifierItem or XEmbed) once per process,
-// the first time a tray icon is made or a tray is asked for: the icon is made
-// only once a tray is there, so it is of that tray's kind.
+// Qt's tray icon, for an XEmbed tray only: Qt picks the icon's kind once per
+// process, the first time a tray icon is made or a tray is asked for, and it
+// is made only when no StatusNotifierItem host is there, so it is XEmbed.
 void QtTrayApp::CreateIcon() {
     if (icon_ != nullptr) return;
     icon_ = new QSystemTrayIcon(programIcon_, this);
     icon_->setToolTip(QStringLiteral(UI_PROGRAM_NAME));
-    // A right click opens the menu through Qt, or the panel shows the same menu
-    // exported over D-Bus. A left click opens it here at the pointer under X11.
-    // On Wayland a program cannot place a popup of its own at a panel's icon
-    // (it would become an ordinary window): there the left click does nothing
-    // and the panel's menu is one right click away.
+    // A right click opens the menu through Qt, a left click here at the pointer.
     icon_->setContextMenu(menu_);
     connect(icon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason why) {
-                if (why == QSystemTrayIcon::Trigger && !OnWayland()) PopUpMenu(QCursor::pos());
+                if (why == QSystemTrayIcon::Trigger) PopUpMenu(QCursor::pos());
             });
 }
 
@@ -220,6 +217,8 @@ void QtTrayApp::PopUpMenu(const QPoint& at) {
 void QtTrayApp::RunCommand(int commandId) {
     if (stopped_) return;
     RunMenuCommand(host_, options_.shared, options_.wake, commandId);
+    // The check mark follows at once (a panel's copy of the menu with it).
+    if (!stopped_) UpdateCheckMarks();
 }
 
 void QtTrayApp::ShowIconWhenTrayAppears() {
@@ -230,8 +229,9 @@ void QtTrayApp::ShowIconWhenTrayAppears() {
         if (!IconInTray()) ReportNoTray();
     });
     noTrayNotice_->start(kNoTrayNoticeDelayMs);
-    if (StatusNotifierHostRegistered() || (!OnWayland() && XEmbedTrayPresent())) {
-        ShowIconNow();
+    const bool statusNotifier = StatusNotifierHostRegistered();
+    if (statusNotifier || (!OnWayland() && XEmbedTrayPresent())) {
+        ShowIconNow(statusNotifier);
         return;
     }
     // No tray yet. A StatusNotifierItem host is watched for on the session
@@ -248,25 +248,43 @@ void QtTrayApp::ShowIconWhenTrayAppears() {
     if (!OnWayland()) {
         xembedCheck_ = new QTimer(this);
         connect(xembedCheck_, &QTimer::timeout, this, [this] {
-            if (XEmbedTrayPresent()) ShowIconNow();
+            if (XEmbedTrayPresent()) ShowIconNow(false);
         });
         xembedCheck_->start(kXEmbedTrayCheckMs);
     }
 }
 
 void QtTrayApp::StatusNotifierHostMayExist() {
-    if (icon_ == nullptr && StatusNotifierHostRegistered()) ShowIconNow();
+    if (icon_ == nullptr && statusNotifier_ == nullptr && StatusNotifierHostRegistered())
+        ShowIconNow(true);
 }
 
-void QtTrayApp::ShowIconNow() {
+// One icon, of the tray's kind, for the whole run.
+void QtTrayApp::ShowIconNow(bool statusNotifier) {
     if (xembedCheck_ != nullptr) xembedCheck_->stop();
-    if (icon_ != nullptr || stopped_) return;
-    CreateIcon();
-    icon_->show();
+    if (icon_ != nullptr || statusNotifier_ != nullptr || stopped_) return;
+    if (!statusNotifier) {
+        CreateIcon();
+        icon_->show();
+        return;
+    }
+    // A left click (Activate) or the context menu request opens the menu at
+    // the icon under X11. On Wayland a program cannot place a popup of its
+    // own at a panel's icon (it would become an ordinary window): there both
+    // do nothing and the panel shows the exported menu itself.
+    std::function<void(const QPoint&)> popUp;
+    if (!OnWayland()) popUp = [this](const QPoint& at) { PopUpMenu(at); };
+    statusNotifier_ = new StatusNotifierItem(menu_, programIcon_, QStringLiteral(UI_PROGRAM_NAME),
+                                             std::move(popUp), this);
+    if (!statusNotifier_->Show()) {
+        delete statusNotifier_;
+        statusNotifier_ = nullptr;
+    }
 }
 
 bool QtTrayApp::IconInTray() const {
-    return icon_ != nullptr && icon_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+    return statusNotifier_ != nullptr ||
+           (icon_ != nullptr && icon_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable());
 }
 
 void QtTrayApp::ReportNoTray() {
@@ -296,6 +314,7 @@ void QtTrayApp::Finish() {
     if (noTrayNotice_ != nullptr) noTrayNotice_->stop();
     if (xembedCheck_ != nullptr) xembedCheck_->stop();
     if (icon_ != nullptr) icon_->hide();
+    if (statusNotifier_ != nullptr) statusNotifier_->Hide();
     menu_->hide();
     options_.quit();
 }

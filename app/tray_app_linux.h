@@ -26,6 +26,7 @@ class QActionGroup;
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
+class StatusNotifierItem;
 class QtConfigDialog;
 struct SharedState;
 struct WakeEvent;
@@ -59,8 +60,9 @@ class QtTrayApp : public QObject {
     QtConfigDialog* OpenDialog() const { return dialog_; }
 
     // Shows the status icon as soon as a tray is there: a StatusNotifierItem
-    // host on the session bus (watched for), or, under X11, an XEmbed tray
-    // (checked for every 5 s). When there is still no tray some seconds after
+    // host on the session bus (watched for; the program's own item, see
+    // status_notifier_linux.h), or, under X11, an XEmbed tray (checked for
+    // every 5 s; Qt's tray icon). When there is still no tray some seconds after
     // this call, says so once: a desktop notification and a line on stderr.
     void ShowIconWhenTrayAppears();
     // Whether the icon sits in a tray now.
@@ -81,7 +83,7 @@ class QtTrayApp : public QObject {
 
   private:
     void CreateIcon();
-    void ShowIconNow();
+    void ShowIconNow(bool statusNotifier);
     void ReportNoTray();
     void RebuildMenu();
     void UpdateCheckMarks();
@@ -105,8 +107,9 @@ class QtTrayApp : public QObject {
     ConfigDialog dialogCore_{};
     QtConfigDialog* dialog_ = nullptr;
     QMenu* menu_ = nullptr;
-    QActionGroup* modeGroup_ = nullptr;  // the mode items of the current menu
-    QSystemTrayIcon* icon_ = nullptr;
+    QActionGroup* modeGroup_ = nullptr;             // the mode items of the current menu
+    QSystemTrayIcon* icon_ = nullptr;               // in an XEmbed tray
+    StatusNotifierItem* statusNotifier_ = nullptr;  // on a StatusNotifierItem panel
     QTimer* noTrayNotice_ = nullptr;
     QTimer* xembedCheck_ = nullptr;  // under X11, while there is no tray
     QIcon programIcon_;

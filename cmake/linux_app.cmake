@@ -19,6 +19,7 @@ target_link_libraries(teleora_networkmanager PUBLIC teleora_core Qt6::Core Qt6::
 add_library(teleora_qt_ui STATIC
     app/tray_app_linux.cpp
     app/single_copy_linux.cpp
+    app/status_notifier_linux.cpp
     app/icons_linux.qrc
     app/dialog/config_dialog_linux.cpp
 )

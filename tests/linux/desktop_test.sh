@@ -11,9 +11,10 @@
 # The flow: the program starts with "--mode disconnesso" before any tray
 # (on sway it waits past the no-tray notice: one desktop notification, one
 # line on stderr); the panel starts and the icon is there within 2 s (6 s for
-# XEmbed). The menu
-# opened from the icon (on sway Activate opens no window: the exported menu
-# is read, "Disconnesso" checked); "Connesso" dials. Later starts switch the
+# XEmbed). On the StatusNotifierItem desktops the item is marked ItemIsMenu
+# and its exported menu reads as Qt's did (radio items, "Disconnesso"
+# checked). The menu opened from the icon (on sway Activate opens no window);
+# "Connesso" dials; every change of the menu is announced (LayoutUpdated). Later starts switch the
 # running copy: "--mode Disconnesso" hangs up, "--mode Connesso" dials again,
 # an unknown name ends with 2; one copy runs throughout. "Configurazione..."
 # (on sway a floating window, not stretched), a rule typed key by key, OK
@@ -116,6 +117,11 @@ else
 fi
 /usr/bin/python3 -m dbusmock --session --template notification_daemon >"$work/notices.log" 2>&1 &
 TELEORA_PIDS+=($!)
+dbus-monitor --session "type='signal',interface='com.canonical.dbusmenu',member='LayoutUpdated'" \
+    >"$work/layout.log" 2>&1 &
+TELEORA_PIDS+=($!)
+layout_updates() { count "member=LayoutUpdated" "$work/layout.log"; }
+more_layout_updates() { [ "$desktop" = xembed ] || [ "$(layout_updates)" -gt "$1" ]; }
 
 start_panel() {
     case $desktop in
@@ -136,6 +142,7 @@ wait_for_icon() {
         icon=$(wait_until "$1" docked_icon) || fail "no tray icon within $1 s of the panel"
     else
         wait_until "$1" item_registered || fail "no StatusNotifierItem within $1 s of the panel"
+        [ "$("${panel[@]}" prop ItemIsMenu)" = 1 ] || fail "the item is not marked ItemIsMenu"
     fi
 }
 
@@ -158,10 +165,11 @@ open_menu() {
     esac
 }
 
-# exported_menu_is MODE_ITEMS: on sway, the menu the panel reads, its mode
-# items as given ("*" marks the checked one), then the fixed items.
+# exported_menu_is MODE_ITEMS: on a StatusNotifierItem panel, the menu the
+# panel reads, its mode items as given ("(x) " the checked one), then the
+# fixed items.
 exported_menu_is() {
-    [ "$desktop" = sway ] || return 0
+    [ "$desktop" != xembed ] || return 0
     local menu
     menu=$("${panel[@]}" menu | paste -sd,)
     [ "$menu" = "$1,-,Configurazione...,Log,-,Esci" ] || fail "the exported menu reads $menu"
@@ -224,7 +232,7 @@ start_panel
 wait_for_icon "$([ "$desktop" = xembed ] && echo 6 || echo 2)"
 
 open_menu
-exported_menu_is "Connesso,*Disconnesso,Disabilitato,Ufficio"
+exported_menu_is "( ) Connesso,(x) Disconnesso,( ) Disabilitato,( ) Ufficio"
 choose Connesso
 wait_for_log "RasDial (Provider Uno) retcode 0: Success."
 
@@ -245,6 +253,8 @@ wait_for_log "RasDial (Provider Uno) retcode 0: Success." 2
 [ "$(log_count "Teleora started")" -eq 1 ] || fail "more than one copy started"
 
 # A new rule, typed as a person does (see e2e_tray_test.sh), and OK.
+wait_until 5 more_layout_updates 0 || fail "the check mark moved without LayoutUpdated"
+updates=$(layout_updates)
 open_menu
 choose Configurazione...
 wait_until 10 dialog_open || fail "the dialog did not open"
@@ -263,11 +273,12 @@ type_text "18:30"
 keys Return
 wait_until 10 ini_has "nUserEntries=2" || fail "OK did not store the new rule"
 ini_has "szName=Sera tardi" && ini_has hStart0=7 && ini_has mStop0=30 || fail "the rule was not typed"
+wait_until 5 more_layout_updates "$updates" || fail "the new rule item came without LayoutUpdated"
 
 # Past the moment the program looks for a tray (10 s): with one there it said nothing.
 while ((SECONDS - started_at < 12)); do sleep 0.5; done
 open_menu
-exported_menu_is "Connesso,Disconnesso,*Disabilitato,Ufficio,Sera tardi"
+exported_menu_is "( ) Connesso,( ) Disconnesso,(x) Disabilitato,( ) Ufficio,( ) Sera tardi"
 choose Esci
 wait_until 10 process_gone "$teleora_pid" || fail "the program did not end after Esci"
 status=0

@@ -10,7 +10,8 @@
   panel.py activate         a left click on it (Activate)
   panel.py menu             its exported menu as a panel reads it (AboutToShow,
                             GetLayout): one line an item, "-" a separator,
-                            "*" before a checked item
+                            "(x) " / "( ) " before a checked / unchecked radio
+                            item, "[x] " / "[ ] " for a checkmark item
   panel.py click LABEL      chooses the menu item LABEL (Event "clicked")
   panel.py windows          the program's windows in sway's tree (read on
                             stdin): "floating|tiled TITLE WIDTHxHEIGHT"
@@ -88,7 +89,10 @@ def main(command, *args):
             if props.get('type') == 'separator':
                 print('-')
             else:
-                print(('*' if props.get('toggle-state') == 1 else '') + props.get('label', ''))
+                mark = {'radio': '()', 'checkmark': '[]'}.get(props.get('toggle-type'), '')
+                if mark:
+                    mark = mark[0] + ('x' if props.get('toggle-state') == 1 else ' ') + mark[1] + ' '
+                print(mark + props.get('label', ''))
     elif command == 'click':
         menu_object, children = menu()
         ids = [id for id, props in children if props.get('label') == args[0]]

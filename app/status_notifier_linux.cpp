@@ -1,0 +1,422 @@
+#include "app/status_notifier_linux.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCoreApplication>
+#include <QDBusAbstractAdaptor>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QEvent>
+#include <QImage>
+#include <QMenu>
+#include <QTimer>
+#include <QtEndian>
+
+namespace {
+
+const char kWatcher[] = "org.kde.StatusNotifierWatcher";
+const char kItemPath[] = "/StatusNotifierItem";
+const char kMenuPath[] = "/MenuBar";
+
+// The D-Bus records of both interfaces: an icon image (iiay, ARGB32 in
+// network byte order), the tool tip (sa(iiay)ss), a menu item with its
+// children (ia{sv}av, each child a variant holding the same record), a menu
+// item's properties (ia{sv}) and a panel's event (isvu).
+struct IconImage {
+    int width = 0;
+    int height = 0;
+    QByteArray argb;
+};
+using IconPixmaps = QList<IconImage>;
+struct ToolTipRecord {
+    QString iconName;
+    IconPixmaps pixmaps;
+    QString title;
+    QString text;
+};
+struct MenuLayout {
+    int id = 0;
+    QVariantMap properties;
+    QList<MenuLayout> children;
+};
+struct MenuItemProperties {
+    int id = 0;
+    QVariantMap properties;
+};
+using MenuItemPropertiesList = QList<MenuItemProperties>;
+struct MenuEvent {
+    int id = 0;
+    QString eventId;
+    QDBusVariant data;
+    uint timestamp = 0;
+};
+using MenuEvents = QList<MenuEvent>;
+
+}  // namespace
+
+Q_DECLARE_METATYPE(IconImage)
+Q_DECLARE_METATYPE(ToolTipRecord)
+Q_DECLARE_METATYPE(MenuLayout)
+Q_DECLARE_METATYPE(MenuItemProperties)
+Q_DECLARE_METATYPE(MenuEvent)
+
+namespace {
+
+QDBusArgument& operator<<(QDBusArgument& arg, const IconImage& p) {
+    arg.beginStructure();
+    arg << p.width << p.height << p.argb;
+    arg.endStructure();
+    return arg;
+}
+const QDBusArgument& operator>>(const QDBusArgument& arg, IconImage& p) {
+    arg.beginStructure();
+    arg >> p.width >> p.height >> p.argb;
+    arg.endStructure();
+    return arg;
+}
+QDBusArgument& operator<<(QDBusArgument& arg, const ToolTipRecord& t) {
+    arg.beginStructure();
+    arg << t.iconName << t.pixmaps << t.title << t.text;
+    arg.endStructure();
+    return arg;
+}
+const QDBusArgument& operator>>(const QDBusArgument& arg, ToolTipRecord& t) {
+    arg.beginStructure();
+    arg >> t.iconName >> t.pixmaps >> t.title >> t.text;
+    arg.endStructure();
+    return arg;
+}
+QDBusArgument& operator<<(QDBusArgument& arg, const MenuLayout& l) {
+    arg.beginStructure();
+    arg << l.id << l.properties;
+    arg.beginArray(qMetaTypeId<QDBusVariant>());
+    for (const MenuLayout& child : l.children) arg << QDBusVariant(QVariant::fromValue(child));
+    arg.endArray();
+    arg.endStructure();
+    return arg;
+}
+const QDBusArgument& operator>>(const QDBusArgument& arg, MenuLayout& l) {
+    arg.beginStructure();
+    arg >> l.id >> l.properties;
+    arg.beginArray();
+    l.children.clear();
+    while (!arg.atEnd()) {
+        QDBusVariant child;
+        arg >> child;
+        l.children.append(qdbus_cast<MenuLayout>(child.variant()));
+    }
+    arg.endArray();
+    arg.endStructure();
+    return arg;
+}
+QDBusArgument& operator<<(QDBusArgument& arg, const MenuItemProperties& p) {
+    arg.beginStructure();
+    arg << p.id << p.properties;
+    arg.endStructure();
+    return arg;
+}
+const QDBusArgument& operator>>(const QDBusArgument& arg, MenuItemProperties& p) {
+    arg.beginStructure();
+    arg >> p.id >> p.properties;
+    arg.endStructure();
+    return arg;
+}
+QDBusArgument& operator<<(QDBusArgument& arg, const MenuEvent& e) {
+    arg.beginStructure();
+    arg << e.id << e.eventId << e.data << e.timestamp;
+    arg.endStructure();
+    return arg;
+}
+const QDBusArgument& operator>>(const QDBusArgument& arg, MenuEvent& e) {
+    arg.beginStructure();
+    arg >> e.id >> e.eventId >> e.data >> e.timestamp;
+    arg.endStructure();
+    return arg;
+}
+
+void RegisterTypes() {
+    // The lists by their names too: QtDBus finds a slot's parameter types by name.
+    qRegisterMetaType<IconPixmaps>("IconPixmaps");
+    qRegisterMetaType<MenuItemPropertiesList>("MenuItemPropertiesList");
+    qRegisterMetaType<MenuEvents>("MenuEvents");
+    qDBusRegisterMetaType<IconImage>();
+    qDBusRegisterMetaType<IconPixmaps>();
+    qDBusRegisterMetaType<ToolTipRecord>();
+    qDBusRegisterMetaType<MenuLayout>();
+    qDBusRegisterMetaType<MenuItemProperties>();
+    qDBusRegisterMetaType<MenuItemPropertiesList>();
+    qDBusRegisterMetaType<MenuEvent>();
+    qDBusRegisterMetaType<MenuEvents>();
+}
+
+// Every size of the icon as panels without the icon theme draw it.
+IconPixmaps Pixmaps(const QIcon& icon) {
+    IconPixmaps pixmaps;
+    for (const QSize& size : icon.availableSizes()) {
+        const QImage image =
+            icon.pixmap(size, 1.0).toImage().convertToFormat(QImage::Format_ARGB32);
+        IconImage pixmap{image.width(), image.height(), QByteArray()};
+        pixmap.argb.resize(qsizetype{4} * image.width() * image.height());
+        char* out = pixmap.argb.data();
+        for (int y = 0; y < image.height(); ++y) {
+            const auto* line = reinterpret_cast<const quint32*>(image.constScanLine(y));
+            for (int x = 0; x < image.width(); ++x, out += 4) qToBigEndian(line[x], out);
+        }
+        pixmaps.append(pixmap);
+    }
+    return pixmaps;
+}
+
+class ItemAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
+    Q_PROPERTY(QString Category READ Category)
+    Q_PROPERTY(QString Id READ Id)
+    Q_PROPERTY(QString Title READ Title)
+    Q_PROPERTY(QString Status READ Status)
+    Q_PROPERTY(int WindowId READ WindowId)
+    Q_PROPERTY(QString IconName READ IconName)
+    Q_PROPERTY(IconPixmaps IconPixmap READ IconPixmap)
+    Q_PROPERTY(QString OverlayIconName READ Empty)
+    Q_PROPERTY(IconPixmaps OverlayIconPixmap READ NoPixmaps)
+    Q_PROPERTY(QString AttentionIconName READ Empty)
+    Q_PROPERTY(IconPixmaps AttentionIconPixmap READ NoPixmaps)
+    Q_PROPERTY(ToolTipRecord ToolTip READ ToolTip)
+    Q_PROPERTY(bool ItemIsMenu READ ItemIsMenu)
+    Q_PROPERTY(QDBusObjectPath Menu READ Menu)
+  public:
+    explicit ItemAdaptor(StatusNotifierItem* item)
+        : QDBusAbstractAdaptor(item), item_(item), pixmaps_(Pixmaps(item->Icon())) {}
+
+    QString Category() const { return QStringLiteral("ApplicationStatus"); }
+    QString Id() const { return QStringLiteral("teleora"); }
+    QString Title() const { return QStringLiteral("Teleora"); }
+    QString Status() const { return QStringLiteral("Active"); }
+    int WindowId() const { return 0; }
+    QString IconName() const { return QStringLiteral("teleora"); }
+    IconPixmaps IconPixmap() const { return pixmaps_; }
+    QString Empty() const { return QString(); }
+    IconPixmaps NoPixmaps() const { return {}; }
+    ToolTipRecord ToolTip() const { return {IconName(), {}, item_->ToolTip(), QString()}; }
+    // The menu is all the item offers: a panel that honours the mark shows
+    // it on a left click too, instead of calling Activate.
+    bool ItemIsMenu() const { return true; }
+    QDBusObjectPath Menu() const { return QDBusObjectPath(QString::fromUtf8(kMenuPath)); }
+
+  public slots:
+    void Activate(int x, int y) { item_->PopUp(QPoint(x, y)); }
+    void ContextMenu(int x, int y) { item_->PopUp(QPoint(x, y)); }
+    void SecondaryActivate(int, int) {}
+    void Scroll(int, const QString&) {}
+
+  private:
+    StatusNotifierItem* item_;
+    IconPixmaps pixmaps_;
+};
+
+// The QMenu as a panel reads it. An item's id is its command (the action's
+// data), a separator's its position + 1; the root is 0.
+class MenuAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
+    Q_PROPERTY(uint Version READ Version)
+    Q_PROPERTY(QString TextDirection READ TextDirection)
+    Q_PROPERTY(QString Status READ Status)
+    Q_PROPERTY(QStringList IconThemePath READ IconThemePath)
+  public:
+    MenuAdaptor(QObject* parent, QMenu* menu) : QDBusAbstractAdaptor(parent), menu_(menu) {
+        menu_->installEventFilter(this);
+    }
+
+    uint Version() const { return 3; }
+    QString TextDirection() const { return QStringLiteral("ltr"); }
+    QString Status() const { return QStringLiteral("normal"); }
+    QStringList IconThemePath() const { return {}; }
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::ActionAdded || type == QEvent::ActionChanged ||
+            type == QEvent::ActionRemoved) {
+            ChangeLayout();
+        }
+        return false;
+    }
+
+  public slots:
+    uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
+                   MenuLayout& layout) {
+        layout = MenuLayout{parentId, {}, {}};
+        if (parentId != 0) {
+            if (QAction* action = Find(parentId))
+                layout.properties = Properties(action, propertyNames);
+            return revision_;
+        }
+        layout.properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
+        if (recursionDepth == 0) return revision_;
+        const QList<QAction*> actions = menu_->actions();
+        for (int i = 0; i < actions.size(); ++i) {
+            layout.children.append({Id(actions[i], i), Properties(actions[i], propertyNames), {}});
+        }
+        return revision_;
+    }
+    MenuItemPropertiesList GetGroupProperties(const QList<int>& ids,
+                                              const QStringList& propertyNames) {
+        MenuItemPropertiesList list;
+        const QList<QAction*> actions = menu_->actions();
+        for (int i = 0; i < actions.size(); ++i) {
+            const int id = Id(actions[i], i);
+            if (ids.isEmpty() || ids.contains(id))
+                list.append({id, Properties(actions[i], propertyNames)});
+        }
+        return list;
+    }
+    QDBusVariant GetProperty(int id, const QString& name) {
+        QAction* action = Find(id);
+        return QDBusVariant(action != nullptr ? Properties(action, {name}).value(name)
+                                              : QVariant());
+    }
+    // A choice runs as a click in the QMenu does: the action is triggered.
+    void Event(int id, const QString& eventId, const QDBusVariant&, uint) {
+        QAction* action = Find(id);
+        if (action != nullptr && eventId == QLatin1String("clicked") && action->isEnabled())
+            action->trigger();
+    }
+    QList<int> EventGroup(const MenuEvents& events) {
+        QList<int> unknown;
+        for (const MenuEvent& e : events) {
+            if (Find(e.id) == nullptr) unknown.append(e.id);
+            Event(e.id, e.eventId, e.data, e.timestamp);
+        }
+        return unknown;
+    }
+    // The menu brings its check marks up to date as it does before showing.
+    bool AboutToShow(int id) {
+        if (id == 0) emit menu_->aboutToShow();
+        return changePending_;
+    }
+    QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
+        idErrors.clear();
+        QList<int> updates;
+        for (int id : ids) {
+            if (id != 0 && Find(id) == nullptr) idErrors.append(id);
+            if (AboutToShow(id)) updates.append(id);
+        }
+        return updates;
+    }
+
+  signals:
+    void LayoutUpdated(uint revision, int parent);
+
+  private:
+    static int Id(const QAction* action, int position) {
+        const int command = action->data().toInt();
+        return command > 0 ? command : position + 1;
+    }
+    QAction* Find(int id) const {
+        const QList<QAction*> actions = menu_->actions();
+        for (int i = 0; i < actions.size(); ++i) {
+            if (id != 0 && Id(actions[i], i) == id) return actions[i];
+        }
+        return nullptr;
+    }
+    // The properties as Qt's own export gives them (mode items are "radio"
+    // items: they form one exclusive group).
+    static QVariantMap Properties(const QAction* action, const QStringList& names) {
+        QVariantMap p;
+        if (action->isSeparator()) {
+            p.insert(QStringLiteral("type"), QStringLiteral("separator"));
+        } else {
+            // dbusmenu marks the mnemonic with "_" where Qt uses "&".
+            QString label = action->text().replace(QLatin1Char('_'), QLatin1String("__"));
+            const qsizetype amp = label.indexOf(QLatin1Char('&'));
+            if (amp >= 0 && amp + 1 < label.size()) label[amp] = QLatin1Char('_');
+            p.insert(QStringLiteral("label"), label);
+            p.insert(QStringLiteral("enabled"), action->isEnabled());
+            if (action->isCheckable()) {
+                const bool radio =
+                    action->actionGroup() != nullptr && action->actionGroup()->isExclusive();
+                p.insert(QStringLiteral("toggle-type"),
+                         radio ? QStringLiteral("radio") : QStringLiteral("checkmark"));
+                p.insert(QStringLiteral("toggle-state"), action->isChecked() ? 1 : 0);
+            }
+        }
+        p.insert(QStringLiteral("visible"), action->isVisible());
+        if (names.isEmpty()) return p;
+        QVariantMap asked;
+        for (const QString& name : names) {
+            if (p.contains(name)) asked.insert(name, p.value(name));
+        }
+        return asked;
+    }
+    // Announces the new layout once the current burst of changes is over
+    // (rebuilding the rule items changes every action).
+    void ChangeLayout() {
+        if (changePending_) return;
+        changePending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            changePending_ = false;
+            emit LayoutUpdated(++revision_, 0);
+        });
+    }
+
+    QMenu* menu_;
+    uint revision_ = 1;
+    bool changePending_ = false;
+};
+
+}  // namespace
+
+StatusNotifierItem::StatusNotifierItem(QMenu* menu, const QIcon& icon, const QString& toolTip,
+                                       std::function<void(const QPoint&)> popUp, QObject* parent)
+    : QObject(parent),
+      menu_(menu),
+      icon_(icon),
+      toolTip_(toolTip),
+      popUp_(std::move(popUp)),
+      menuObject_(new QObject(this)) {
+    RegisterTypes();
+    new ItemAdaptor(this);
+    new MenuAdaptor(menuObject_, menu_);
+}
+
+bool StatusNotifierItem::Show() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    service_ =
+        QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(QCoreApplication::applicationPid());
+    if (!bus.registerObject(QString::fromUtf8(kItemPath), this, QDBusConnection::ExportAdaptors) ||
+        !bus.registerObject(QString::fromUtf8(kMenuPath), menuObject_,
+                            QDBusConnection::ExportAdaptors) ||
+        !bus.registerService(service_)) {
+        Hide();
+        return false;
+    }
+    auto* watcher = new QDBusServiceWatcher(QString::fromUtf8(kWatcher), bus,
+                                            QDBusServiceWatcher::WatchForRegistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &StatusNotifierItem::Register);
+    Register();
+    return true;
+}
+
+void StatusNotifierItem::Hide() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.unregisterService(service_);
+    bus.unregisterObject(QString::fromUtf8(kItemPath));
+    bus.unregisterObject(QString::fromUtf8(kMenuPath));
+}
+
+void StatusNotifierItem::Register() {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromUtf8(kWatcher), QStringLiteral("/StatusNotifierWatcher"),
+        QString::fromUtf8(kWatcher), QStringLiteral("RegisterStatusNotifierItem"));
+    call << service_;
+    // Not waited for: a watcher that refuses leaves nothing to do.
+    QDBusConnection::sessionBus().asyncCall(call);
+}
+
+#include "status_notifier_linux.moc"
