@@ -4,10 +4,10 @@
 
 #include "app/dialog/config_dialog.h"
 #include "common/text.h"
+#include "common/wake_event.h"
 #include "log/event_log.h"
 #include "resources/ui_texts.h"
 #include "settings/shared_state.h"
-#include "supervisor/wake_event.h"
 
 namespace {
 

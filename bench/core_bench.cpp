@@ -20,13 +20,13 @@
 #include <vector>
 
 #include "app/menu.h"
+#include "common/wake_event.h"
 #include "log/event_log.h"
 #include "settings/ini_file.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
 #include "supervisor/schedule.h"
 #include "supervisor/supervisor.h"
-#include "supervisor/wake_event.h"
 #include "support/loop_thread.h"
 
 namespace {
@@ -186,7 +186,7 @@ void BM_SupervisorPass(benchmark::State& state) {
     snapshot.settings = TenRules();
     snapshot.settings.bDropAny = 0;
     snapshot.mode = ModeAlwaysUp;
-    EventLog log{nullptr, SystemClock(), nullptr};
+    EventLog log{nullptr, SystemClock(), {}};
     ConnectionBuffer buffer{};
     InitConnectionBuffer(&buffer, service);
     uint32_t capacity = buffer.capacity;
@@ -238,7 +238,7 @@ void BM_WakeSelectModeToFirstCall(benchmark::State& state) {
     supervisor.service = &service;
     supervisor.shared = &shared;
     supervisor.clock = SystemClock();
-    supervisor.log = EventLog{nullptr, SystemClock(), nullptr};
+    supervisor.log = EventLog{nullptr, SystemClock(), {}};
     std::thread loop = StartLoopThread(&supervisor);
     // The first pass (signalled at creation, mode "Disabilitato") is over
     // once the loop waits again; give it that moment.
@@ -307,7 +307,7 @@ void BM_WindowEdgeToFirstDial(benchmark::State& state) {
         supervisor.service = &service;
         supervisor.shared = &shared;
         supervisor.clock = Clock{&RunningClock::Now, &running};
-        supervisor.log = EventLog{nullptr, SystemClock(), nullptr};
+        supervisor.log = EventLog{nullptr, SystemClock(), {}};
         PublishMode(&shared, ModeRuleBase);
         std::thread loop = StartLoopThread(&supervisor);
         while (memory.dialAt.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -379,7 +379,7 @@ std::string LogPath() {
 void BM_LogEvent(benchmark::State& state) {
     if (state.thread_index() == 0) {
         unlink(LogPath().c_str());
-        ConfigureEventLog(EventLog{LogPath().c_str(), SystemClock(), nullptr});
+        ConfigureEventLog(EventLog{LogPath().c_str(), SystemClock(), {}});
     }
     for (auto _ : state) LogEvent("RasDial", "Office", 0);
     state.SetItemsProcessed(state.iterations());

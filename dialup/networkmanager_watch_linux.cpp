@@ -14,9 +14,9 @@
 #include <QTimer>
 #include <atomic>
 
+#include "common/wake_event.h"
 #include "dialup/networkmanager_bus_linux.h"
 #include "dialup/networkmanager_codes.h"
-#include "supervisor/wake_event.h"
 
 namespace {
 

@@ -195,7 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     service.getErrorString = &GetErrorString;
 
     // Lines go to /dev/null: formatted and written, never kept.
-    EventLog log{"/dev/null", Clock{&FuzzNow, &in}, &service};
+    EventLog log{"/dev/null", Clock{&FuzzNow, &in}, ErrorTextOf(&service)};
     ConnectionBuffer buffer{};
     if (in.ConsumeBool()) Require(InitConnectionBuffer(&buffer, service), "one record allocated");
 

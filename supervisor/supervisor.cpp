@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "common/thread_start.h"
 #include "supervisor/schedule.h"
-#include "supervisor/thread_start.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include "app/dialog/config_dialog.h"
 #include "common/text.h"
+#include "common/wake_event.h"
 #include "settings/shared_state.h"
-#include "supervisor/wake_event.h"
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;

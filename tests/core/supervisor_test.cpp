@@ -36,7 +36,7 @@ struct PassFixture : ::testing::Test {
         snapshot.settings.bDropAny = 0;
         snapshot.mode = ModeDisabled;
         logPath = dir.File("teleoralog.txt");
-        log = EventLog{logPath.c_str(), clock.clock(), &fake.service};
+        log = EventLog{logPath.c_str(), clock.clock(), ErrorTextOf(&fake.service)};
         ASSERT_TRUE(InitConnectionBuffer(&buffer, fake.service));
     }
     void TearDown() override { ReleaseConnectionBuffer(&buffer); }

@@ -136,7 +136,7 @@ class SupervisorOverBinding {
         supervisor_.service = &counting_.outer;
         supervisor_.shared = &shared_;
         supervisor_.clock = SystemClock();
-        supervisor_.log = EventLog{logPath, SystemClock(), &counting_.outer};
+        supervisor_.log = EventLog{logPath, SystemClock(), ErrorTextOf(&counting_.outer)};
         // What StartSupervisor does, on a thread that can be joined.
         InitConnectionBuffer(&supervisor_.buffer, counting_.outer);
         supervisor_.wake = CreateWakeEvent(true, nullptr);
@@ -802,14 +802,14 @@ class NmCodeTableTest : public QObject {
         Client client;
         char line[kErrorTextSize];
         for (const NmCodeEntry& row : NmCodeTable()) {
-            ResultText(&client.service, row.code, line, sizeof line);
+            ResultText(ErrorTextOf(&client.service), row.code, line, sizeof line);
             QVERIFY2(Text(row.code) == row.text && strcmp(line, row.text) == 0, row.text);
             for (const char* name : row.dbusErrors) {
                 if (name != nullptr) QVERIFY2(NmCodeForDbusError(name) == row.code, name);
             }
         }
         for (int32_t code : {-1, 12, 216, 500}) {
-            ResultText(&client.service, code, line, sizeof line);
+            ResultText(ErrorTextOf(&client.service), code, line, sizeof line);
             QCOMPARE(std::string(line), std::string("Unknown."));
         }
     }

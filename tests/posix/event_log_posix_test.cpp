@@ -21,6 +21,7 @@
 
 #include "common/lock.h"
 #include "log/event_log.h"
+#include "supervisor/supervisor.h"
 #include "support/posix_sandbox.h"
 #include "support/test_support.h"
 
@@ -83,7 +84,7 @@ TEST(EventLogPosix, TwoProcessesWithTwoThreadsEachNeverTearALongLine) {
     WriteWholeFile(path, "first line\r\n");
 
     FixedClock clock;
-    EventLog log{path.c_str(), clock.clock(), nullptr};
+    EventLog log{path.c_str(), clock.clock(), {}};
     ASSERT_TRUE(AppendFromProcessesAndThreads(
         kLinesPerThread, [] {},
         [&log](int p, int t, int i) {
@@ -119,7 +120,7 @@ TEST(EventLogPosix, FiftyThousandLinesPerThreadFromTwoProcessesArriveWholeAndOnc
     ScratchDir dir;
     std::string path = dir.File(kLogFileName);
     FixedClock clock;
-    auto configure = [&] { ConfigureEventLog(EventLog{path.c_str(), clock.clock(), nullptr}); };
+    auto configure = [&] { ConfigureEventLog(EventLog{path.c_str(), clock.clock(), {}}); };
     ASSERT_TRUE(AppendFromProcessesAndThreads(linesPerThread, configure, [](int p, int t, int i) {
         char name[32];
         snprintf(name, sizeof name, "P%dT%d-%d", p, t, i);
@@ -179,10 +180,10 @@ TEST(EventLogPosix, ReadOnlyFolderGetsNoLineAndTheCodeComesBack) {
         FixedClock clock;
         FakeDialUp fake;
         fake.errorTexts[691] = "Access denied.";
-        EventLog log{existing.c_str(), clock.clock(), &fake.service};
+        EventLog log{existing.c_str(), clock.clock(), ErrorTextOf(&fake.service)};
         if (LogEventTo(log, "RasDial", "Office", 691) != 691) return 1;
         if (LogEventTo(log, "RasHangUp", "Office", 0) != 0) return 2;
-        EventLog missing{fresh.c_str(), clock.clock(), &fake.service};
+        EventLog missing{fresh.c_str(), clock.clock(), ErrorTextOf(&fake.service)};
         if (LogEventTo(missing, "RasDial", "Office", -5) != -5) return 3;
         return 0;
     });
@@ -259,8 +260,8 @@ TEST(EventLogPosix, OnlyAPlainFileGetsLines) {
         return RunInChild([&] {
             alarm(5);
             int reader = withReader ? open(path.c_str(), O_RDONLY | O_NONBLOCK) : -1;
-            if (LogEventTo(EventLog{path.c_str(), clock.clock(), nullptr}, "RasDial", "Office",
-                           678) != 678) {
+            if (LogEventTo(EventLog{path.c_str(), clock.clock(), {}}, "RasDial", "Office", 678) !=
+                678) {
                 return 1;
             }
             char byte;

@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "app/menu.h"
+#include "common/wake_event.h"
 #include "settings/ini_file.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
 #include "supervisor/supervisor.h"
-#include "supervisor/wake_event.h"
 #include "support/loop_thread.h"
 #include "support/posix_sandbox.h"
 #include "support/test_support.h"
@@ -83,7 +83,7 @@ TEST(FaultsPosix, LogFolderTurningReadOnlyDropsLinesAndNothingElse) {
         supervisor.service = &fake.service;
         supervisor.shared = &shared;
         supervisor.clock = clock.clock();
-        supervisor.log = EventLog{logPath.c_str(), clock.clock(), &fake.service};
+        supervisor.log = EventLog{logPath.c_str(), clock.clock(), ErrorTextOf(&fake.service)};
         std::thread thread = StartLoopThread(&supervisor);
         auto stop = [&](int code) {
             StopLoopThread(&supervisor, &thread);

@@ -4,8 +4,8 @@
 
 #include <thread>
 
+#include "common/wake_event.h"
 #include "supervisor/supervisor.h"
-#include "supervisor/wake_event.h"
 
 // Creates the wake event signalled, as StartSupervisor does, so the first pass
 // runs at once, and starts the loop. The caller has filled service, shared,

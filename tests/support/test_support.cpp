@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "supervisor/wake_event.h"
+#include "common/wake_event.h"
 
 namespace fs = std::filesystem;
 
