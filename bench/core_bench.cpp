@@ -5,6 +5,7 @@
 // machine. scripts/bench.sh runs them and writes docs/performance.md.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -464,6 +465,100 @@ void BM_SaveSettingsTenRules(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SaveSettingsTenRules)->Unit(benchmark::kMicrosecond);
+
+// --- A settings file as large as may be read ---
+
+// Kilobytes of the process's memory: "VmRSS" now or "VmHWM", its peak since
+// the last ResetPeakMemory.
+long MemoryKb(const char* field) {
+    long kb = -1;
+    if (FILE* status = fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (fgets(line, sizeof line, status) != nullptr) {
+            if (strncmp(line, field, strlen(field)) == 0) kb = atol(line + strlen(field) + 1);
+        }
+        fclose(status);
+    }
+    return kb;
+}
+
+void ResetPeakMemory() {
+    if (FILE* refs = fopen("/proc/self/clear_refs", "we")) {
+        fputs("5", refs);
+        fclose(refs);
+    }
+}
+
+// A file of exactly the largest readable size: kind 0 all line feeds (the
+// most lines a file can have), kind 1 lines of 1 KiB (key lines of section
+// "Generale", so every look-up there reads them all).
+std::string HugeSettingsText(int64_t kind) {
+    std::string text;
+    text.reserve(kMaxIniFileSize);
+    if (kind == 0) return std::string(kMaxIniFileSize, '\n');
+    text = "[Generale]\r\n";
+    for (int i = 0; text.size() < kMaxIniFileSize; ++i) {
+        std::string line = "k" + std::to_string(i) + "=";
+        line.append(1022 - line.size(), 'v').append("\r\n");
+        text.append(line, 0, kMaxIniFileSize - text.size());
+    }
+    return text;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+        abort();
+    }
+    close(fd);
+}
+
+// Load (open the store and read every setting) or save (open, then save the
+// ten-rule settings) of the file; the time covers the load or the save, the
+// peak memory (over the memory before) covers it all, opening included.
+void HugeSettingsFile(benchmark::State& state, bool save) {
+    const std::string path = SettingsPath();
+    const std::string text = HugeSettingsText(state.range(0));
+    const Settings tenRules = TenRules();
+    long worstKb = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        WriteBytes(path, text);
+        malloc_trim(0);  // what earlier iterations freed no longer hides in the resident set
+        ResetPeakMemory();
+        const long beforeKb = MemoryKb("VmRSS:");
+        {
+            IniFileStore ini;
+            if (!save) state.ResumeTiming();
+            OpenIniFileStore(&ini, path.c_str());
+            Settings s;
+            LoadSettings(MakeIniProfileStore(&ini), &s);
+            benchmark::DoNotOptimize(s.tDelay);
+            if (save) {
+                state.ResumeTiming();
+                if (!SaveSettings(MakeIniProfileStore(&ini), tenRules)) {
+                    state.SkipWithError("the save failed");
+                    break;
+                }
+            }
+            state.PauseTiming();
+        }
+        worstKb = std::max(worstKb, MemoryKb("VmHWM:") - beforeKb);
+        state.ResumeTiming();
+    }
+    state.counters["peak_MiB"] = static_cast<double>(worstKb) / 1024;
+    state.counters["peak_per_file_size"] = static_cast<double>(worstKb) * 1024 / kMaxIniFileSize;
+}
+
+void BM_LoadHugeSettingsFile(benchmark::State& state) {
+    HugeSettingsFile(state, false);
+}
+BENCHMARK(BM_LoadHugeSettingsFile)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_SaveHugeSettingsFile(benchmark::State& state) {
+    HugeSettingsFile(state, true);
+}
+BENCHMARK(BM_SaveHugeSettingsFile)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

@@ -72,10 +72,15 @@ int32_t AppendLine(const EventLog& log, const char* operation, const char* name,
     LocalTime time = ReadClock(clock);
     char text[kResultTextSize];
     ResultText(log.errorText, code, text, sizeof text);
-    char line[kLogLineSize];
-    size_t length = FormatLogLine(time, operation, name, code, text, line, sizeof line);
+    // A cut line left by an earlier write is ended first, in the same write,
+    // so the new line starts a line of its own: CR LF, or only LF after a
+    // lone CR.
+    char line[2 + kLogLineSize] = {'\r', '\n'};
+    int last = file.lockAndReadLastByte();
+    size_t start = last < 0 || last == '\n' ? 2 : last == '\r' ? 1 : 0;
+    size_t length = FormatLogLine(time, operation, name, code, text, line + 2, kLogLineSize);
 
-    file.append(line, length);
+    file.append(line + start, 2 - start + length);
     return code;
 }
 

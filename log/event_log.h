@@ -111,6 +111,13 @@ class LogFile {
     // splits someone else's.
     void append(const char* bytes, size_t length);
 
+    // Called just before append: locks the file against the other copies of
+    // the program until it is closed (where the system offers such a lock),
+    // then returns its last byte, or -1 when it is empty or cannot be read.
+    // A last byte other than LF is a line cut short (a full disk, a crash),
+    // which the next line must not be glued to.
+    int lockAndReadLastByte();
+
   private:
     intptr_t handle_;  // the descriptor or HANDLE; -1 when not open
 };

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,9 +13,13 @@
 // file and closed unwritten.
 LogFile::LogFile(const char* path) {
     handle_ = -1;
+    // Read access too, to see whether the file ends mid-line; a file the
+    // user may only write to is still written.
+    const int flags = O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     int fd;
     do {
-        fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+        fd = open(path, O_RDWR | flags, 0644);
+        if (fd < 0 && errno == EACCES) fd = open(path, O_WRONLY | flags, 0644);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return;
     struct stat info {};
@@ -40,6 +45,25 @@ void LogFile::append(const char* bytes, size_t length) {
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
+}
+
+int LogFile::lockAndReadLastByte() {
+    if (!isOpen()) return -1;
+    // Two copies of the program each look at the file's end and then write:
+    // an advisory lock held until the file is closed makes that one step, so
+    // neither takes the other's line, still being written, for a cut one.
+    // Another copy holds it for one line at most; a lock held for longer (by
+    // some other program) is waited for 50 ms only. Without the lock (taken
+    // elsewhere, or a file system that has none) the line is still written.
+    for (int tries = 0; tries < 50; ++tries) {
+        if (flock(static_cast<int>(handle_), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) break;
+        usleep(1000);
+    }
+    struct stat info {};
+    if (fstat(static_cast<int>(handle_), &info) != 0 || info.st_size <= 0) return -1;
+    unsigned char last = 0;
+    ssize_t got = pread(static_cast<int>(handle_), &last, 1, info.st_size - 1);
+    return got == 1 ? last : -1;  // a write-only file cannot tell: taken as ended
 }
 
 // Names are UTF-8 here: besides the ASCII controls, the C1 controls U+0080 to

@@ -47,24 +47,10 @@ HANDLE ReopenThroughFilter(const char* path, HANDLE found) {
     return file;
 }
 
-// The bytes that end a cut last line ("\r\n", or "\n" after a lone CR),
-// into out (room for 2); 0 when the file is empty or ends a line.
-size_t MissingLineEnd(HANDLE file, char* out) {
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0) return 0;
-    OVERLAPPED at{};
-    ULARGE_INTEGER last;
-    last.QuadPart = static_cast<ULONGLONG>(size.QuadPart - 1);
-    at.Offset = last.LowPart;
-    at.OffsetHigh = last.HighPart;
-    char c = 0;
-    DWORD read = 0;
-    if (!ReadFile(file, &c, 1, &read, &at) || read != 1 || c == '\n') return 0;
-    size_t n = 0;
-    if (c != '\r') out[n++] = '\r';
-    out[n++] = '\n';
-    return n;
-}
+// The byte the copies of the program lock while one of them looks at the
+// log's end and writes its line: far past any real end, so no reader of the
+// log ever meets the lock.
+constexpr DWORD kLockOffsetHigh = 0xFFFFFFF0u;
 
 void WriteAll(HANDLE file, const char* bytes, size_t length) {
     DWORD written = 0;
@@ -102,23 +88,44 @@ LogFile::LogFile(const char* path) {
 }
 
 LogFile::~LogFile() {
-    if (isOpen()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
-}
-
-// A line cut short (a full disk) is ended first, so the new line starts on a
-// line of its own; both go out in one write when they fit.
-void LogFile::append(const char* bytes, size_t length) {
     if (!isOpen()) return;
     HANDLE file = reinterpret_cast<HANDLE>(handle_);
-    char out[2 + kLogLineSize];
-    size_t end = MissingLineEnd(file, out);
-    if (end > 0 && length <= sizeof out - end) {
-        CopyMemory(out + end, bytes, length);
-        WriteAll(file, out, end + length);
-        return;
+    OVERLAPPED at{};
+    at.OffsetHigh = kLockOffsetHigh;
+    UnlockFileEx(file, 0, 1, 0, &at);  // fails harmlessly when it was never taken
+    CloseHandle(file);
+}
+
+void LogFile::append(const char* bytes, size_t length) {
+    if (isOpen()) WriteAll(reinterpret_cast<HANDLE>(handle_), bytes, length);
+}
+
+int LogFile::lockAndReadLastByte() {
+    if (!isOpen()) return -1;
+    HANDLE file = reinterpret_cast<HANDLE>(handle_);
+    // Another copy holds the lock for one line at most; a lock held longer
+    // is waited for 50 ms only, and the line is written anyway.
+    OVERLAPPED at{};
+    at.OffsetHigh = kLockOffsetHigh;
+    for (int tries = 0; tries < 50; ++tries) {
+        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) ||
+            GetLastError() != ERROR_LOCK_VIOLATION) {
+            break;
+        }
+        Sleep(1);
     }
-    if (end > 0) WriteAll(file, out, end);
-    WriteAll(file, bytes, length);
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0) return -1;
+    OVERLAPPED last{};
+    ULARGE_INTEGER offset;
+    offset.QuadPart = static_cast<ULONGLONG>(size.QuadPart - 1);
+    last.Offset = offset.LowPart;
+    last.OffsetHigh = offset.HighPart;
+    unsigned char c = 0;
+    DWORD read = 0;
+    // A file opened for appending only cannot tell: taken as ended.
+    if (!ReadFile(file, &c, 1, &read, &last) || read != 1) return -1;
+    return c;
 }
 
 // Names are in the ANSI code page here, where 0x80 to 0x9F are printable

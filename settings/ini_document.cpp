@@ -1,6 +1,5 @@
 #include "settings/ini_document.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -13,113 +12,67 @@ namespace {
 constexpr size_t kNone = static_cast<size_t>(-1);
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-bool IsBlankLine(std::string_view line) {
-    return IniTrimLeft(line).empty();
+bool IsBreak(char c) {
+    return c == '\r' || c == '\n';
+}
+
+// Where the lines begin: after a UTF-8 byte order mark.
+size_t BodyStart(const std::string& text) {
+    return std::string_view(text).substr(0, kBom.size()) == kBom ? kBom.size() : 0;
+}
+
+// One line of the text: its characters [start, end), its line end [end, next).
+struct Line {
+    size_t start, end, next;
+    std::string_view Content(const std::string& text) const {
+        return std::string_view(text.data() + start, end - start);
+    }
+};
+
+Line LineAt(const std::string& text, size_t start) {
+    Line line{start, start, start};
+    const char* data = text.data();
+    const size_t size = text.size();
+    size_t end = start;
+    while (end < size && !IsBreak(data[end])) ++end;
+    line.end = end;
+    line.next = end;
+    if (end < size)
+        line.next += (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n') ? 2 : 1;
+    return line;
+}
+
+bool IsBlankLine(const std::string& text, const Line& line) {
+    return IniTrimLeft(line.Content(text)).empty();
 }
 
 // ---------------------------------------------------------------------------
-// The index
+// Line ends
 
-using Sections = std::vector<IniSectionEntry>;
-
-size_t* EndingCount(IniIndex* index, std::string_view ending) {
-    if (ending == "\r\n") return &index->crlf;
-    if (ending == "\n") return &index->lf;
-    if (ending == "\r") return &index->cr;
-    return nullptr;
-}
-
-void CountEnding(IniIndex* index, std::string_view ending, size_t delta) {
-    if (size_t* count = EndingCount(index, ending)) *count += delta;
-}
-
-bool KeyOrder(const IniKeyEntry& a, const IniKeyEntry& b) {
-    return a.hash != b.hash ? a.hash < b.hash : a.line < b.line;
-}
-
-// Every line of the document, read once. Lines before the first header
-// belong to no section.
-IniIndex BuildIndex(const IniDocument& doc) {
-    IniIndex index;
-    for (size_t i = 0; i < doc.lines.size(); ++i) {
-        CountEnding(&index, doc.endings[i], 1);
-        IniLineInfo info = ClassifyIniLine(doc.lines[i]);
-        if (info.kind == IniLineKind::kSection) {
-            index.sections.push_back(IniSectionEntry{IniNameHash(info.name), i, {}});
-        } else if (info.kind == IniLineKind::kKey && !index.sections.empty()) {
-            index.sections.back().keys.push_back(IniKeyEntry{IniNameHash(info.name), i});
+// Counts the line ends that start in [from, to); a CR at to - 1 followed by
+// LF counts as CR LF.
+IniIndex CountEndings(const std::string& text, size_t from, size_t to) {
+    IniIndex counts;
+    for (size_t i = from; i < to; ++i) {
+        if (text[i] == '\n') {
+            ++counts.lf;
+        } else if (text[i] == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n') {
+                ++counts.crlf;
+                ++i;
+            } else {
+                ++counts.cr;
+            }
         }
     }
-    for (IniSectionEntry& section : index.sections) {
-        std::sort(section.keys.begin(), section.keys.end(), KeyOrder);
-    }
-    return index;
+    return counts;
 }
 
-// The first section of that name (only it is ever read or written), or
-// kNone.
-size_t FindSection(const IniDocument& doc, std::string_view name) {
-    uint64_t hash = IniNameHash(name);
-    const Sections& sections = doc.index.sections;
-    for (size_t i = 0; i < sections.size(); ++i) {
-        if (sections[i].hash == hash &&
-            EqualNoCase(ClassifyIniLine(doc.lines[sections[i].header]).name, name)) {
-            return i;
-        }
-    }
-    return kNone;
-}
-
-// The entry of the first line in the section that sets the key, or end;
-// *line is how that line reads.
-std::vector<IniKeyEntry>::const_iterator FindKey(const IniDocument& doc,
-                                                 const IniSectionEntry& section,
-                                                 std::string_view name, IniLineInfo* line) {
-    uint64_t hash = IniNameHash(name);
-    auto it =
-        std::lower_bound(section.keys.begin(), section.keys.end(), IniKeyEntry{hash, 0}, KeyOrder);
-    for (; it != section.keys.end() && it->hash == hash; ++it) {
-        *line = ClassifyIniLine(doc.lines[it->line]);
-        if (EqualNoCase(line->name, name)) return it;
-    }
-    return section.keys.end();
-}
-
-// The line after the last line of the section.
-size_t SectionEnd(const IniDocument& doc, size_t section) {
-    const Sections& sections = doc.index.sections;
-    return section + 1 < sections.size() ? sections[section + 1].header : doc.lines.size();
-}
-
-// The sections from `first` on moved by delta lines (added modulo 2^N, so a
-// move up is the negated count).
-void ShiftSections(IniIndex* index, size_t first, size_t delta) {
-    for (size_t i = first; i < index->sections.size(); ++i) {
-        IniSectionEntry& section = index->sections[i];
-        section.header += delta;
-        for (IniKeyEntry& key : section.keys) key.line += delta;
-    }
-}
-
-// Room for one more element, growing by half at least, so that adding
-// cannot fail afterwards and a run of additions copies little.
-template <typename T>
-void ReserveOneMore(std::vector<T>* v) {
-    if (v->size() < v->capacity()) return;
-    v->reserve(std::max(v->size() + 1, v->size() + v->size() / 2));
-}
-
-// ---------------------------------------------------------------------------
-// Changing lines
-
-// The names and the value as they go into the file: without CR and LF, which
-// would start a line of their own.
-std::string WithoutLineBreaks(const char* text) {
-    std::string out;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (*p != '\r' && *p != '\n') out += *p;
-    }
-    return out;
+void AddCounts(IniIndex* index, const IniIndex& counts, bool add) {
+    size_t sign = add ? 1 : kNone;  // modulo 2^N, kNone is minus one
+    index->crlf += sign * counts.crlf;
+    index->lf += sign * counts.lf;
+    index->cr += sign * counts.cr;
 }
 
 // The line end used most in the file; CR LF for a file without any.
@@ -129,203 +82,141 @@ const char* DominantEnding(const IniIndex& index) {
     return "\r\n";
 }
 
-struct NewLines {
-    std::vector<std::string> lines;
-    std::vector<std::string> endings;
-};
-
-NewLines MakeLines(std::vector<std::string> lines, const char* ending) {
-    NewLines add;
-    add.endings.assign(lines.size(), ending);
-    add.lines = std::move(lines);
-    return add;
-}
-
-// Makes room for n more lines, so that InsertLines cannot fail. The room
-// grows by half at least, so that a save writing key after key into a new
-// file does not copy every line each time.
-void ReserveLines(IniDocument* doc, size_t n) {
-    size_t need = doc->lines.size() + n;
-    if (need <= doc->lines.capacity() && need <= doc->endings.capacity()) return;
-    size_t room = std::max(need, doc->lines.size() + doc->lines.size() / 2);
-    doc->lines.reserve(room);
-    doc->endings.reserve(room);
-}
-
-// Puts the new lines in at `at`, in room made by ReserveLines: nothing
-// allocates, the strings move. Only the last line of a file can lack its line
-// end; when the new lines go after it, it gets one.
-void InsertLines(IniDocument* doc, size_t at, NewLines* add) {
-    if (at == doc->lines.size() && at > 0 && doc->endings[at - 1].empty()) {
-        doc->endings[at - 1] = add->endings.front();  // short enough to need no allocation
-        CountEnding(&doc->index, add->endings.front(), 1);
-    }
-    for (const std::string& e : add->endings) CountEnding(&doc->index, e, 1);
-    auto pos = static_cast<std::ptrdiff_t>(at);
-    doc->lines.insert(doc->lines.begin() + pos, std::make_move_iterator(add->lines.begin()),
-                      std::make_move_iterator(add->lines.end()));
-    doc->endings.insert(doc->endings.begin() + pos, std::make_move_iterator(add->endings.begin()),
-                        std::make_move_iterator(add->endings.end()));
-}
-
-void EraseLines(IniDocument* doc, size_t from, size_t to) {
-    for (size_t i = from; i < to; ++i) CountEnding(&doc->index, doc->endings[i], kNone);
-    auto first = static_cast<std::ptrdiff_t>(from), last = static_cast<std::ptrdiff_t>(to);
-    doc->lines.erase(doc->lines.begin() + first, doc->lines.begin() + last);
-    doc->endings.erase(doc->endings.begin() + first, doc->endings.begin() + last);
-}
-
-// A change whose new line does not read as what it was written for (a
-// section name with ']', a key name with '=' or starting with ';', a value
-// that closes a '[' before the key's '='): made on a copy, which is indexed
-// from scratch and then takes the document's place.
-//
-// A line that ends in CR followed by an empty line that ends in LF reads as
-// one line ending in CR LF. An insertion or deletion that brings two such
-// lines together (at `joint` and the line after it) is made aside too, and
-// the result is read again from its text, whose bytes stay as they are.
-bool EndsJoin(const IniDocument& doc, size_t joint) {
-    return joint + 1 < doc.lines.size() && doc.endings[joint] == "\r" &&
-           doc.lines[joint + 1].empty() && doc.endings[joint + 1] == "\n";
-}
-
-template <typename Edit>
-void EditAside(IniDocument* doc, Edit edit, size_t joint = kNone) {
-    IniDocument next;
-    next.bom = doc->bom;
-    next.lines = doc->lines;
-    next.endings = doc->endings;
-    edit(&next);
-    if (joint != kNone && EndsJoin(next, joint)) {
-        std::string text;
-        if (!SerializeIni(next, &text) || !ParseIni(text, &next)) throw std::bad_alloc();
+// Replaces the bytes [from, to) with bytes, keeping the line-end counts in
+// step: only the line ends around the change can change (a CR before it may
+// pair with an LF after it, or stop pairing). A buffer too small is grown
+// by an eighth at least, not doubled, and only then, so a write into a large
+// file never holds much more than it. Throws std::bad_alloc with doc
+// unchanged.
+void Replace(IniDocument* doc, size_t from, size_t to, std::string_view bytes) {
+    std::string& text = doc->text;
+    size_t left = from > 0 && text[from - 1] == '\r' ? from - 1 : from;
+    size_t right = to < text.size() && text[to] == '\n' ? 1 : 0;
+    IniIndex before = CountEndings(text, left, to + right);
+    const size_t size = text.size() - (to - from) + bytes.size();
+    if (size > text.capacity()) {
+        std::string grown;
+        grown.reserve(size + size / 8 + 64);
+        grown.append(text, 0, from);
+        grown.append(bytes);
+        grown.append(text, to, std::string::npos);
+        text.swap(grown);
     } else {
-        next.index = BuildIndex(next);
+        text.replace(from, to - from, bytes);
     }
-    *doc = std::move(next);
+    IniIndex after = CountEndings(text, left, from + bytes.size() + right);
+    AddCounts(&doc->index, before, false);
+    AddCounts(&doc->index, after, true);
 }
 
-void InsertAside(IniDocument* doc, size_t at, NewLines* add) {
-    size_t joint = at + add->lines.size() - 1;  // the last new line
-    EditAside(
-        doc,
-        [&](IniDocument* next) {
-            ReserveLines(next, add->lines.size());
-            InsertLines(next, at, add);
-        },
-        joint);
-}
+// ---------------------------------------------------------------------------
+// Finding sections and keys
 
-// Whether putting the new lines in at `at` joins the last one's end to the
-// line after it.
-bool InsertJoins(const IniDocument& doc, size_t at, const NewLines& add) {
-    return at < doc.lines.size() && add.endings.back() == "\r" && doc.lines[at].empty() &&
-           doc.endings[at] == "\n";
-}
-
-// Erases the lines from..to aside, and returns true, when that joins the
-// line before them to the one after.
-bool EraseJoiningAside(IniDocument* doc, size_t from, size_t to) {
-    if (from == 0 || to >= doc->lines.size() || doc->endings[from - 1] != "\r" ||
-        !doc->lines[to].empty() || doc->endings[to] != "\n") {
-        return false;
+// The start of the first section header at or after from (a line start), or
+// kNone. Only a '[' that begins a line (after blanks) can open one, so the
+// search jumps from '[' to '['.
+size_t NextHeader(const std::string& text, size_t from) {
+    const char* data = text.data();
+    for (size_t at = from; at < text.size();) {
+        const void* found = memchr(data + at, '[', text.size() - at);
+        if (found == nullptr) return kNone;
+        const size_t bracket = static_cast<size_t>(static_cast<const char*>(found) - data);
+        size_t start = bracket;
+        while (start > from && (data[start - 1] == ' ' || data[start - 1] == '\t')) --start;
+        if (start != from && !IsBreak(data[start - 1])) {  // inside a line
+            at = bracket + 1;
+            continue;
+        }
+        Line line = LineAt(text, start);
+        if (ClassifyIniLine(line.Content(text)).kind == IniLineKind::kSection) return start;
+        at = line.next;
     }
-    EditAside(
-        doc, [&](IniDocument* next) { EraseLines(next, from, to); }, from - 1);
-    return true;
+    return kNone;
 }
 
-// Each change below does everything that can fail (allocations) before it
-// changes the document, so running out of memory leaves it as it was.
+// The first section of that name (only it is ever read or written): the
+// start of its header, or kNone.
+size_t FindSection(const std::string& text, std::string_view name) {
+    for (size_t at = NextHeader(text, BodyStart(text)); at != kNone;) {
+        Line header = LineAt(text, at);
+        if (EqualNoCase(ClassifyIniLine(header.Content(text)).name, name)) return at;
+        at = NextHeader(text, header.next);
+    }
+    return kNone;
+}
+
+// The line after the section's last line: the next header or the end.
+size_t SectionEnd(const std::string& text, size_t header) {
+    size_t next = NextHeader(text, LineAt(text, header).next);
+    return next == kNone ? text.size() : next;
+}
+
+// The first line of the section that sets the key; *line is how it reads.
+// Returns false when there is none.
+bool FindKey(const std::string& text, size_t header, std::string_view name, Line* found,
+             IniLineInfo* info) {
+    const size_t end = SectionEnd(text, header);
+    for (size_t at = LineAt(text, header).next; at < end;) {
+        Line line = LineAt(text, at);
+        IniLineInfo read = ClassifyIniLine(line.Content(text));
+        if (read.kind == IniLineKind::kKey && EqualNoCase(read.name, name)) {
+            *found = line;
+            *info = read;
+            return true;
+        }
+        at = line.next;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Changing lines
+
+// Whether the last line of the text lacks its line end (only the last line
+// can); such a line gets one when lines are added after it.
+bool LastLineOpen(const std::string& text) {
+    return text.size() > BodyStart(text) && !IsBreak(text.back());
+}
 
 // info is how the key's line reads now.
-void ReplaceValue(IniDocument* doc, size_t line, const IniLineInfo& info, std::string_view value) {
+void ReplaceValue(IniDocument* doc, const Line& line, const IniLineInfo& info,
+                  std::string_view value) {
     // A value that already reads the same is left as it is written, so a
     // save that changes nothing leaves the file as it was.
     if (IniUnquote(info.value) == IniUnquote(IniTrimRight(value))) return;
     // Everything before the value (the key's spelling, the blanks around
     // '=') stays; only the value changes.
-    std::string replaced = doc->lines[line].substr(0, info.valueStart);
-    replaced.append(value);
-    if (ClassifyIniLine(replaced).kind == IniLineKind::kKey) {
-        doc->lines[line] = std::move(replaced);
-        return;
-    }
-    EditAside(doc, [&](IniDocument* next) { next->lines[line] = std::move(replaced); });
+    Replace(doc, line.start + info.valueStart, line.end, value);
 }
 
 // A new section at the end of the file.
 void AddSection(IniDocument* doc, std::string_view section, std::string_view key,
                 std::string_view value) {
-    size_t at = doc->lines.size();
-    std::vector<std::string> lines;
-    lines.push_back("[" + std::string(section) + "]");
-    lines.push_back(std::string(key) + "=" + std::string(value));
-    NewLines add = MakeLines(std::move(lines), DominantEnding(doc->index));
-    IniLineInfo header = ClassifyIniLine(add.lines[0]);
-    IniLineInfo entry = ClassifyIniLine(add.lines[1]);
-    if (header.kind != IniLineKind::kSection || header.name != section ||
-        entry.kind != IniLineKind::kKey || entry.name != key) {
-        InsertAside(doc, at, &add);
-        return;
-    }
-    IniSectionEntry indexed{IniNameHash(section), at, {IniKeyEntry{IniNameHash(key), at + 1}}};
-    ReserveLines(doc, add.lines.size());
-    ReserveOneMore(&doc->index.sections);
-    doc->index.sections.push_back(std::move(indexed));
-    InsertLines(doc, at, &add);
+    const std::string_view ending = DominantEnding(doc->index);
+    std::string add;
+    if (LastLineOpen(doc->text)) add.append(ending);
+    add.append("[").append(section).append("]").append(ending);
+    add.append(key).append("=").append(value).append(ending);
+    Replace(doc, doc->text.size(), doc->text.size(), add);
 }
 
 // A new key goes after the section's last line that is not blank (its
 // trailing comments included), so blank lines between sections stay between
 // sections.
-void AddKey(IniDocument* doc, size_t sectionIndex, std::string_view key, std::string_view value) {
-    IniSectionEntry& section = doc->index.sections[sectionIndex];
-    size_t at = SectionEnd(*doc, sectionIndex);
-    while (at > section.header + 1 && IsBlankLine(doc->lines[at - 1])) --at;
-    std::vector<std::string> lines;
-    lines.push_back(std::string(key) + "=" + std::string(value));
-    NewLines add = MakeLines(std::move(lines), DominantEnding(doc->index));
-    IniLineInfo entry = ClassifyIniLine(add.lines[0]);
-    if (entry.kind != IniLineKind::kKey || entry.name != key || InsertJoins(*doc, at, add)) {
-        InsertAside(doc, at, &add);
-        return;
+void AddKey(IniDocument* doc, size_t header, std::string_view key, std::string_view value) {
+    const std::string& text = doc->text;
+    const size_t end = SectionEnd(text, header);
+    size_t at = LineAt(text, header).next;
+    for (size_t i = at; i < end;) {
+        Line line = LineAt(text, i);
+        if (!IsBlankLine(text, line)) at = line.next;
+        i = line.next;
     }
-    ReserveLines(doc, 1);
-    ReserveOneMore(&section.keys);
-    // Every key of this section lies before `at`; what follows moves down.
-    IniKeyEntry added{IniNameHash(key), at};
-    section.keys.insert(std::upper_bound(section.keys.begin(), section.keys.end(), added, KeyOrder),
-                        added);
-    ShiftSections(&doc->index, sectionIndex + 1, 1);
-    InsertLines(doc, at, &add);
-}
-
-// A later line with the same key, if any, is the one read from then on.
-void DeleteKey(IniDocument* doc, size_t sectionIndex, std::string_view key) {
-    IniSectionEntry& section = doc->index.sections[sectionIndex];
-    IniLineInfo info;
-    auto found = FindKey(*doc, section, key, &info);
-    if (found == section.keys.end()) return;
-    size_t line = found->line;
-    if (EraseJoiningAside(doc, line, line + 1)) return;
-    section.keys.erase(found);
-    for (IniKeyEntry& k : section.keys) {
-        if (k.line > line) --k.line;
-    }
-    ShiftSections(&doc->index, sectionIndex + 1, kNone);
-    EraseLines(doc, line, line + 1);
-}
-
-// A later section of the same name, if any, is the one read from then on.
-void DeleteSection(IniDocument* doc, size_t sectionIndex) {
-    size_t header = doc->index.sections[sectionIndex].header;
-    size_t end = SectionEnd(*doc, sectionIndex);
-    if (EraseJoiningAside(doc, header, end)) return;
-    Sections& sections = doc->index.sections;
-    sections.erase(sections.begin() + static_cast<std::ptrdiff_t>(sectionIndex));
-    ShiftSections(&doc->index, sectionIndex, 0 - (end - header));
-    EraseLines(doc, header, end);
+    const std::string_view ending = DominantEnding(doc->index);
+    std::string add;
+    if (at == text.size() && LastLineOpen(text)) add.append(ending);
+    add.append(key).append("=").append(value).append(ending);
+    Replace(doc, at, at, add);
 }
 
 // text without CR and LF: text itself when it has none (the usual case, which
@@ -333,41 +224,44 @@ void DeleteSection(IniDocument* doc, size_t sectionIndex) {
 std::string_view WithoutLineBreaks(const char* text, std::string* storage) {
     std::string_view view(text);
     if (view.find_first_of("\r\n") == std::string_view::npos) return view;
-    *storage = WithoutLineBreaks(text);
+    for (char c : view) {
+        if (!IsBreak(c)) *storage += c;
+    }
     return *storage;
 }
 
+// Each change allocates everything it needs before it changes the document,
+// so running out of memory leaves it as it was. A later section or key of
+// the same name, if any, is the one read after a deletion.
 void SetString(IniDocument* doc, const char* sectionText, const char* keyText,
                const char* valueText) {
     std::string sectionClean;
     std::string_view section = IniTrim(WithoutLineBreaks(sectionText, &sectionClean));
-    size_t found = FindSection(*doc, section);
+    size_t header = FindSection(doc->text, section);
 
     if (keyText == nullptr) {  // delete the whole section
-        if (found != kNone) DeleteSection(doc, found);
+        if (header != kNone) Replace(doc, header, SectionEnd(doc->text, header), {});
         return;
     }
     std::string keyClean;
     std::string_view key = IniTrim(WithoutLineBreaks(keyText, &keyClean));
+    Line line{};
+    IniLineInfo info;
+    bool found = header != kNone && FindKey(doc->text, header, key, &line, &info);
 
     if (valueText == nullptr) {  // delete the key
-        if (found != kNone) DeleteKey(doc, found, key);
+        if (found) Replace(doc, line.start, line.next, {});
         return;
     }
     std::string valueClean;
     std::string_view value = IniTrimLeft(WithoutLineBreaks(valueText, &valueClean));
 
-    if (found == kNone) {
+    if (header == kNone) {
         AddSection(doc, section, key, value);
-        return;
-    }
-    const IniSectionEntry& entry = doc->index.sections[found];
-    IniLineInfo info;
-    auto line = FindKey(*doc, entry, key, &info);
-    if (line != entry.keys.end()) {
-        ReplaceValue(doc, line->line, info, value);
+    } else if (found) {
+        ReplaceValue(doc, line, info, value);
     } else {
-        AddKey(doc, found, key, value);
+        AddKey(doc, header, key, value);
     }
 }
 
@@ -375,67 +269,28 @@ void SetString(IniDocument* doc, const char* sectionText, const char* keyText,
 // stripped); false when the key is absent.
 bool LookUp(const IniDocument& doc, const char* section, const char* key, std::string_view* value) {
     if (section == nullptr || key == nullptr) return false;
-    size_t found = FindSection(doc, IniTrim(section));
-    if (found == kNone) return false;
-    const IniSectionEntry& entry = doc.index.sections[found];
+    size_t header = FindSection(doc.text, IniTrim(section));
+    if (header == kNone) return false;
+    Line line{};
     IniLineInfo info;
-    auto line = FindKey(doc, entry, IniTrim(key), &info);
-    if (line == entry.keys.end()) return false;
+    if (!FindKey(doc.text, header, IniTrim(key), &line, &info)) return false;
     *value = IniUnquote(info.value);
     return true;
 }
 
 }  // namespace
 
-bool ParseIni(const std::string& text, IniDocument* doc) {
-    try {
-        IniDocument parsed;
-        size_t i = 0;
-        if (std::string_view(text).substr(0, kBom.size()) == kBom) {
-            parsed.bom = true;
-            i = kBom.size();
-        }
-        // Room for every line at once (CR LF counts twice): no regrowth.
-        size_t most = 1 + static_cast<size_t>(std::count(text.begin(), text.end(), '\n') +
-                                              std::count(text.begin(), text.end(), '\r'));
-        parsed.lines.reserve(most);
-        parsed.endings.reserve(most);
-        while (i < text.size()) {
-            size_t end = text.find_first_of("\r\n", i);
-            if (end == std::string::npos) {
-                parsed.lines.push_back(text.substr(i));
-                parsed.endings.emplace_back();
-                break;
-            }
-            size_t endLength =
-                (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1;
-            parsed.lines.push_back(text.substr(i, end - i));
-            parsed.endings.push_back(text.substr(end, endLength));
-            i = end + endLength;
-        }
-        parsed.index = BuildIndex(parsed);
-        *doc = std::move(parsed);
-        return true;
-    } catch (const std::bad_alloc&) {
-        *doc = IniDocument{};
-        return false;
-    }
+bool ParseIni(std::string text, IniDocument* doc) {
+    IniDocument parsed;
+    parsed.index = CountEndings(text, BodyStart(text), text.size());
+    parsed.text = std::move(text);
+    *doc = std::move(parsed);
+    return true;
 }
 
 bool SerializeIni(const IniDocument& doc, std::string* text) {
     try {
-        std::string out;
-        size_t total = doc.bom ? kBom.size() : 0;
-        for (size_t i = 0; i < doc.lines.size(); ++i) {
-            total += doc.lines[i].size() + doc.endings[i].size();
-        }
-        out.reserve(total);
-        if (doc.bom) out.append(kBom);
-        for (size_t i = 0; i < doc.lines.size(); ++i) {
-            out.append(doc.lines[i]);
-            out.append(doc.endings[i]);
-        }
-        *text = std::move(out);
+        *text = doc.text;
         return true;
     } catch (const std::bad_alloc&) {
         text->clear();

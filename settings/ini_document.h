@@ -12,38 +12,27 @@
 #include <string_view>
 #include <vector>
 
-// Where things are, built once when the text is parsed and kept up to date by
-// each write, so that a look-up does not scan the lines. Names are not copied:
-// an entry holds the hash of its name (IniNameHash) and the line it is on.
-struct IniKeyEntry {
-    uint64_t hash;
-    size_t line;
-    bool operator==(const IniKeyEntry&) const = default;
-};
-struct IniSectionEntry {
-    uint64_t hash;
-    size_t header;                  // the line of its header
-    std::vector<IniKeyEntry> keys;  // every key line in it, by hash, then line
-    bool operator==(const IniSectionEntry&) const = default;
-};
+// How many lines end each way, kept up to date by each write (the line end
+// a new line gets is the one the file uses most).
 struct IniIndex {
-    std::vector<IniSectionEntry> sections;  // every section, in file order
-    size_t crlf = 0, lf = 0, cr = 0;        // how many lines end each way
+    size_t crlf = 0, lf = 0, cr = 0;
     bool operator==(const IniIndex&) const = default;
 };
 
-// The parsed lines of one file, kept byte for byte. Change it only through
-// IniSetString, which keeps the index in step with the lines.
+// One file's bytes, kept as they are in one buffer: a line is where it lies
+// in the text, found by reading, so the document takes little more memory
+// than the file itself whatever its lines are like. Change it only through
+// IniSetString, which keeps the index in step with the text.
 struct IniDocument {
-    bool bom = false;                  // the file starts with a UTF-8 byte order mark
-    std::vector<std::string> lines;    // without their line ends
-    std::vector<std::string> endings;  // "\r\n", "\n", "\r" or "" per line
+    std::string text;  // every byte of the file, a UTF-8 byte order mark included
     IniIndex index;
 };
 
-// Parses text (any mix of CR LF, LF and CR line ends; a UTF-8 BOM is skipped
-// and remembered). Returns false, leaving doc empty, when memory runs out.
-bool ParseIni(const std::string& text, IniDocument* doc);
+// Takes text as the document (any mix of CR LF, LF and CR line ends; a UTF-8
+// BOM at the start is kept and not read as part of the first line). Pass the
+// text with std::move to keep one copy. Returns false, leaving doc empty,
+// when memory runs out.
+bool ParseIni(std::string text, IniDocument* doc);
 // The exact bytes of the document: SerializeIni of ParseIni(t) gives t back.
 // Returns false, leaving text empty, when memory runs out.
 bool SerializeIni(const IniDocument& doc, std::string* text);

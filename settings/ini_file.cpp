@@ -39,7 +39,7 @@ bool StoreBeginSave(void* ctx) {
         return false;
     }
     if (read == IniReadResult::kFailed) return false;
-    if (read == IniReadResult::kRead && !ParseIni(text, &store->pending)) return false;
+    if (read == IniReadResult::kRead && !ParseIni(std::move(text), &store->pending)) return false;
     store->saving = true;
     return true;
 }
@@ -54,16 +54,20 @@ bool StoreCommitSave(void* ctx) {
     IniFileStore* store = Self(ctx);
     if (!store->saving) return false;
     store->saving = false;
-    std::string text;
-    bool ok = !store->writeFailed && SerializeIni(store->pending, &text);
+    // The document's bytes are the file's: written as they are, not copied,
+    // unless the file is UTF-16.
+    bool ok = !store->writeFailed;
+    std::string utf16;
     if (ok && store->pendingUtf16) {
         try {
-            EncodeIniTextAsUtf16(&text);
+            utf16 = store->pending.text;
+            EncodeIniTextAsUtf16(&utf16);
         } catch (const std::bad_alloc&) {
             ok = false;
         }
     }
-    ok = ok && ReplaceFileAtomically(store->path.c_str(), text);
+    ok = ok && ReplaceFileAtomically(store->path.c_str(),
+                                     store->pendingUtf16 ? utf16 : store->pending.text);
     if (ok) store->doc = std::move(store->pending);
     store->pending = IniDocument{};
     return ok;
@@ -106,7 +110,7 @@ void OpenIniFileStore(IniFileStore* store, const char* path) {
         std::string text;
         if (ReadIniFile(store->path.c_str(), &text) == IniReadResult::kRead) {
             DecodeIniText(&text);
-            ParseIni(text, &store->doc);
+            ParseIni(std::move(text), &store->doc);
         }
     } catch (const std::bad_alloc&) {
         store->doc = IniDocument{};  // read as an empty file: the defaults

@@ -62,6 +62,9 @@ IniReadResult ReadIniFile(const char* path, std::string* text) {
         static_cast<unsigned long long>(st.st_size) > kMaxIniFileSize) {
         result = IniReadResult::kFailed;
     }
+    // Room for the whole file at once: growing by doubling would hold up to
+    // three times its size for a moment.
+    if (result == IniReadResult::kRead) text->reserve(static_cast<size_t>(st.st_size));
     char chunk[65536];
     while (result == IniReadResult::kRead) {
         ssize_t got = read(fd, chunk, sizeof chunk);

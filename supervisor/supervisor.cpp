@@ -1,5 +1,6 @@
 #include "supervisor/supervisor.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -160,10 +161,12 @@ uint32_t NextWait(const Supervisor* s, const SettingsSnapshot& snapshot, const P
     return wait;
 }
 
-// A wake without a user's choice is a connection notification: a burst of
-// them runs at most one pass per kMinPassTimeoutMs. A user's choice arriving
-// meanwhile ends the rest at once.
-void RestAfterNotification(Supervisor* s, const Pacing& p) {
+// A pass that is not a user's choice (a connection notification, the retry
+// timer, a window's edge) starts at least kMinPassTimeoutMs after the
+// previous pass started, so a burst of notifications, or the retry timer
+// firing right after a notification-woken pass, cannot run passes back to
+// back. A user's choice arriving meanwhile ends the rest at once.
+void RestBetweenPasses(Supervisor* s, const Pacing& p) {
     SettingsSnapshot now;
     for (;;) {
         TakeSnapshot(s->shared, &now);
@@ -185,9 +188,9 @@ void SupervisorLoop(Supervisor* s) {
         // The pause is read just before the wait; a menu choice still ends
         // the wait at once.
         TakeSnapshot(s->shared, &snapshot);
-        bool signalled = WaitWakeEvent(s->wake, NextWait(s, snapshot, p));
+        WaitWakeEvent(s->wake, NextWait(s, snapshot, p));
         if (s->stopRequested.load()) break;
-        if (signalled && p.havePassed) RestAfterNotification(s, p);
+        if (p.havePassed) RestBetweenPasses(s, p);
         if (s->stopRequested.load()) break;
         TakeSnapshot(s->shared, &snapshot);
         p.lastPassStart = MonotonicMilliseconds();
@@ -211,24 +214,33 @@ void SupervisorLoop(Supervisor* s) {
     }
 }
 
-namespace {
-void SupervisorThreadMain(void* arg) {
-    SupervisorLoop(static_cast<Supervisor*>(arg));
-}
-}  // namespace
-
-bool WatchConnections(const DialUpService& service, WakeEvent* wake, const EventLog& log) {
+bool WatchConnections(const DialUpService& service, WakeEvent* wake) {
     int32_t result = kNotificationsNotOffered;
     if (wake != nullptr && service.watchConnections != nullptr) {
         result = service.watchConnections(service.ctx, wake);
     }
-    if (result != 0) LogEventTo(log, "RasConnectionNotification", "Error", result);
+    if (result != 0) {
+        // Not a line of the log: without notifications the passes keep the
+        // pause, as they always did. A terminal that started the program
+        // learns it once; a program without one loses nothing.
+        fprintf(stderr, "teleora: no connection notifications (code %d); checking every pause\n",
+                static_cast<int>(result));
+    }
     return result == 0;
 }
+
+namespace {
+// The registration is the thread's own first step, before its first wait:
+// a slow dial-up service holds back neither the tray icon nor the window.
+void SupervisorThreadMain(void* arg) {
+    auto* s = static_cast<Supervisor*>(arg);
+    WatchConnections(*s->service, s->wake);
+    SupervisorLoop(s);
+}
+}  // namespace
 
 bool StartSupervisor(Supervisor* s) {
     if (s->buffer.bytes == nullptr) InitConnectionBuffer(&s->buffer, *s->service);
     s->wake = CreateWakeEvent(true, kWakeEventName);
-    WatchConnections(*s->service, s->wake, s->log);
     return StartDetachedThread(&SupervisorThreadMain, s);
 }

@@ -90,26 +90,28 @@ constexpr uint32_t kEdgeSlackMs = 5;
 // next window edge and the end of the retry delay. After a pass whose dial
 // failed, no pass dials until one pause has passed since that pass ended; a
 // user's choice (SharedState::userChoices) or a window edge lifts the delay.
-// Passes woken by the event without a user's choice (connection
-// notifications) still run, but at most one per kMinPassTimeoutMs.
+// Every pass that is not a user's choice (woken by a connection
+// notification, the retry timer or a window's edge) starts at least
+// kMinPassTimeoutMs after the previous pass started.
 void SupervisorLoop(Supervisor* supervisor);
 
-// The code of the start-up line written when the service offers no
-// connection notifications.
+// The code reported when the service offers no connection notifications.
 constexpr int32_t kNotificationsNotOffered = 1;
 
 // Asks the service to signal wake on every connection change. When it cannot
-// (no watchConnections, no event, or a failed registration) writes one
-// "RasConnectionNotification" "Error" line with kNotificationsNotOffered or
-// the service's code, and returns false: the passes keep only the pause.
-bool WatchConnections(const DialUpService& service, WakeEvent* wake, const EventLog& log);
+// (no watchConnections, no event, or a failed registration) it writes one
+// line to standard error with kNotificationsNotOffered or the service's code
+// (the log holds only dial-up operations) and returns false: the passes keep
+// only the pause.
+bool WatchConnections(const DialUpService& service, WakeEvent* wake);
+// The same; the log is not written. Kept for callers that pass one.
+inline bool WatchConnections(const DialUpService& service, WakeEvent* wake, const EventLog&) {
+    return WatchConnections(service, wake);
+}
 
 // Creates the WakeEvent signalled (named "BreskTeleoraEvent" on Windows), so
-// the first pass runs at once, asks the service to signal it whenever a
-// dial-up connection comes up or goes down (a service that cannot, or whose
-// registration fails, writes one "RasConnectionNotification" error line:
-// code kNotificationsNotOffered or the service's; the passes then keep only
-// the pause), and starts the thread. The caller fills
-// service, shared, clock and log; the buffer may already be allocated.
-// Returns false when the thread could not be started.
+// the first pass runs at once, and starts the thread, whose first step,
+// before its first wait, is WatchConnections. The caller fills service,
+// shared, clock and log; the buffer may already be allocated. Returns false
+// when the thread could not be started.
 bool StartSupervisor(Supervisor* supervisor);

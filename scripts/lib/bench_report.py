@@ -90,6 +90,15 @@ row("`LoadSettings` of a full ten-rule file: open the store, read every setting 
 row("`SaveSettings` of a full ten-rule file (wall time, flushed to the disk)",
     fmt_time(ns(get("BM_SaveSettingsTenRules"), "real_time")))
 
+for kind, what in ((0, "16 MiB of line feeds"), (1, "16 MiB of 1 KiB key lines")):
+    for op, name in (("Load", "BM_LoadHugeSettingsFile"), ("Save", "BM_SaveHugeSettingsFile")):
+        b = get("%s/%d/iterations:3" % (name, kind))
+        ratio = b["peak_per_file_size"]
+        row("%s of a settings file of %s: wall time; peak memory over the file's size"
+            % ("`LoadSettings`" if op == "Load" else "`SaveSettings`", what),
+            "%s; %.1f MiB, ×%.2f" % (fmt_time(ns(b, "real_time")), b["peak_MiB"], ratio),
+            "peak ≤ 4× the file", check(ratio <= 4, "%s of a file of %s" % (op, what)))
+
 
 ctx = data.get("context", {})
 lines = [

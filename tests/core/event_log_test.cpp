@@ -283,11 +283,21 @@ TEST(EventLogFile, AppendsAfterWhateverIsThere) {
     // Someone else (the user, a second copy) appends between two calls.
     WriteWholeFile(f.path, ReadWholeFile(f.path) + "written by someone else\r\n");
     LogEventTo(f.Log(), "RasHangUp", "Office", 0);
+    // A line cut short (a full disk): the next line still starts a line.
+    WriteWholeFile(f.path, ReadWholeFile(f.path) + "6/12/2026 05:01:02: RasDial (Provi");
+    LogEventTo(f.Log(), "RasDial", "Office", 0);
+    // Cut between its CR and its LF: only the LF is missing.
+    WriteWholeFile(f.path, ReadWholeFile(f.path) + "cut after CR\r");
+    LogEventTo(f.Log(), "RasDial", "Office", 0);
     EXPECT_EQ(ReadWholeFile(f.path),
               "earlier line\r\n"
               "6/12/2026 05:01:02: RasDial (Office) retcode 0: Success.\r\n"
               "written by someone else\r\n"
-              "6/12/2026 05:01:02: RasHangUp (Office) retcode 0: Success.\r\n");
+              "6/12/2026 05:01:02: RasHangUp (Office) retcode 0: Success.\r\n"
+              "6/12/2026 05:01:02: RasDial (Provi\r\n"
+              "6/12/2026 05:01:02: RasDial (Office) retcode 0: Success.\r\n"
+              "cut after CR\r\n"
+              "6/12/2026 05:01:02: RasDial (Office) retcode 0: Success.\r\n");
 }
 
 TEST(EventLogFile, CreatesAMissingFileAndRecreatesADeletedOne) {
@@ -394,49 +404,57 @@ int32_t WatchedErrorString(void* ctx, int32_t, char* buffer, uint32_t size) {
     return 0;
 }
 
+// Through the process-wide log (LogEvent) and through a given one (LogEventTo).
 TEST(EventLogProcessWide, TwoThreadsWriteEveryLineWholeAndOnce) {
-    LogFixture f;
-    WatchedService watched;
-    DialUpService service{};
-    service.ctx = &watched;
-    service.getErrorString = &WatchedErrorString;
-    ResetProcessLogAtEnd reset;  // before the service goes
-    ConfigureEventLog(EventLog{f.path.c_str(), f.clock.clock(), ErrorTextOf(&service)});
+    for (bool given : {false, true}) {
+        LogFixture f;
+        WatchedService watched;
+        DialUpService service{};
+        service.ctx = &watched;
+        service.getErrorString = &WatchedErrorString;
+        ResetProcessLogAtEnd reset;  // before the service goes
+        const EventLog log{f.path.c_str(), f.clock.clock(), ErrorTextOf(&service)};
+        ConfigureEventLog(log);
 
-    constexpr int kThreads = 2;
-    constexpr int kLines = 300;
-    // Long names and a service text on every other line make each write large
-    // and send both threads into the service.
-    auto lineName = [](int thread, int i) {
-        return "T" + std::to_string(thread) + "-" + std::to_string(i) + "-" +
-               std::string(500, static_cast<char>('a' + thread));
-    };
-    std::atomic<int> ready{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, &lineName, &ready] {
-            ready.fetch_add(1);
-            while (ready.load() < kThreads) std::this_thread::yield();
-            for (int i = 0; i < kLines; ++i) {
-                LogEvent("RasDial", lineName(t, i).c_str(), i % 2 == 0 ? 0 : 7);
-            }
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-
-    std::vector<std::string> expected;
-    for (int t = 0; t < kThreads; ++t) {
-        for (int i = 0; i < kLines; ++i) {
-            expected.push_back("6/12/2026 05:01:02: RasDial (" + lineName(t, i) + ") retcode " +
-                               (i % 2 == 0 ? "0: Success." : "7: " + std::string(300, 'e')));
+        constexpr int kThreads = 2;
+        constexpr int kLines = 300;
+        // Long names and a service text on every other line make each write large
+        // and send both threads into the service.
+        auto lineName = [](int thread, int i) {
+            return "T" + std::to_string(thread) + "-" + std::to_string(i) + "-" +
+                   std::string(500, static_cast<char>('a' + thread));
+        };
+        std::atomic<int> ready{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([t, given, &log, &lineName, &ready] {
+                ready.fetch_add(1);
+                while (ready.load() < kThreads) std::this_thread::yield();
+                for (int i = 0; i < kLines; ++i) {
+                    if (given) {
+                        LogEventTo(log, "RasDial", lineName(t, i).c_str(), i % 2 == 0 ? 0 : 7);
+                    } else {
+                        LogEvent("RasDial", lineName(t, i).c_str(), i % 2 == 0 ? 0 : 7);
+                    }
+                }
+            });
         }
+        for (std::thread& thread : threads) thread.join();
+
+        std::vector<std::string> expected;
+        for (int t = 0; t < kThreads; ++t) {
+            for (int i = 0; i < kLines; ++i) {
+                expected.push_back("6/12/2026 05:01:02: RasDial (" + lineName(t, i) + ") retcode " +
+                                   (i % 2 == 0 ? "0: Success." : "7: " + std::string(300, 'e')));
+            }
+        }
+        std::vector<std::string> lines = ReadCrLfLines(f.path);
+        std::sort(expected.begin(), expected.end());
+        std::sort(lines.begin(), lines.end());
+        EXPECT_EQ(lines, expected);
+        EXPECT_EQ(watched.calls.load(), kThreads * kLines / 2);
+        EXPECT_FALSE(watched.overlapped.load()) << "two threads were in the service at once";
     }
-    std::vector<std::string> lines = ReadCrLfLines(f.path);
-    std::sort(expected.begin(), expected.end());
-    std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines, expected);
-    EXPECT_EQ(watched.calls.load(), kThreads * kLines / 2);
-    EXPECT_FALSE(watched.overlapped.load()) << "two threads were in the service at once";
 }
 
 }  // namespace

@@ -200,10 +200,8 @@ TEST(IniParse, KeepsEveryByteAndEveryLineEnd) {
     for (const std::string& text : texts) {
         EXPECT_EQ(Text(Parse(text)), text);
     }
-    IniDocument doc = Parse("a\rb\nc\r\nd");
-    EXPECT_EQ(doc.lines, (std::vector<std::string>{"a", "b", "c", "d"}));
-    EXPECT_EQ(doc.endings, (std::vector<std::string>{"\r", "\n", "\r\n", ""}));
-    EXPECT_EQ(Parse("\n\r").lines.size(), 2u);  // LF then CR: two line ends, not one
+    EXPECT_EQ(Parse("a\rb\nc\r\nd").index, (IniIndex{1, 1, 1}));
+    EXPECT_EQ(Parse("\n\r").index, (IniIndex{0, 1, 1}));  // LF then CR: two line ends, not one
 }
 
 struct WriteCase {
@@ -289,6 +287,14 @@ TEST(IniWrite, KeepsTheIndexInStepWithTheLines) {
         ASSERT_TRUE(IniSetString(&joined, j[1], j[2], j[3]));
         EXPECT_TRUE(joined.index == Parse(Text(joined)).index) << Text(joined);
     }
+    // A last line without its line end gets the file's own once keys follow it.
+    IniDocument open = Parse("[G]\na=1");
+    const char* openWrites[][3] = {{"G", "b", "2"}, {"G", "b", nullptr}, {"G", "c", "3"}};
+    for (const auto& w : openWrites) {
+        ASSERT_TRUE(IniSetString(&open, w[0], w[1], w[2]));
+        EXPECT_TRUE(open.index == Parse(Text(open)).index) << Text(open);
+    }
+    EXPECT_EQ(Text(open), "[G]\na=1\nc=3\n");
     // "[a]b]" reads as a section "a": the later write to "a" found it.
     char value[8];
     IniGetString(doc, "a", "k", "", value, sizeof value);
@@ -312,6 +318,12 @@ TEST(IniWrite, LineBreaksInNamesOrValuesCannotAddLines) {
         {"Rule0]\r\n[Generale", "tDelay", "1",
          "[Generale]\r\ntDelay=5000\r\n[Rule0][Generale]\r\ntDelay=1\r\n"},
         {"Generale", "tDelay", "\r\n7", "[Generale]\r\ntDelay=7\r\n"},
+        // A lone CR ends a line too.
+        {"Generale", "szRasEntry", "x\rtDelay=1",
+         "[Generale]\r\ntDelay=5000\r\nszRasEntry=xtDelay=1\r\n"},
+        {"Generale", "x\rtDelay", "1", "[Generale]\r\ntDelay=5000\r\nxtDelay=1\r\n"},
+        {"Rule0]\r[Generale", "tDelay", "1",
+         "[Generale]\r\ntDelay=5000\r\n[Rule0][Generale]\r\ntDelay=1\r\n"},
     };
     for (const auto& c : cases) {
         std::string after = Set(before, c.section, c.key, c.value);
@@ -347,6 +359,12 @@ TEST(IniFile, ReadsRegularFilesOnly) {
     WriteWholeFile(dir.File("empty.ini"), "");
     EXPECT_TRUE(ReadFileText(dir.File("empty.ini").c_str(), &text));
     EXPECT_EQ(text, "");
+    // The size limit: a file of exactly the limit is read, one byte more is not.
+    WriteWholeFile(dir.File("big.ini"), std::string(kMaxIniFileSize, ';'));
+    EXPECT_TRUE(ReadFileText(dir.File("big.ini").c_str(), &text));
+    EXPECT_EQ(text.size(), kMaxIniFileSize);
+    WriteWholeFile(dir.File("big.ini"), std::string(kMaxIniFileSize + 1, ';'));
+    EXPECT_FALSE(ReadFileText(dir.File("big.ini").c_str(), &text));
 }
 
 TEST(IniFile, ReplacesAFileWholeAndLeavesNoTemporaryFile) {

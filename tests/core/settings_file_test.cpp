@@ -314,6 +314,9 @@ TEST(SettingsFile, AUtf16FileReadsAndStaysUtf16) {
     EXPECT_EQ(saved.size() % 2, 0u);
     EXPECT_EQ(saved.find("hStart0=0"), std::string::npos) << "ASCII lines were appended";
     EXPECT_EQ(LoadFrom(path).tDelay, 3000);
+    // A character beyond the Basic Multilingual Plane, U+1F600: a surrogate pair.
+    WriteWholeFile(path, utf16("[Generale]\r\nszRasEntry=") + std::string("\x3D\xD8\x00\xDE", 4));
+    EXPECT_STREQ(LoadFrom(path).szRasEntry, "\xF0\x9F\x98\x80");
 }
 
 TEST(SettingsFile, SaveReportsAFileThatCannotBeWritten) {

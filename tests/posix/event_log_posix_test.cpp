@@ -290,13 +290,16 @@ TEST(EventLogPosix, C1ControlsInUtf8BecomeBlanks) {
         {"\xc2\x80\xc2\x9f\xc2\xa0\xc3\xa8", "  \xc2\xa0\xc3\xa8"},  // NBSP and è stay
         {"Caff\xc3\xa8\xc2", "Caff\xc3\xa8\xc2"},                    // a lone lead byte at the end
         {"\xc2\x1b", "\xc2 "},
+        {"Office", "Office) retcode 0: Fine "},  // at the very end of the result text
     };
     for (const auto& c : cases) {
         char line[kLogLineSize];
+        const bool inText = strchr(c.expected, ')') != nullptr;
         size_t length = FormatLogLine(LocalTime{2026, 12, 6, 0, 5, 1, 2, 0}, "RasDial", c.name, 0,
-                                      "Success.", line, sizeof line);
+                                      inText ? "Fine\xc2\x9b" : "Success.", line, sizeof line);
         EXPECT_EQ(std::string(line, length), std::string("6/12/2026 05:01:02: RasDial (") +
-                                                 c.expected + ") retcode 0: Success.\r\n")
+                                                 c.expected +
+                                                 (inText ? "\r\n" : ") retcode 0: Success.\r\n"))
             << c.name;
     }
 }

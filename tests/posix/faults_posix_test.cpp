@@ -303,6 +303,31 @@ TEST(FaultsPosix, ALinkIsFollowedOnlyWhenItAndItsTargetAreOurs) {
     }
 }
 
+// A link to a settings file on another file system (a tmpfs): the save makes
+// its temporary file beside the target, so the rename stays on one file
+// system, succeeds, and the link stays a link.
+TEST(FaultsPosix, ALinkToAnotherFileSystemIsSavedThrough) {
+    if (!RunningAsRoot()) GTEST_SKIP() << SandboxUnavailableReason();
+    ScratchDir dir;
+    const std::string path = dir.File(kSettingsFileName), elsewhere = dir.File("elsewhere");
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+    int rc = RunInChild([&]() -> int {
+        if (!MountTinyTmpfs(elsewhere, 1 << 20)) return kSandboxUnavailable;
+        if (!SaveTo(elsewhere + "/real.ini", SavedSettings()) ||
+            symlink("elsewhere/real.ini", path.c_str()) != 0) {
+            return 1;
+        }
+        Settings changed = SavedSettings();
+        changed.tDelay = 9000;
+        if (!SaveTo(path, changed)) return 2;
+        if (LoadFrom(elsewhere + "/real.ini").tDelay != 9000) return 3;
+        struct stat st;
+        return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? 0 : 4;
+    });
+    if (rc == kSandboxUnavailable) GTEST_SKIP() << SandboxUnavailableReason();
+    EXPECT_EQ(rc, 0) << "1 set-up, 2 the save failed, 3 the target unchanged, 4 the link gone";
+}
+
 // What the menu's host does around the dialog: the dialog's OK publishes the
 // confirmed settings, then the host saves the live settings to the file.
 struct DialogOkHost {

@@ -120,6 +120,7 @@ TEST(IniStorePosix, ValuesReadAsUtf8OrWindows1252) {
         {"Windows-1252", "Citt\xE0", "Citt\xC3\xA0", ""},
         {"UTF-8", "Citt\xC3\xA0", "Citt\xC3\xA0", ""},
         {"Windows-1252 specials", "\x80\x9C", "\xE2\x82\xAC\xC5\x93", ""},
+        {"an overlong form is no UTF-8", "\xE0\x80\x80", "\xC3\xA0\xE2\x82\xAC\xE2\x82\xAC", ""},
         {"UTF-8 cut before a character", a62 + "\xC3\xA0", a62 + "\xC3\xA0", a62},
         {"Windows-1252 cut before a character", a62 + "\xE0", a62 + "\xC3\xA0", a62},
     };

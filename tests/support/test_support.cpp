@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "common/wake_event.h"
 
@@ -95,6 +97,7 @@ int32_t EnumConnections(void* ctx, void* buffer, uint32_t* sizeInOut, uint32_t* 
     FakeDialUp* f = Self(ctx);
     std::lock_guard<std::mutex> lock(f->mutex);
     f->calls.push_back("enum " + std::to_string(*sizeInOut));
+    f->enumTimes.push_back(MonotonicMilliseconds());
     auto* records = static_cast<FakeConnectionRecord*>(buffer);
     int32_t forced = 0;
     if (PopFront(f->enumResults, &forced) && forced != 0) {
@@ -160,8 +163,16 @@ int32_t GetEntryDialParams(void* ctx, const char* entry) {
 
 int32_t Dial(void* ctx, DialUpHandle* handle) {
     FakeDialUp* f = Self(ctx);
-    std::lock_guard<std::mutex> lock(f->mutex);
+    std::unique_lock<std::mutex> lock(f->mutex);
     f->calls.push_back("dial " + f->lastParamsEntry);
+    f->dialStarts.push_back(MonotonicMilliseconds());
+    if (f->dialMs != 0) {
+        const uint32_t ms = f->dialMs;
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        lock.lock();
+    }
+    f->dialEnds.push_back(MonotonicMilliseconds());
     if (f->dialResult != 0) {
         *handle = f->failedDialHandle;
         return f->dialResult;

@@ -78,6 +78,10 @@ struct FakeDialUp {
     std::map<int32_t, std::string> errorTexts;
 
     std::vector<std::string> calls;
+    // When passes and dials happened (MonotonicMilliseconds), and how long
+    // each dial takes (the lock is not held meanwhile).
+    std::vector<uint64_t> enumTimes, dialStarts, dialEnds;
+    uint32_t dialMs = 0;
     std::string lastParamsEntry;
     // Connection notifications: OfferNotifications() fills watchConnections,
     // which answers watchResult and, when 0, keeps the event; every change of

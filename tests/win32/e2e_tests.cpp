@@ -103,6 +103,8 @@ TEST_F(TeleoraTest, StartLogsOnceAndDoesNothingUntilAModeIsChosen) {
     SetEvent(OpenEventA(EVENT_MODIFY_STATE, FALSE, "BreskTeleoraEvent"));
     PostCommand(run, kDisabilitato);
     Sync(run.tray);
+    // The supervisor's thread registers for notifications before its first wait.
+    ASSERT_TRUE(WaitForCalls("RasConnectionNotificationA", 1));
     Exit();
     EXPECT_EQ(LogEntries(dir.path), (std::vector<std::string>{kStarted, kStopped}));
     EXPECT_TRUE(LogStampsWellFormed(dir.path));
