@@ -550,26 +550,6 @@ TEST(StartSupervisor, TheThreadRegistersForNotificationsBeforeItsFirstPass) {
     EXPECT_NE(registeredOn.load(), std::this_thread::get_id());
 }
 
-// Local time running in real time from a set start (Sunday), for edges.
-struct RunningClock {
-    LocalTime start;
-    std::chrono::steady_clock::time_point origin = std::chrono::steady_clock::now();
-    static LocalTime Now(void* ctx) {
-        auto* c = static_cast<RunningClock*>(ctx);
-        int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now() - c->origin)
-                         .count() +
-                     ((c->start.hour * 60 + c->start.minute) * 60 + c->start.second) * 1000 +
-                     c->start.millisecond;
-        LocalTime t = c->start;
-        t.millisecond = static_cast<int>(ms % 1000);
-        t.second = static_cast<int>(ms / 1000 % 60);
-        t.minute = static_cast<int>(ms / 60000 % 60);
-        t.hour = static_cast<int>(ms / 3600000 % 24);
-        return t;
-    }
-};
-
 // Sunday 23:58:59.5 running in real time, but half a second on it is Monday
 // 00:00: the minute between, when the rule is off, is skipped.
 struct SkippingClock {

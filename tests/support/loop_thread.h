@@ -1,7 +1,10 @@
 // The supervisor loop on a joinable thread of its own, for tests and
-// benchmarks (the program's thread is detached and never ends).
+// benchmarks (the program's thread is detached and never ends), and a clock
+// that runs in real time for it.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <thread>
 
 #include "common/wake_event.h"
@@ -24,3 +27,23 @@ inline void StopLoopThread(Supervisor* supervisor, std::thread* thread) {
     ReleaseConnectionBuffer(&supervisor->buffer);
     DestroyWakeEvent(supervisor->wake);
 }
+
+// Local time running in real time from a set start, for window edges.
+struct RunningClock {
+    LocalTime start;
+    std::chrono::steady_clock::time_point origin = std::chrono::steady_clock::now();
+    static LocalTime Now(void* ctx) {
+        auto* c = static_cast<RunningClock*>(ctx);
+        int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - c->origin)
+                         .count() +
+                     ((c->start.hour * 60 + c->start.minute) * 60 + c->start.second) * 1000 +
+                     c->start.millisecond;
+        LocalTime t = c->start;
+        t.millisecond = static_cast<int>(ms % 1000);
+        t.second = static_cast<int>(ms / 1000 % 60);
+        t.minute = static_cast<int>(ms / 60000 % 60);
+        t.hour = static_cast<int>(ms / 3600000 % 24);
+        return t;
+    }
+};
