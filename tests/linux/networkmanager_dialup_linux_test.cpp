@@ -788,6 +788,7 @@ class NmCodeTableTest : public QObject {
             QVERIFY2(IsDialUpConnectionType(kind, ""), kind);
         }
         QVERIFY(IsDialUpConnectionType("bluetooth", "dun"));
+        QVERIFY(IsDialUpConnectionType("bluetooth", nullptr));  // not known yet
         for (const char* kind : {"802-3-ethernet", "802-11-wireless", "loopback", "bridge", "bond",
                                  "vlan", "tun", "", "VPN", "bluetooth"}) {
             QVERIFY2(!IsDialUpConnectionType(kind, ""), kind);
