@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -304,12 +305,30 @@ TEST(EventLogPosix, C1ControlsInUtf8BecomeBlanks) {
     }
 }
 
-// The log's lock, like every Lock, is ready zero-filled: that needs the
-// mutex initialiser to be all zero bytes.
-TEST(EventLogPosix, AZeroFilledLockIsAnUnlockedMutex) {
-    const pthread_mutex_t initial = PTHREAD_MUTEX_INITIALIZER;
-    const Lock zero{};
-    EXPECT_EQ(memcmp(&initial, zero.slot, sizeof initial), 0);
+// The log's lock, like every Lock, is ready zero-filled: threads that take a
+// fresh one for the first time all at once set it up once and exclude each
+// other.
+TEST(EventLogPosix, AZeroFilledLockIsSetUpOnceAndExcludes) {
+    for (int round = 0; round < 50; ++round) {
+        Lock lock{};
+        long counter = 0;
+        std::atomic<int> ready{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&] {
+                ready.fetch_add(1);
+                while (ready.load() < 4) std::this_thread::yield();
+                for (int i = 0; i < 1000; ++i) {
+                    LockGuard guard(&lock);
+                    long seen = counter;
+                    if (i % 100 == 0) std::this_thread::yield();
+                    counter = seen + 1;
+                }
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+        ASSERT_EQ(counter, 4000) << "round " << round;
+    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// The settings file on POSIX systems: read with open/read (never waiting on a
-// FIFO), replaced with rename over an fsync'ed temporary file of an
-// unpredictable name. A symbolic link is followed only when the link and its
-// target are the user's own; the program's strings are UTF-8.
+// The settings file on Linux: read with open/read (never waiting on a FIFO),
+// replaced with rename over an fsync'ed temporary file of an unpredictable
+// name. A symbolic link is followed only when the link and its target are the
+// user's own; the program's strings are UTF-8. POSIX calls throughout, but a
+// new file's mode comes from the umask as /proc shows it, which is Linux's.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
