@@ -94,7 +94,7 @@ start_demo_world "$work" "$delay_ms"
 start_screen
 start_session_bus
 start_tray_host
-load=$(cut -d' ' -f1-3 /proc/loadavg)
+load=$(load_average)
 
 # open_menu: clicks the program's tray icon and waits for its menu.
 open_menu() {

@@ -66,6 +66,12 @@ std::vector<std::string> ReadCrLfLines(const std::string& path) {
     return lines;
 }
 
+std::string LogLine(const std::string& operation, const std::string& name, int32_t code,
+                    const char* text) {
+    if (text == nullptr) text = code == 0 ? "Success." : "Unknown.";
+    return operation + " (" + name + ") retcode " + std::to_string(code) + ": " + text;
+}
+
 static LocalTime FixedNow(void* ctx) {
     return static_cast<FixedClock*>(ctx)->time;
 }

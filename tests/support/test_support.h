@@ -25,6 +25,12 @@ bool FileExists(const std::string& path);
 // The file's lines, split at CR LF (the log's line end).
 std::vector<std::string> ReadCrLfLines(const std::string& path);
 
+// A log line as the tests read it, without its date and time:
+// "<operation> (<name>) retcode <code>: <text>", where the text is
+// "Success." for 0 and "Unknown." for any other code unless given.
+std::string LogLine(const std::string& operation, const std::string& name, int32_t code,
+                    const char* text = nullptr);
+
 // A clock that shows a fixed time, changed by assigning to `time`.
 struct FixedClock {
     LocalTime time{2026, 12, 6, 0, 5, 1, 2, 0};  // Sunday 6/12/2026 05:01:02
