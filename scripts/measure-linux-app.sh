@@ -39,8 +39,7 @@ delay_ms=5000
 
 say() { echo "== $*" >&2; }
 
-ensure_packages cmake ninja-build g++ qt6-base-dev dbus python3-dbusmock xvfb xauth trayer \
-    xdotool x11-utils python3-xlib >&2
+ensure_packages "${LINUX_APP_PACKAGES[@]}" python3-xlib >&2
 
 # The program: the linux preset's build, or the folder TELEORA_BUILD_DIR names.
 if [ -n "${TELEORA_BUILD_DIR:-}" ]; then
