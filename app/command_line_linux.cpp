@@ -10,7 +10,7 @@
 namespace {
 
 const char kHelp[] =
-    "Usage: teleora [--help] [--version]\n"
+    "Usage: teleora [--mode NAME] [--help] [--version]\n"
     "\n"
     "Keeps one dial-up connection (a NetworkManager VPN, WireGuard, PPPoE,\n"
     "mobile broadband, Bluetooth or ADSL profile) up, down, or up only inside\n"
@@ -18,10 +18,15 @@ const char kHelp[] =
     "and its \"Configurazione...\" dialog are in Italian.\n"
     "\n"
     "It reads Teleora.ini and appends to teleoralog.txt in the folder it is\n"
-    "started in. It needs a graphical session with a tray.\n"
+    "started in. It needs a graphical session with a tray. One copy runs per\n"
+    "user session: starting it again only passes --mode to the running copy.\n"
     "\n"
-    "  --help     show this text and exit\n"
-    "  --version  show the version and exit\n"
+    "  --mode NAME  choose the menu's item NAME at start, as a click would:\n"
+    "               \"Connesso\", \"Disconnesso\", \"Disabilitato\" or a rule's\n"
+    "               name (letter case ignored); without it the program starts\n"
+    "               in \"Disabilitato\". An unknown name ends it with code 2.\n"
+    "  --help       show this text and exit\n"
+    "  --version    show the version and exit\n"
     "\n"
     "Qt's standard options (-platform, -display, -session, ...) are accepted.\n"
     "See teleora(1).\n";
@@ -48,9 +53,22 @@ bool InList(const char* const (&list)[N], const char* name, size_t length) {
 
 }  // namespace
 
-int HandleCommandLine(int argc, const char* const* argv) {
+int HandleCommandLine(int argc, const char* const* argv, const char** modeName) {
+    *modeName = nullptr;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
+        if (strncmp(arg, "--mode=", 7) == 0) {
+            *modeName = arg + 7;
+            continue;
+        }
+        if (strcmp(arg, "--mode") == 0) {
+            if (i + 1 == argc) {
+                fputs("teleora: --mode needs a name\nTry 'teleora --help'.\n", stderr);
+                return 2;
+            }
+            *modeName = argv[++i];
+            continue;
+        }
         if (strcmp(arg, "--version") == 0) {
             printf("teleora %s\n", TELEORA_VERSION);
             return fflush(stdout) == 0 ? 0 : 1;

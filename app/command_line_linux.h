@@ -1,6 +1,6 @@
 // The Linux program's command line, read before anything else starts: only
-// "--version" and "--help" are its own, both answered on stdout without a
-// display. Qt's standard options (-platform, -display, -session, ...) pass on
+// "--version", "--help" (both answered on stdout without a display) and
+// "--mode NAME" are its own. Qt's standard options (-platform, -display, -session, ...) pass on
 // to QApplication; anything else is refused.
 #pragma once
 
@@ -8,6 +8,7 @@
 inline constexpr int kContinueStart = -1;
 
 // Answers --version and --help (exit code 0) and refuses unknown options or
-// arguments with a message on stderr (exit code 2). Returns kContinueStart
-// when the program should start normally.
-int HandleCommandLine(int argc, const char* const* argv);
+// arguments, and --mode without a name, with a message on stderr (exit code
+// 2). Returns kContinueStart when the program should start normally, with
+// *modeName pointing at the name given with --mode (the last one), or null.
+int HandleCommandLine(int argc, const char* const* argv, const char** modeName);

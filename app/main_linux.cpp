@@ -3,10 +3,14 @@
 // Start-up follows the Windows program's order: load the settings, share
 // them, set up the log, write "Teleora started", build the menu with its rule
 // items, start the supervisor, show the tray icon (once a tray host exists),
-// run the event loop. "Esci", SIGTERM, SIGINT, SIGHUP and the session's end
-// write "Teleora stopped" once and end the process at once with 0: the
-// supervisor is never joined, so a D-Bus call or a dial in progress on its
-// thread cannot hold the exit up, and nothing is torn down under it.
+// run the event loop. Two steps come before it: one copy runs per user
+// session (a later start hands its --mode to that copy and ends), and a mode
+// named with --mode is checked against the settings before anything starts,
+// then chosen as the menu would choose it once the supervisor runs.
+// "Esci", SIGTERM, SIGINT, SIGHUP and the session's end write "Teleora
+// stopped" once and end the process at once with 0: the supervisor is never
+// joined, so a D-Bus call or a dial in progress on its thread cannot hold the
+// exit up, and nothing is torn down under it.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -21,6 +25,7 @@
 
 #include "app/command_line_linux.h"
 #include "app/menu.h"
+#include "app/single_copy_linux.h"
 #include "app/tray_app_linux.h"
 #include "dialup/networkmanager_dialup_linux.h"
 #include "log/event_log.h"
@@ -76,10 +81,36 @@ bool HaveDisplay() {
            getenv("QT_QPA_PLATFORM") != nullptr;
 }
 
+// The menu command a mode's name stands for under table, or 0 with the
+// message that lists the names there are.
+int CommandForName(const RuleTable& table, const QString& name, QString* refusal) {
+    const int command = CommandForModeName(table, name.toUtf8().constData());
+    if (command == 0) {
+        char choices[kMaxMenuItems * (kRuleNameSize + 4)];
+        ListModeNames(table, choices, sizeof choices);
+        *refusal = QStringLiteral("teleora: there is no mode named \"%1\"; the modes are: %2")
+                       .arg(name, QString::fromUtf8(choices));
+    }
+    return command;
+}
+
+// What the running copy does with a later start's --mode: the menu choice
+// of that name, under the rules it runs with now.
+QString ApplyModeFromLaterStart(App* app, const QString& name) {
+    if (name.isEmpty() || app->tray == nullptr) return QString();
+    Settings live;
+    CopyLiveSettings(&app->shared, &live);
+    QString refusal;
+    const int command = CommandForName(live.ruleTable, name, &refusal);
+    if (command != 0) app->tray->RunCommand(command);
+    return refusal;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int commandLineExit = HandleCommandLine(argc, argv);
+    const char* modeName = nullptr;
+    const int commandLineExit = HandleCommandLine(argc, argv, &modeName);
     if (commandLineExit != kContinueStart) return commandLineExit;
     if (!HaveDisplay()) {
         fputs("teleora: no graphical session (DISPLAY is not set)\n", stderr);
@@ -99,9 +130,28 @@ int main(int argc, char** argv) {
     QPixmapCache::setCacheLimit(0);
     QApplication::setWindowIcon(TeleoraIcon());
 
+    auto* single =
+        new SingleCopy([self](const QString& name) { return ApplyModeFromLaterStart(self, name); });
+    if (!single->Claim()) {
+        const int status = HandOverToRunningCopy(modeName);
+        fflush(nullptr);
+        _exit(status);
+    }
+
     OpenIniFileStore(&self->iniStore, kSettingsFileName);
     self->store = MakeIniProfileStore(&self->iniStore);
     LoadSettings(self->store, &self->loaded);
+    int startCommand = 0;
+    if (modeName != nullptr) {
+        QString refusal;
+        startCommand =
+            CommandForName(self->loaded.ruleTable, QString::fromUtf8(modeName), &refusal);
+        if (startCommand == 0) {
+            fprintf(stderr, "%s\n", refusal.toUtf8().constData());
+            fflush(nullptr);
+            _exit(2);
+        }
+    }
     InitSharedState(&self->shared, self->loaded);
 
     // One NetworkManager instance per thread: the supervisor's, with room for a
@@ -132,6 +182,7 @@ int main(int argc, char** argv) {
     self->supervisor.log = log;
     StartSupervisor(&self->supervisor);
     tray->SetWakeEvent(self->supervisor.wake);
+    if (startCommand != 0) tray->RunCommand(startCommand);
 
     if (self->signalPipe[0] >= 0) {
         auto* notifier = new QSocketNotifier(self->signalPipe[0], QSocketNotifier::Read, tray);

@@ -110,6 +110,36 @@ bool IsItemChecked(int commandId, Mode mode, int32_t nRules) {
     return commandId != 0 && CommandForMode(mode) == commandId;
 }
 
+int CommandForModeName(const RuleTable& table, const char* name) {
+    MenuItem items[kMaxMenuItems];
+    const int n = BuildMenuItems(table, ModeDisabled, items, kMaxMenuItems);
+    Mode unused;
+    for (int i = 0; i < n; ++i) {
+        if (ModeForCommand(items[i].commandId, &unused) &&
+            CompareNoCase(items[i].text, name) == 0) {
+            return items[i].commandId;
+        }
+    }
+    return 0;
+}
+
+void ListModeNames(const RuleTable& table, char* buffer, size_t size) {
+    if (size == 0) return;
+    buffer[0] = '\0';
+    MenuItem items[kMaxMenuItems];
+    const int n = BuildMenuItems(table, ModeDisabled, items, kMaxMenuItems);
+    Mode unused;
+    size_t used = 0;
+    for (int i = 0; i < n; ++i) {
+        if (!ModeForCommand(items[i].commandId, &unused)) continue;
+        const char* parts[] = {used > 0 ? ", \"" : "\"", items[i].text, "\""};
+        for (const char* part : parts) {
+            CopyBounded(buffer + used, part, size - used);
+            used += BoundedLength(buffer + used, size - used);
+        }
+    }
+}
+
 void SelectMode(SharedState* state, WakeEvent* wake, Mode mode) {
     PublishMode(state, mode);
     SignalWakeEvent(wake);

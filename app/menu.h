@@ -46,6 +46,14 @@ bool ModeForCommand(int commandId, Mode* mode);
 // Whether item commandId carries the check mark for mode with nRules rules.
 bool IsItemChecked(int commandId, Mode mode, int32_t nRules);
 
+// The command of the mode item whose text is name, ASCII letter case ignored:
+// "Connesso", "Disconnesso", "Disabilitato" or a rule of table (the first
+// item in menu order wins). 0 when no mode item has that text.
+int CommandForModeName(const RuleTable& table, const char* name);
+// The mode items' texts in menu order, each in double quotes, separated by
+// ", ", into buffer (cut to size, always terminated).
+void ListModeNames(const RuleTable& table, char* buffer, size_t size);
+
 // Stores mode and signals the WakeEvent.
 void SelectMode(SharedState* state, WakeEvent* wake, Mode mode);
 

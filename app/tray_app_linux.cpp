@@ -4,19 +4,31 @@
 #include <QActionGroup>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QDir>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QPointer>
 #include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "app/dialog/config_dialog_linux.h"
 #include "log/event_log.h"
 #include "resources/ui_texts.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
+
+// After Qt's headers: xcb's names must not shadow theirs.
+#include <xcb/xcb.h>
 
 // The icons are built into the static UI library; the linker keeps its
 // resource object (and its start-up registration) only if something refers to
@@ -25,6 +37,71 @@
 static void RegisterIconResources() {
     Q_INIT_RESOURCE(icons_linux);
 }
+
+const char kNoTrayNotice[] =
+    "Teleora \u00e8 in esecuzione, ma questo desktop non mostra le icone di stato (tray). "
+    "Su GNOME si ottengono con l'estensione AppIndicator: installare il pacchetto "
+    "gnome-shell-extension-appindicator e attivarla in Estensioni; l'icona di Teleora "
+    "comparir\u00e0 da sola.";
+
+namespace {
+
+// How long after start the tray may take to appear before the program says
+// that there is none (a panel started at login may come up after it).
+constexpr int kNoTrayNoticeDelayMs = 10000;
+// How often X11 is asked whether an XEmbed tray has appeared meanwhile.
+constexpr int kXEmbedTrayCheckMs = 5000;
+
+const char kSniWatcher[] = "org.kde.StatusNotifierWatcher";
+
+bool OnWayland() {
+    return QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
+}
+
+// Whether a StatusNotifierItem host is there: a watcher on the session bus
+// that says a host has registered with it.
+bool StatusNotifierHostRegistered() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(QString::fromUtf8(kSniWatcher)))
+        return false;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        QString::fromUtf8(kSniWatcher), QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QString::fromUtf8(kSniWatcher) << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 2000);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           reply.arguments().first().value<QDBusVariant>().variant().toBool();
+}
+
+// Whether an XEmbed tray owns the tray selection of the X screen (the one
+// DISPLAY names), asked on Qt's own X connection: one round trip a check
+// (the selection's name is looked up once).
+bool XEmbedTrayPresent() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr) return false;
+    xcb_connection_t* connection = x11->connection();
+    static xcb_atom_t selection = XCB_NONE;
+    if (selection == XCB_NONE) {
+        const char* display = getenv("DISPLAY");
+        const char* dot = display != nullptr ? strrchr(display, '.') : nullptr;
+        const int screen = dot != nullptr && dot > strrchr(display, ':') ? atoi(dot + 1) : 0;
+        char name[32];
+        snprintf(name, sizeof name, "_NET_SYSTEM_TRAY_S%d", screen);
+        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(strlen(name)), name),
+            nullptr);
+        if (atom == nullptr) return false;
+        selection = atom->atom;
+        free(atom);
+    }
+    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+        connection, xcb_get_selection_owner(connection, selection), nullptr);
+    const bool present = owner != nullptr && owner->owner != XCB_NONE;
+    free(owner);
+    return present;
+}
+
+}  // namespace
 
 QIcon TeleoraIcon() {
     RegisterIconResources();
@@ -62,19 +139,29 @@ QtTrayApp::QtTrayApp(const TrayAppOptions& options, QObject* parent)
     menu_->setTitle(QStringLiteral(UI_MENU_TITLE));
     connect(menu_, &QMenu::aboutToShow, this, [this] { UpdateCheckMarks(); });
     RebuildMenu();
+}
 
+// Qt picks the icon's kind (StatusNotifierItem or XEmbed) once per process,
+// the first time a tray icon is made or a tray is asked for: the icon is made
+// only once a tray is there, so it is of that tray's kind.
+void QtTrayApp::CreateIcon() {
+    if (icon_ != nullptr) return;
     icon_ = new QSystemTrayIcon(programIcon_, this);
     icon_->setToolTip(QStringLiteral(UI_PROGRAM_NAME));
-    // A right click opens the menu through Qt (and through a desktop's own
-    // tray protocol); a left click opens the same menu here.
+    // A right click opens the menu through Qt, or the panel shows the same menu
+    // exported over D-Bus. A left click opens it here at the pointer under X11.
+    // On Wayland a program cannot place a popup of its own at a panel's icon
+    // (it would become an ordinary window): there the left click does nothing
+    // and the panel's menu is one right click away.
     icon_->setContextMenu(menu_);
     connect(icon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason why) {
-                if (why == QSystemTrayIcon::Trigger) PopUpMenu(QCursor::pos());
+                if (why == QSystemTrayIcon::Trigger && !OnWayland()) PopUpMenu(QCursor::pos());
             });
 }
 
 QtTrayApp::~QtTrayApp() {
+    delete icon_;
     delete dialog_;
     delete menu_;
 }
@@ -136,20 +223,64 @@ void QtTrayApp::RunCommand(int commandId) {
 }
 
 void QtTrayApp::ShowIconWhenTrayAppears() {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        icon_->show();
+    if (noTrayNotice_ != nullptr || stopped_) return;
+    noTrayNotice_ = new QTimer(this);
+    noTrayNotice_->setSingleShot(true);
+    connect(noTrayNotice_, &QTimer::timeout, this, [this] {
+        if (!IconInTray()) ReportNoTray();
+    });
+    noTrayNotice_->start(kNoTrayNoticeDelayMs);
+    if (StatusNotifierHostRegistered() || (!OnWayland() && XEmbedTrayPresent())) {
+        ShowIconNow();
         return;
     }
-    if (trayWait_ == nullptr) {
-        trayWait_ = new QTimer(this);
-        trayWait_->setInterval(1000);
-        connect(trayWait_, &QTimer::timeout, this, [this] {
-            if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
-            trayWait_->stop();
-            icon_->show();
+    // No tray yet. A StatusNotifierItem host is watched for on the session
+    // bus; under X11 an XEmbed tray is checked for every few seconds (once the
+    // icon exists, Qt itself follows the XEmbed tray going and coming).
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    auto* watcher = new QDBusServiceWatcher(QString::fromUtf8(kSniWatcher), bus,
+                                            QDBusServiceWatcher::WatchForRegistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this,
+            &QtTrayApp::StatusNotifierHostMayExist);
+    bus.connect(QString(), QStringLiteral("/StatusNotifierWatcher"), QString::fromUtf8(kSniWatcher),
+                QStringLiteral("StatusNotifierHostRegistered"), this,
+                SLOT(StatusNotifierHostMayExist()));
+    if (!OnWayland()) {
+        xembedCheck_ = new QTimer(this);
+        connect(xembedCheck_, &QTimer::timeout, this, [this] {
+            if (XEmbedTrayPresent()) ShowIconNow();
         });
+        xembedCheck_->start(kXEmbedTrayCheckMs);
     }
-    trayWait_->start();
+}
+
+void QtTrayApp::StatusNotifierHostMayExist() {
+    if (icon_ == nullptr && StatusNotifierHostRegistered()) ShowIconNow();
+}
+
+void QtTrayApp::ShowIconNow() {
+    if (xembedCheck_ != nullptr) xembedCheck_->stop();
+    if (icon_ != nullptr || stopped_) return;
+    CreateIcon();
+    icon_->show();
+}
+
+bool QtTrayApp::IconInTray() const {
+    return icon_ != nullptr && icon_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void QtTrayApp::ReportNoTray() {
+    fprintf(stderr, "teleora: %s\n", kNoTrayNotice);
+    fflush(stderr);
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    notify << QStringLiteral(UI_PROGRAM_NAME) << 0u << QStringLiteral("teleora")
+           << QStringLiteral(UI_PROGRAM_NAME) << QString::fromUtf8(kNoTrayNotice) << QStringList()
+           << QVariantMap() << -1;
+    // Sent without waiting: no notification service means no notification.
+    QDBusConnection::sessionBus().asyncCall(notify);
 }
 
 bool QtTrayApp::Stop() {
@@ -162,8 +293,9 @@ void QtTrayApp::Finish() {
     if (stopped_) return;
     stopped_ = true;
     LogProgramStopped();
-    if (trayWait_ != nullptr) trayWait_->stop();
-    icon_->hide();
+    if (noTrayNotice_ != nullptr) noTrayNotice_->stop();
+    if (xembedCheck_ != nullptr) xembedCheck_->stop();
+    if (icon_ != nullptr) icon_->hide();
     menu_->hide();
     options_.quit();
 }

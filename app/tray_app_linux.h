@@ -58,9 +58,13 @@ class QtTrayApp : public QObject {
     // The dialog on screen, or null.
     QtConfigDialog* OpenDialog() const { return dialog_; }
 
-    // Shows the status icon as soon as a tray host is there, checking once a
-    // second until then.
+    // Shows the status icon as soon as a tray is there: a StatusNotifierItem
+    // host on the session bus (watched for), or, under X11, an XEmbed tray
+    // (checked for every 5 s). When there is still no tray some seconds after
+    // this call, says so once: a desktop notification and a line on stderr.
     void ShowIconWhenTrayAppears();
+    // Whether the icon sits in a tray now.
+    bool IconInTray() const;
     // Cancels an open dialog, writes the stop line (once), hides the icon and
     // ends the event loop (EndProgram). "Esci", SIGTERM, SIGINT, SIGHUP and the
     // end of the session all come here. Returns false when it had already run.
@@ -71,7 +75,14 @@ class QtTrayApp : public QObject {
     // file's absolute path.
     static QStringList LogViewerCommand();
 
+  private slots:
+    // A StatusNotifierWatcher or its host came up on the session bus.
+    void StatusNotifierHostMayExist();
+
   private:
+    void CreateIcon();
+    void ShowIconNow();
+    void ReportNoTray();
     void RebuildMenu();
     void UpdateCheckMarks();
     void PopUpMenu(const QPoint& at);
@@ -96,10 +107,14 @@ class QtTrayApp : public QObject {
     QMenu* menu_ = nullptr;
     QActionGroup* modeGroup_ = nullptr;  // the mode items of the current menu
     QSystemTrayIcon* icon_ = nullptr;
-    QTimer* trayWait_ = nullptr;
+    QTimer* noTrayNotice_ = nullptr;
+    QTimer* xembedCheck_ = nullptr;  // under X11, while there is no tray
     QIcon programIcon_;
     bool stopped_ = false;
 };
+
+// What the program says, once, when no tray shows its icon.
+extern const char kNoTrayNotice[];
 
 // The program's icon, from the built-in images.
 QIcon TeleoraIcon();

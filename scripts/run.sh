@@ -33,6 +33,28 @@ case "${1:-}" in
     exit 2
     ;;
 esac
+# Through sudo, the build and the desktop program run as the user who called
+# sudo, with that user's session: sudo keeps DISPLAY and XAUTHORITY but drops
+# the session bus, XDG_RUNTIME_DIR and WAYLAND_DISPLAY, which are found again
+# in /run/user/<uid>.
+as_user=()
+session_env=()
+if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
+    as_user=(runuser -u "$SUDO_USER" --)
+    runtime=/run/user/$(id -u "$SUDO_USER")
+    if [ -d "$runtime" ]; then
+        session_env+=("XDG_RUNTIME_DIR=$runtime")
+        if [ -S "$runtime/bus" ]; then session_env+=("DBUS_SESSION_BUS_ADDRESS=unix:path=$runtime/bus"); fi
+        if [ -z "${WAYLAND_DISPLAY:-}" ] && [ -S "$runtime/wayland-0" ]; then WAYLAND_DISPLAY=wayland-0; fi
+    fi
+    for var in DISPLAY XAUTHORITY WAYLAND_DISPLAY XDG_SESSION_TYPE XDG_CURRENT_DESKTOP; do
+        if [ -n "${!var:-}" ]; then session_env+=("$var=${!var}"); fi
+    done
+    if [ -n "${WAYLAND_DISPLAY:-}" ] && [ -z "${XDG_SESSION_TYPE:-}" ]; then
+        session_env+=(XDG_SESSION_TYPE=wayland)
+    fi
+fi
+
 if [ "$demo" -eq 0 ] && [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     echo "== no graphical session here: starting the demonstration"
     demo=1
@@ -45,19 +67,14 @@ if [ "$demo" -eq 0 ] && ! { command -v dbus-send >/dev/null &&
     demo=1
 fi
 
-# The desktop program never runs as root. Through sudo, only the packages are
-# installed as root: the build and the program run as the user who called
-# sudo. Root without sudo gets no desktop program at all (the demonstration,
-# self-contained in a scratch folder, may run as root).
-as_user=()
-if [ "$demo" -eq 0 ] && [ "$(id -u)" -eq 0 ]; then
-    if [ -z "${SUDO_USER:-}" ] || [ "$SUDO_USER" = root ]; then
-        echo "run.sh: refusing to run Teleora as root on a desktop." >&2
-        echo "  Run it as your own user (through sudo when packages are missing:" >&2
-        echo "  the program then still runs as you), or use --demo." >&2
-        exit 1
-    fi
-    as_user=(runuser -u "$SUDO_USER" --)
+# The desktop program never runs as root: root without sudo gets no desktop
+# program at all (the demonstration, self-contained in a scratch folder, may
+# run as root).
+if [ "$demo" -eq 0 ] && [ "$(id -u)" -eq 0 ] && [ ${#as_user[@]} -eq 0 ]; then
+    echo "run.sh: refusing to run Teleora as root on a desktop." >&2
+    echo "  Run it as your own user (through sudo when packages are missing:" >&2
+    echo "  the program then still runs as you), or use --demo." >&2
+    exit 1
 fi
 
 packages=(cmake ninja-build g++ qt6-base-dev dbus)
@@ -79,7 +96,7 @@ program="$build/teleora"
 if [ "$demo" -eq 0 ]; then
     echo "== Teleora runs in $here (Teleora.ini, teleoralog.txt); \"Esci\" in its tray menu ends it"
     cd "$here"
-    exec "${as_user[@]}" "$program"
+    exec "${as_user[@]}" env "${session_env[@]}" "$program"
 fi
 
 # --- The demonstration ------------------------------------------------------

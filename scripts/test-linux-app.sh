@@ -5,6 +5,9 @@
 # dialog and menu under the offscreen platform, the end-to-end run under Xvfb
 # and trayer); this stage checks what is left around them, on that build:
 #
+# - one person's flow on the three desktops people run (tests/linux/
+#   desktop_test.sh): X11 with an XEmbed tray, X11 with a StatusNotifierItem
+#   panel, and Wayland (sway headless with swaybar);
 # - `cmake --install` lays out the program, its icons, the menu entry and the
 #   autostart file, and both desktop files are valid;
 # - the README's run command works: its demonstration (Xvfb, trayer, the
@@ -17,7 +20,7 @@ cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
 
 ensure_packages cmake ninja-build g++ qt6-base-dev dbus python3-dbusmock xvfb xauth trayer \
-    xdotool imagemagick x11-utils desktop-file-utils
+    xdotool imagemagick x11-utils desktop-file-utils sway grim wtype qt6-wayland
 
 # The linux preset's build (configured and built here when run on its own).
 if [ ! -f build/linux/CMakeCache.txt ]; then cmake --preset linux >/dev/null; fi
@@ -47,6 +50,10 @@ desktop-file-validate "$stage/share/applications/teleora.desktop" \
 grep -qx 'Exec=teleora' "$stage/share/applications/teleora.desktop"
 grep -qx 'Icon=teleora' "$stage/share/teleora/teleora-autostart.desktop"
 echo "== install layout checked"
+
+for desktop in xembed sni sway; do
+    tests/linux/desktop_test.sh "$desktop" build/linux/teleora build/linux/screenshots
+done
 
 # The README's run command, on this build.
 TELEORA_BUILD_DIR=build/linux scripts/run.sh --demo-check

@@ -148,6 +148,9 @@ void QtConfigDialog::Build() {
     rulesRow->addLayout(rule);
 
     auto* main = new QVBoxLayout(this);
+    // The dialog keeps the size its contents ask for, as the Windows dialog
+    // does: a tiling desktop then floats it instead of stretching it.
+    main->setSizeConstraint(QLayout::SetFixedSize);
     main->addLayout(top);
     main->addSpacing(8);
     main->addWidget(rulesLabel);

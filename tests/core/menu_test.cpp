@@ -126,6 +126,31 @@ TEST(MenuCommands, RuleItemsBeyondTheTableAreNeverChecked) {
     EXPECT_TRUE(IsItemChecked(41001, ModeRuleBase + 1, 2));
 }
 
+// Names given on the command line: the mode items' texts, case ignored; the
+// other items and unknown names select nothing.
+TEST(MenuCommands, ModeNames) {
+    const RuleTable table = Rules({"Ufficio", "Sera tardi"});
+    const std::pair<const char*, int> cases[] = {
+        {"Connesso", 40001},
+        {"connesso", 40001},
+        {"DISCONNESSO", 40003},
+        {"Disabilitato", 40006},
+        {"ufficio", 41000},
+        {"Sera Tardi", 41001},
+        {"Sera", 0},
+        {"Esci", 0},
+        {"Configurazione...", 0},
+        {"", 0},
+    };
+    for (const auto& [name, id] : cases) EXPECT_EQ(CommandForModeName(table, name), id) << name;
+    EXPECT_EQ(CommandForModeName(Rules({"Connesso"}), "connesso"), 40001);
+    char list[80];
+    ListModeNames(table, list, sizeof list);
+    EXPECT_STREQ(list, R"("Connesso", "Disconnesso", "Disabilitato", "Ufficio", "Sera tardi")");
+    ListModeNames(table, list, 20);
+    EXPECT_STREQ(list, R"("Connesso", "Discon)");
+}
+
 // A host that records what the commands ask of the toolkit.
 struct RecordingHost {
     std::vector<std::string> calls;

@@ -152,6 +152,15 @@ class QtConfigDialogTest : public QObject {
                      QString::fromUtf8(text));
         }
         QVERIFY(qobject_cast<QPushButton*>(dialog_->Control(kIdOk))->isDefault());
+        // Its size is fixed (a tiling desktop floats it) and every text fits.
+        QCOMPARE(dialog_->minimumSize(), dialog_->maximumSize());
+        QCOMPARE(dialog_->size(), dialog_->sizeHint());
+        for (QWidget* w : dialog_->findChildren<QWidget*>()) {
+            if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w)) {
+                QVERIFY2(w->width() >= w->sizeHint().width(),
+                         qPrintable(w->property("text").toString()));
+            }
+        }
     }
 
     void tabOrderFollowsTheControls() {

@@ -20,37 +20,41 @@ stop_services() {
     TELEORA_PIDS=()
 }
 
-# write_bus_conf DIR [ADDRESS]: DIR/bus.conf, a system bus listening in DIR
-# (or on ADDRESS) that admits the user running this and nobody else. Under a
-# restrictive default policy replies and signals pass only when allowed by
-# name, hence the full list.
+# write_bus_conf DIR [ADDRESS] [TYPE]: DIR/bus.conf, a bus of TYPE (system
+# unless given) listening in DIR (or on ADDRESS) that admits the user running
+# this, and BUS_GUEST_USER when set, and nobody else. Under a restrictive
+# default policy replies and signals pass only when allowed by name, hence
+# the full list.
 write_bus_conf() {
-    local dir=$1 listen=${2:-unix:dir=$1} user
-    user=$(id -un)
+    local dir=$1 listen=${2:-unix:dir=$1} user policies="" admitted=""
+    for user in $(id -un) ${BUS_GUEST_USER:-}; do
+        admitted+="
+    <allow user=\"$user\"/>"
+        policies+="
+  <policy user=\"$user\">
+    <allow own=\"*\"/>
+    <allow send_type=\"method_call\"/>
+    <allow send_type=\"signal\"/>
+    <allow send_type=\"method_return\"/>
+    <allow send_type=\"error\"/>
+    <allow receive_type=\"method_call\"/>
+    <allow receive_type=\"signal\"/>
+    <allow receive_type=\"method_return\"/>
+    <allow receive_type=\"error\"/>
+  </policy>"
+    done
     cat >"$dir/bus.conf" <<CONF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
-  <type>system</type>
+  <type>${3:-system}</type>
   <listen>$listen</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
-    <deny user="*"/>
-    <allow user="$user"/>
+    <deny user="*"/>$admitted
     <deny own="*"/>
     <deny send_type="method_call"/>
-  </policy>
-  <policy user="$user">
-    <allow own="*"/>
-    <allow send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_type="method_return"/>
-    <allow send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="signal"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-  </policy>
+  </policy>$policies
 </busconfig>
 CONF
 }
