@@ -182,9 +182,9 @@ void EndProgram(const MenuHost& host) {
 }
 
 void LogProgramStarted() {
-    LogEvent("Teleora started", "Info", 0);
+    LogEvent(kLogStarted, kLogInfo, 0);
 }
 
 void LogProgramStopped() {
-    LogEvent("Teleora stopped", "Info", 0);
+    LogEvent(kLogStopped, kLogInfo, 0);
 }

@@ -20,6 +20,19 @@
 
 constexpr const char* kLogFileName = "teleoralog.txt";
 
+// The words of the lines: the operations, named after the Remote Access
+// Service's functions on every platform, and the names in brackets of the
+// lines that name no entry.
+constexpr const char* kLogEnumConnections = "RasEnumConnections";        // with kLogRealloc
+constexpr const char* kLogGetEntryDialParams = "RasGetEntryDialParams";  // with kLogError
+constexpr const char* kLogDial = "RasDial";
+constexpr const char* kLogHangUp = "RasHangUp";
+constexpr const char* kLogStarted = "Teleora started";  // with kLogInfo
+constexpr const char* kLogStopped = "Teleora stopped";  // with kLogInfo
+constexpr const char* kLogRealloc = "Realloc";
+constexpr const char* kLogError = "Error";
+constexpr const char* kLogInfo = "Info";
+
 // Room for the longest line: the date and time, an operation, an entry name
 // of up to 1023 characters, the code and a result text of up to 1023
 // characters, CR LF and the terminator. Longer input is cut, and the cut line

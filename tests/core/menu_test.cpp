@@ -118,6 +118,11 @@ TEST(MenuCommands, ModesAndCommandIds) {
         }
     }
     EXPECT_EQ(CommandForMode(13), 0);
+    for (int r = 0; r <= kMaxRules; ++r) {  // every rule of a full table has its item
+        Mode mode = -1;
+        EXPECT_EQ(ModeForCommand(kCmdRuleFirst + r, &mode), r < kMaxRules) << r;
+        EXPECT_EQ(mode, r < kMaxRules ? ModeRuleBase + r : -1) << r;
+    }
     EXPECT_EQ(CommandForMode(-1), 0);
 }
 
