@@ -62,7 +62,7 @@ program=$build/teleora
     exit 1
 }
 
-. tests/linux/lib/services.sh
+. scripts/lib/services.sh
 work=$(mktemp -d /tmp/teleora-measure.XXXXXX)
 teleora_pid=""
 watch_pid=""

@@ -38,7 +38,7 @@ crop_menu() {
 dialog_screenshot() {
     shot_program=$(realpath "$1")
     shot_pid=""
-    . tests/linux/lib/services.sh
+    . scripts/lib/services.sh
     work=$(mktemp -d)
     trap '[ -z "$shot_pid" ] || stop_pid "$shot_pid"; stop_services; rm -rf "$work"' EXIT
     start_private_bus "$work"

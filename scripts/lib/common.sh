@@ -3,12 +3,15 @@
 # Debian packages, waiting for a condition, stopping a process, a virtual
 # screen, timing stages, the load average and running a fuzzer.
 
-# What the Linux program's build and its desktop tests need (each script adds
-# its own few).
-LINUX_APP_PACKAGES=(cmake ninja-build g++ qt6-base-dev dbus python3-dbusmock xvfb xauth trayer
-    xdotool x11-utils)
+# What the Linux program's build needs, and with it what its desktop tests
+# and the demonstration need (each script adds its own few).
+# shellcheck disable=SC2034 # read by the callers
+LINUX_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev dbus)
+# shellcheck disable=SC2034
+LINUX_APP_PACKAGES=("${LINUX_BUILD_PACKAGES[@]}" python3-dbusmock xvfb xauth trayer xdotool x11-utils)
 # The sanitizer and libFuzzer runtime of Debian 12's clang (clang 14).
 CLANG_RT_PACKAGE=libclang-rt-14-dev
+# shellcheck disable=SC2034
 FUZZ_PACKAGES=(cmake ninja-build clang "$CLANG_RT_PACKAGE")
 
 # apt_failure_is_transient LOG: whether an apt-get failure, as LOG shows it,
@@ -158,8 +161,10 @@ run_fuzzer() {
     { time build/fuzz/fuzz/fuzz_"$target" -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$work/$target-crashes/" "$@" "$corpus" >"$work/$target.log" 2>&1 ||
         status=$?; } 2>"$work/$target.cpu"
+    # shellcheck disable=SC2034 # read by the callers
     FUZZ_RUNS=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/$target.log" |
         grep -o '[0-9]*$' || echo "?")
+    # shellcheck disable=SC2034
     FUZZ_CPU_SECONDS=$(awk "BEGIN { t = $(cat "$work/$target.cpu"); print (t > 0.001 ? t : 0.001) }")
     return "$status"
 }

@@ -5,9 +5,11 @@
 # packages, a Wine session of the build's own prefix on Xvfb, and the test
 # double of rasapi32.dll in the prefix's system folder.
 
+# shellcheck disable=SC2034 # read by the callers
 X64_BUILD=build/win32-x64
 I686_BUILD=build/win32-i686
 TEST_BIN=$X64_BUILD/tests/win32/bin
+# shellcheck disable=SC2034 # the shipped exe's size goal
 MAX_EXE_BYTES=$((256 * 1024))
 WINE=
 WINESERVER=
