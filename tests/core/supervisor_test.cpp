@@ -401,18 +401,6 @@ TEST_F(LoopFixture, TheFirstPassRunsAtOnceWithoutAnySignal) {
     EXPECT_EQ(fake.CallsOf("enum").size(), 1u);
 }
 
-// Waits up to 10 s (far longer than any case needs, far shorter than the
-// 30 s pauses below) for pred.
-template <typename Pred>
-bool Eventually(Pred pred) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 TEST_F(LoopFixture, ConnectionChangesAreMetLongBeforeThePauseEnds) {
     struct Case {
         Mode mode;

@@ -29,19 +29,6 @@
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
-// Waits until done() holds, for at most ten seconds.
-template <typename Done>
-bool WaitFor(Done done) {
-    auto deadline = SteadyClock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (SteadyClock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 // The steps the child checks, in order; it exits with the first that failed.
 enum ReadOnlyLogStep {
     kLogFirstLines = 1,
@@ -91,18 +78,18 @@ TEST(FaultsPosix, LogFolderTurningReadOnlyDropsLinesAndNothingElse) {
         };
         auto lines = [&] { return ReadCrLfLines(logPath).size(); };
 
-        if (!WaitFor([&] { return lines() >= 5; })) return stop(kLogFirstLines);
+        if (!Eventually([&] { return lines() >= 5; })) return stop(kLogFirstLines);
         if (!MakeReadOnly(dir.path)) return stop(kSandboxUnavailable);
         // A line being written while the mount turned read-only may still
         // land; from here on nothing may.
         size_t callsBefore = fake.CallsOf("dial").size() + 1;
-        if (!WaitFor([&] { return fake.CallsOf("dial").size() > callsBefore; })) {
+        if (!Eventually([&] { return fake.CallsOf("dial").size() > callsBefore; })) {
             return stop(kLogMadeReadOnly);
         }
         const std::string frozen = ReadWholeFile(logPath);
         size_t callsAtFreeze = fake.CallsOf("dial").size();
         size_t allCallsAtFreeze = fake.CallsOf("enum").size();
-        if (!WaitFor([&] { return fake.CallsOf("dial").size() >= callsAtFreeze + 30; })) {
+        if (!Eventually([&] { return fake.CallsOf("dial").size() >= callsAtFreeze + 30; })) {
             return stop(kLogPassesGoOn);
         }
         if (ReadWholeFile(logPath) != frozen) return stop(kLogNoLineWhileReadOnly);
@@ -130,7 +117,7 @@ TEST(FaultsPosix, LogFolderTurningReadOnlyDropsLinesAndNothingElse) {
 
         if (!UndoReadOnly(dir.path)) return stop(kLogWritableAgain);
         size_t frozenLines = ReadCrLfLines(logPath).size();
-        if (!WaitFor([&] { return lines() >= frozenLines + 3; })) return stop(kLogLinesResume);
+        if (!Eventually([&] { return lines() >= frozenLines + 3; })) return stop(kLogLinesResume);
         std::vector<std::string> all = ReadCrLfLines(logPath);
         if (all.back() !=
             "6/12/2026 05:01:02: RasDial (Office) retcode 651: The modem reported "

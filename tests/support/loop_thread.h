@@ -28,6 +28,18 @@ inline void StopLoopThread(Supervisor* supervisor, std::thread* thread) {
     DestroyWakeEvent(supervisor->wake);
 }
 
+// Waits up to 10 s (far longer than any case needs, far shorter than the 30 s
+// pauses the loop tests use) for pred.
+template <typename Pred>
+bool Eventually(Pred pred) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 // Local time running in real time from a set start, for window edges.
 struct RunningClock {
     LocalTime start;
