@@ -9,8 +9,8 @@
 namespace {
 
 // One lock for every log of the process: it serialises whole calls (so the
-// text lookup never runs on two threads at once through the log)
-// and guards the configured log below.
+// text lookup never runs on two threads at once through the log) and guards
+// the configured log below.
 Lock g_logLock{};
 
 // The process-wide log, as ConfigureEventLog left it. Read and written only
