@@ -177,36 +177,20 @@ TEST(EventLogResultText, WithoutAService) {
     EXPECT_EQ(Text(nullptr, -603), "Unknown.");
 }
 
-// A service that fills every byte it is given and never terminates the text.
-int32_t FillWholeBuffer(void*, int32_t, char* buffer, uint32_t size) {
-    memset(buffer, 'x', size);
-    return 0;
-}
-
-// A service that writes a text but reports failure.
-int32_t FailAfterWriting(void*, int32_t, char* buffer, uint32_t size) {
-    snprintf(buffer, size, "%s", "half a text");
-    return 1;
-}
-
-// A service that reports success and writes nothing.
-int32_t SucceedSilently(void*, int32_t, char*, uint32_t) {
-    return 0;
-}
-
 TEST(EventLogResultText, MisbehavingServices) {
-    DialUpService service{};
-    service.getErrorString = &FillWholeBuffer;
-    EXPECT_EQ(Text(&service, 5), std::string(kErrorTextSize - 1, 'x'));
-
-    service.getErrorString = &FailAfterWriting;
-    EXPECT_EQ(Text(&service, 5), "Unknown.");
-
-    service.getErrorString = &SucceedSilently;
-    EXPECT_EQ(Text(&service, 5), "Unknown.");
-
-    service.getErrorString = nullptr;
-    EXPECT_EQ(Text(&service, 5), "Unknown.");
+    FakeDialUp fake;
+    fake.errorTexts[5] = std::string(2 * kResultTextSize, 'x');  // fills the buffer, unterminated
+    fake.errorTexts[6] = "";                                     // success without a text
+    EXPECT_EQ(Text(&fake.service, 5), std::string(kResultTextSize - 1, 'x'));
+    EXPECT_EQ(Text(&fake.service, 6), "Unknown.");
+    // A text written, but failure reported.
+    fake.service.getErrorString = [](void*, int32_t, char* buffer, uint32_t size) {
+        snprintf(buffer, size, "%s", "half a text");
+        return 1;
+    };
+    EXPECT_EQ(Text(&fake.service, 5), "Unknown.");
+    fake.service.getErrorString = nullptr;
+    EXPECT_EQ(Text(&fake.service, 5), "Unknown.");
 }
 
 TEST(EventLogResultText, SmallBufferIsCutAndTerminated) {
