@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
     self->dialogService =
         MakeNetworkManagerDialUpService(CreateNetworkManagerDialUp(dialogOptions));
 
-    const EventLog log{kLogFileName, SystemClock(), &self->supervisorService};
+    const EventLog log{kLogFileName, SystemClock(), ErrorTextOf(&self->supervisorService)};
     ConfigureEventLog(log);
     LogProgramStarted();
 

@@ -164,7 +164,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     InitConnectionBuffer(&app->supervisor.buffer, app->service);
     app->instance = instance;
 
-    EventLog log{kLogFileName, SystemClock(), &app->service};
+    EventLog log{kLogFileName, SystemClock(), ErrorTextOf(&app->service)};
     ConfigureEventLog(log);
     InitWin32ProfileStore(&app->storeFile, kWin32SettingsPath);
     app->store = MakeWin32ProfileStore(&app->storeFile);

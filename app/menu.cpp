@@ -4,10 +4,10 @@
 
 #include "app/dialog/config_dialog.h"
 #include "common/text.h"
+#include "common/wake_event.h"
 #include "log/event_log.h"
 #include "resources/ui_texts.h"
 #include "settings/shared_state.h"
-#include "supervisor/wake_event.h"
 
 namespace {
 
@@ -182,9 +182,9 @@ void EndProgram(const MenuHost& host) {
 }
 
 void LogProgramStarted() {
-    LogEvent("Teleora started", "Info", 0);
+    LogEvent(kLogStarted, kLogInfo, 0);
 }
 
 void LogProgramStopped() {
-    LogEvent("Teleora stopped", "Info", 0);
+    LogEvent(kLogStopped, kLogInfo, 0);
 }

@@ -19,7 +19,7 @@ enum MenuCommand : int {
     kCmdDisabled = 40006,      // "Disabilitato"
     kCmdShowLog = 40008,       // "Log"
     kCmdRuleFirst = 41000,     // 41000 + i: rule i
-    kCmdRuleLast = 41009,
+    kCmdRuleLast = kCmdRuleFirst + kMaxRules - 1,
 };
 
 constexpr int kRuleItemFirstPosition = 3;  // rule i sits at position 3 + i

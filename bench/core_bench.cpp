@@ -1,5 +1,5 @@
 // Benchmarks of the core: the schedule decision, one supervisor pass against
-// an in-memory service, the wake-up of the supervisor, the event log and the
+// the tests' fake service, the wake-up of the supervisor, the event log and the
 // settings file. Figures that need a reference (the wake-up, the log) measure
 // the bare system mechanism in the same run, so the comparison holds on any
 // machine. scripts/bench.sh runs them and writes docs/performance.md.
@@ -21,13 +21,14 @@
 #include <vector>
 
 #include "app/menu.h"
+#include "common/wake_event.h"
 #include "log/event_log.h"
 #include "settings/ini_file.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
 #include "supervisor/schedule.h"
 #include "supervisor/supervisor.h"
-#include "supervisor/wake_event.h"
+#include "support/fake_dialup.h"
 #include "support/loop_thread.h"
 
 namespace {
@@ -99,95 +100,46 @@ void BM_ShouldBeConnected(benchmark::State& state) {
 }
 BENCHMARK(BM_ShouldBeConnected);
 
-// --- One supervisor pass against an in-memory service ---
+// --- One supervisor pass against the fake service ---
 
-struct Record {
-    uint32_t dwSize;
-    DialUpHandle handle;
-    char szEntryName[257];
-};
-
-struct MemoryService {
-    std::vector<Record> active;
+// The fake service with what the benchmarks time: the enumerations it saw,
+// when the first one since a reset came, and when a dial came.
+struct TimedFake {
+    FakeDialUp fake;
     std::atomic<long> enumerations{0};
     std::atomic<SteadyClock::rep> firstCallAt{0};  // for the wake-up benchmark
     std::atomic<SteadyClock::rep> dialAt{0};       // for the window-edge benchmark
-};
-
-void Prepare(void*, void* buffer) {
-    static_cast<Record*>(buffer)->dwSize = sizeof(Record);
-}
-
-int32_t Enumerate(void* ctx, void* buffer, uint32_t* sizeInOut, uint32_t* count) {
-    auto* s = static_cast<MemoryService*>(ctx);
-    SteadyClock::rep expected = 0;
-    s->firstCallAt.compare_exchange_strong(expected, SteadyClock::now().time_since_epoch().count());
-    s->enumerations.fetch_add(1, std::memory_order_relaxed);
-    uint32_t needed = static_cast<uint32_t>(s->active.size() * sizeof(Record));
-    if (needed > *sizeInOut) {
-        *sizeInOut = needed;
-        return 603;
+    TimedFake() {
+        fake.record = false;
+        fake.phonebook = {"Office"};
+        fake.observe = [this](const char* operation) {
+            SteadyClock::rep now = SteadyClock::now().time_since_epoch().count();
+            if (strcmp(operation, "enum") == 0) {
+                SteadyClock::rep expected = 0;
+                firstCallAt.compare_exchange_strong(expected, now);
+                enumerations.fetch_add(1, std::memory_order_relaxed);
+            } else if (strcmp(operation, "dial") == 0) {
+                dialAt.store(now);
+            }
+        };
     }
-    if (!s->active.empty()) memcpy(buffer, s->active.data(), needed);
-    *count = static_cast<uint32_t>(s->active.size());
-    return 0;
-}
-
-DialUpHandle Handle(void*, const void* buffer, uint32_t index) {
-    return static_cast<const Record*>(buffer)[index].handle;
-}
-
-void EntryName(void*, const void* buffer, uint32_t index, char* out, size_t size) {
-    const char* name = static_cast<const Record*>(buffer)[index].szEntryName;
-    size_t n = strnlen(name, sizeof(Record::szEntryName));
-    if (n >= size) n = size - 1;
-    memcpy(out, name, n);
-    out[n] = '\0';
-}
-
-int32_t HangUp(void*, DialUpHandle) {
-    return 0;
-}
-int32_t Params(void*, const char*) {
-    return 0;
-}
-int32_t Dial(void* ctx, DialUpHandle* handle) {
-    static_cast<MemoryService*>(ctx)->dialAt.store(SteadyClock::now().time_since_epoch().count());
-    *handle = 1;
-    return 0;
-}
-
-DialUpService MakeService(MemoryService* s) {
-    DialUpService service{};
-    service.ctx = s;
-    service.connectionRecordSize = sizeof(Record);
-    service.maxEntryNameLength = 256;
-    service.prepareConnectionBuffer = &Prepare;
-    service.enumConnections = &Enumerate;
-    service.connectionHandle = &Handle;
-    service.connectionEntryName = &EntryName;
-    service.hangUp = &HangUp;
-    service.getEntryDialParams = &Params;
-    service.dial = &Dial;
-    return service;
-}
+};
 
 // "Connesso" with the chosen entry up as the last of N connections and
 // bDropAny off: the pass lists, compares every name and changes nothing.
 void BM_SupervisorPass(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
-    MemoryService memory;
+    TimedFake memory;
     for (int i = 0; i < n; ++i) {
-        Record r{sizeof(Record), static_cast<DialUpHandle>(i + 1), {}};
-        snprintf(r.szEntryName, sizeof r.szEntryName, i + 1 == n ? "Office" : "Other %d", i);
-        memory.active.push_back(r);
+        std::string name = i + 1 == n ? "Office" : "Other " + std::to_string(i);
+        memory.fake.active.push_back(FakeConnection{static_cast<DialUpHandle>(i + 1), name});
     }
-    DialUpService service = MakeService(&memory);
+    const DialUpService& service = memory.fake.service;
     SettingsSnapshot snapshot;
     snapshot.settings = TenRules();
     snapshot.settings.bDropAny = 0;
     snapshot.mode = ModeAlwaysUp;
-    EventLog log{nullptr, SystemClock(), nullptr};
+    EventLog log{nullptr, SystemClock(), {}};
     ConnectionBuffer buffer{};
     InitConnectionBuffer(&buffer, service);
     uint32_t capacity = buffer.capacity;
@@ -226,11 +178,10 @@ void ReportLatencies(benchmark::State& state, const std::vector<double>& microse
 // SelectMode on this thread, the supervisor loop waiting on its event in
 // another: the time until the service sees the pass's first call.
 void BM_WakeSelectModeToFirstCall(benchmark::State& state) {
-    MemoryService memory;
-    Record chosen{sizeof(Record), 1, {}};
-    snprintf(chosen.szEntryName, sizeof chosen.szEntryName, "Office");
-    memory.active.push_back(chosen);  // already up: the pass ends after listing
-    DialUpService service = MakeService(&memory);
+    TimedFake memory;
+    memory.fake.active.push_back(
+        FakeConnection{1, "Office"});  // already up: the pass ends after listing
+    const DialUpService& service = memory.fake.service;
     Settings settings = TenRules();
     settings.tDelay = -1;  // no time-out: only the event starts a pass
     SharedState shared;
@@ -239,7 +190,7 @@ void BM_WakeSelectModeToFirstCall(benchmark::State& state) {
     supervisor.service = &service;
     supervisor.shared = &shared;
     supervisor.clock = SystemClock();
-    supervisor.log = EventLog{nullptr, SystemClock(), nullptr};
+    supervisor.log = EventLog{nullptr, SystemClock(), {}};
     std::thread loop = StartLoopThread(&supervisor);
     // The first pass (signalled at creation, mode "Disabilitato") is over
     // once the loop waits again; give it that moment.
@@ -269,46 +220,25 @@ void BM_WakeSelectModeToFirstCall(benchmark::State& state) {
 }
 BENCHMARK(BM_WakeSelectModeToFirstCall)->UseManualTime()->Iterations(2000);
 
-// Local time running in real time from a set start: Sunday, 300 ms before
-// 06:00:00.
-struct RunningClock {
-    SteadyClock::time_point origin;
-    static constexpr int64_t kStartMs = (5 * 3600 + 59 * 60 + 59) * 1000 + 700;
-    static LocalTime Now(void* ctx) {
-        auto* c = static_cast<RunningClock*>(ctx);
-        int64_t ms = kStartMs + std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    SteadyClock::now() - c->origin)
-                                    .count();
-        return LocalTime{2026,
-                         12,
-                         6,
-                         0,
-                         static_cast<int>(ms / 3600000 % 24),
-                         static_cast<int>(ms / 60000 % 60),
-                         static_cast<int>(ms / 1000 % 60),
-                         static_cast<int>(ms % 1000)};
-    }
-};
-
 // A rule window Sunday 06:00-06:59 and a pause of 30 s: the time from the
 // minute 06:00 on the running clock to the dial the service sees.
 void BM_WindowEdgeToFirstDial(benchmark::State& state) {
     std::vector<double> latencies;
     for (auto _ : state) {
-        MemoryService memory;
-        DialUpService service = MakeService(&memory);
+        TimedFake memory;
+        const DialUpService& service = memory.fake.service;
         Settings settings = TenRules();
         settings.tDelay = 30000;
         settings.ruleTable.rules[0].days[0] = DayWindow{6, 0, 6, 59};
         SharedState shared;
         InitSharedState(&shared, settings);
-        RunningClock running{SteadyClock::now()};
+        RunningClock running{LocalTime{2026, 12, 6, 0, 5, 59, 59, 700}};  // 300 ms before 06:00
         const auto edge = running.origin + std::chrono::milliseconds(300);
         Supervisor supervisor{};
         supervisor.service = &service;
         supervisor.shared = &shared;
         supervisor.clock = Clock{&RunningClock::Now, &running};
-        supervisor.log = EventLog{nullptr, SystemClock(), nullptr};
+        supervisor.log = EventLog{nullptr, SystemClock(), {}};
         PublishMode(&shared, ModeRuleBase);
         std::thread loop = StartLoopThread(&supervisor);
         while (memory.dialAt.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -380,7 +310,7 @@ std::string LogPath() {
 void BM_LogEvent(benchmark::State& state) {
     if (state.thread_index() == 0) {
         unlink(LogPath().c_str());
-        ConfigureEventLog(EventLog{LogPath().c_str(), SystemClock(), nullptr});
+        ConfigureEventLog(EventLog{LogPath().c_str(), SystemClock(), {}});
     }
     for (auto _ : state) LogEvent("RasDial", "Office", 0);
     state.SetItemsProcessed(state.iterations());

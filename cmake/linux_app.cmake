@@ -29,7 +29,7 @@ target_link_libraries(teleora_qt_ui PUBLIC teleora_core Qt6::Core Qt6::Gui Qt6::
 
 add_executable(teleora app/main_linux.cpp app/command_line_linux.cpp)
 target_compile_definitions(teleora PRIVATE TELEORA_VERSION="${PROJECT_VERSION}")
-target_link_libraries(teleora PRIVATE teleora_qt_ui teleora_networkmanager)
+target_link_libraries(teleora PRIVATE teleora_qt_ui teleora_networkmanager teleora_ini)
 
 # Desktop integration: the program, its icon in the hicolor theme, a menu
 # entry and an XDG autostart file (installed under share/teleora; the README

@@ -31,17 +31,13 @@ target_link_libraries(Teleora PRIVATE teleora_win32)
 
 # The shipped build is as small as the toolchain allows: unused sections
 # dropped, symbols stripped, and no exception or type tables, so the C++
-# exception runtime stays out of the program. The portable INI store, which
-# handles allocation failures with exceptions, keeps them: the program does
-# not link it (on Windows the profile functions hold the settings).
+# exception runtime stays out of the program. (The portable INI store, which
+# handles allocation failures with exceptions, is not part of the program: on
+# Windows the profile functions hold the settings.)
 if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
     set(TELEORA_SMALL_OPTIONS -ffunction-sections -fdata-sections -fno-exceptions
         -fno-asynchronous-unwind-tables -fno-threadsafe-statics)
-    get_target_property(TELEORA_CORE_SOURCES teleora_core SOURCES)
-    list(REMOVE_ITEM TELEORA_CORE_SOURCES settings/ini_lines.cpp settings/ini_document.cpp
-        settings/ini_file.cpp settings/ini_file_win32.cpp settings/ini_encoding.cpp)
-    set_source_files_properties(${TELEORA_CORE_SOURCES} TARGET_DIRECTORY teleora_core
-        PROPERTIES COMPILE_OPTIONS "${TELEORA_SMALL_OPTIONS}")
+    target_compile_options(teleora_core PRIVATE ${TELEORA_SMALL_OPTIONS})
     foreach(target teleora_win32 Teleora)
         target_compile_options(${target} PRIVATE ${TELEORA_SMALL_OPTIONS} -fno-rtti)
     endforeach()

@@ -1,17 +1,44 @@
 #include <pthread.h>
+#include <sched.h>
 
+#include <atomic>
 #include <new>
 
 #include "common/lock.h"
 
-static_assert(sizeof(pthread_mutex_t) <= kLockSlotSize, "the mutex must fit the lock's slot");
-static_assert(alignof(pthread_mutex_t) <= kLockSlotAlign, "the slot must align the mutex");
+namespace {
 
-// A Lock is ready when zero-filled, which holds where PTHREAD_MUTEX_INITIALIZER
-// is all zero bytes (glibc, musl); the POSIX tests check it.
-static pthread_mutex_t* Native(Lock* lock) {
-    return std::launder(reinterpret_cast<pthread_mutex_t*>(lock->slot));
+// The slot holds the mutex and the state of its one-time set-up, so a
+// zero-filled Lock is ready whatever bytes PTHREAD_MUTEX_INITIALIZER has: the
+// first AcquireLock initialises the mutex, and a thread that comes meanwhile
+// waits for that to finish.
+struct NativeLock {
+    int state;  // kNew (zero-filled), kSettingUp, kReady
+    pthread_mutex_t mutex;
+};
+constexpr int kNew = 0;
+constexpr int kSettingUp = 1;
+constexpr int kReady = 2;
+
+static_assert(sizeof(NativeLock) <= kLockSlotSize, "the mutex must fit the lock's slot");
+static_assert(alignof(NativeLock) <= kLockSlotAlign, "the slot must align the mutex");
+
+pthread_mutex_t* Native(Lock* lock) {
+    NativeLock* native = std::launder(reinterpret_cast<NativeLock*>(lock->slot));
+    std::atomic_ref<int> state(native->state);
+    if (state.load(std::memory_order_acquire) != kReady) {
+        int expected = kNew;
+        if (state.compare_exchange_strong(expected, kSettingUp, std::memory_order_acquire)) {
+            pthread_mutex_init(&native->mutex, nullptr);
+            state.store(kReady, std::memory_order_release);
+        } else {
+            while (state.load(std::memory_order_acquire) != kReady) sched_yield();
+        }
+    }
+    return &native->mutex;
 }
+
+}  // namespace
 
 void AcquireLock(Lock* lock) {
     pthread_mutex_lock(Native(lock));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 // Copies at most size - 1 characters of src into dst and always terminates it
@@ -32,3 +33,13 @@ inline bool EqualNoCase(std::string_view a, std::string_view b) {
 
 // True when text begins with prefix, compared without regard to ASCII case.
 bool StartsWithNoCase(const char* text, const char* prefix);
+
+// The longest prefix of s of at most max bytes that does not end inside a
+// UTF-8 sequence (s being UTF-8): where a UTF-8 text may be cut.
+size_t Utf8Prefix(std::string_view s, size_t max);
+
+// Writes value in decimal, as "%lld" would (snprintf costs far more, and a
+// save writes some 300 numbers), cut to size - 1 characters and terminated;
+// nothing when size is 0. Returns the characters written. 21 bytes hold any
+// value.
+size_t FormatDecimal(int64_t value, char* buffer, size_t size);

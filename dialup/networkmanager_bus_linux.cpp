@@ -25,7 +25,6 @@ namespace {
 const QString kSettingsPath = QStringLiteral("/org/freedesktop/NetworkManager/Settings");
 const QString kSettingsIface = QStringLiteral("org.freedesktop.NetworkManager.Settings");
 const QString kProfileIface = QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection");
-const QString kPropsIface = QStringLiteral("org.freedesktop.DBus.Properties");
 
 const char* const kDialUpTypes[] = {"vpn", "wireguard", "pppoe", "gsm", "cdma", "adsl"};
 
@@ -189,7 +188,8 @@ struct NmPendingConnect {
 };
 
 bool IsDialUpConnectionType(const char* type, const char* bluetoothType) {
-    if (strcmp(type, "bluetooth") == 0) return strcmp(bluetoothType, "dun") == 0;
+    if (strcmp(type, "bluetooth") == 0)
+        return bluetoothType == nullptr || strcmp(bluetoothType, "dun") == 0;
     for (const char* kind : kDialUpTypes) {
         if (strcmp(type, kind) == 0) return true;
     }
@@ -303,7 +303,7 @@ int32_t NmGetProperty(const QDBusConnection& bus, const NmBudget& budget, const 
                       const QString& iface, const QString& name, const char* signature,
                       QVariant* out) {
     NmCallResult r =
-        NmCall(bus, budget, path, kPropsIface, QStringLiteral("Get"), "v", {iface, name});
+        NmCall(bus, budget, path, kNmPropertiesIface, QStringLiteral("Get"), "v", {iface, name});
     if (r.code != 0) return r.code;
     *out = Unwrap(r.arguments.first());
     return NmSignatureOf(*out) == QLatin1String(signature) ? 0 : kNmBadReply;
@@ -312,7 +312,7 @@ int32_t NmGetProperty(const QDBusConnection& bus, const NmBudget& budget, const 
 int32_t NmGetAllProperties(const QDBusConnection& bus, const NmBudget& budget, const QString& path,
                            const QString& iface, QVariantMap* out) {
     NmCallResult r =
-        NmCall(bus, budget, path, kPropsIface, QStringLiteral("GetAll"), "a{sv}", {iface});
+        NmCall(bus, budget, path, kNmPropertiesIface, QStringLiteral("GetAll"), "a{sv}", {iface});
     if (r.code != 0) return r.code;
     return NmDemarshal(r.arguments.first(), out) ? 0 : kNmBadReply;
 }
@@ -352,8 +352,8 @@ int32_t NmReadActive(const QDBusConnection& bus, const NmBudget& budget, const Q
         return kNmBadReply;
     }
     out->profile = profile.value<QDBusObjectPath>().path();
-    *dialUp = IsDialUpConnectionType(out->type.toUtf8().constData(), "");
-    if (out->type != QLatin1String("bluetooth")) return 0;
+    *dialUp = IsDialUpConnectionType(out->type.toUtf8().constData(), nullptr);
+    if (out->type != QLatin1String("bluetooth")) return 0;  // else the profile tells
     if (kinds != nullptr && kinds->contains(out->profile)) {
         *dialUp = kinds->value(out->profile);
         return 0;

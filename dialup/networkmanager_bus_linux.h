@@ -26,12 +26,15 @@ inline const QString kNmIface = QStringLiteral("org.freedesktop.NetworkManager")
 inline const QString kNmActiveIface =
     QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
 inline const QString kNmDeviceIface = QStringLiteral("org.freedesktop.NetworkManager.Device");
+inline const QString kNmPropertiesIface = QStringLiteral("org.freedesktop.DBus.Properties");
 
 constexpr int kNmEntryNameMax = kEntryNameFieldSize - 1;  // 256 bytes
 
-// The dial-up kinds, as NetworkManager names them in connection.type; a
-// "bluetooth" profile dials a modem only when its bluetooth.type is "dun"
-// (PAN and NAP links are the LAN's).
+// The one rule for which connections are dial-up ones, by the kinds
+// NetworkManager names in connection.type: a "bluetooth" profile dials a
+// modem only when its bluetooth.type is "dun" (PAN and NAP links are the
+// LAN's). A null bluetoothType is one not known yet (an active connection
+// does not tell it): such a link counts as dial-up until its profile says.
 bool IsDialUpConnectionType(const char* type, const char* bluetoothType);
 
 // Whether the system bus (DBUS_SYSTEM_BUS_ADDRESS, or the standard socket)

@@ -139,6 +139,9 @@ void KeepHandles(NetworkManagerDialUp* nm, const std::vector<NmActiveInfo>& list
     nm->handles.swap(kept);
 }
 
+// The supervisor's buffer promises no alignment, so records are copied in
+// and out whole: record index, written (preparing the buffer, enumerating)
+// and read (the size check, the accessors) here only.
 void WriteRecord(void* buffer, uint32_t index, DialUpHandle handle, const QByteArray& name) {
     NmConnectionRecord record;
     memset(&record, 0, sizeof record);
@@ -235,17 +238,12 @@ int32_t WaitForDial(NetworkManagerDialUp* nm, const QDBusConnection& bus, const 
 // --- The six operations -----------------------------------------------------
 
 void PrepareBuffer(void*, void* buffer) {
-    NmConnectionRecord record;
-    memset(&record, 0, sizeof record);
-    record.size = sizeof(NmConnectionRecord);
-    memcpy(buffer, &record, sizeof record);
+    WriteRecord(buffer, 0, 0, QByteArray());
 }
 
 int32_t EnumConnections(void* ctx, void* buffer, uint32_t* sizeInOut, uint32_t* count) {
     auto* nm = static_cast<NetworkManagerDialUp*>(ctx);
-    uint32_t firstSize = 0;
-    memcpy(&firstSize, buffer, sizeof firstSize);
-    if (firstSize != sizeof(NmConnectionRecord)) return kNmBadRecordSize;
+    if (ReadRecord(buffer, 0).size != sizeof(NmConnectionRecord)) return kNmBadRecordSize;
     return Bounded(nm, [&](QDBusConnection& bus, const NmBudget& budget) -> int32_t {
         std::vector<NmActiveInfo> active;
         int32_t rc = NmListActive(bus, budget, &active);

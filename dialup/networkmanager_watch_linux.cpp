@@ -14,14 +14,12 @@
 #include <QTimer>
 #include <atomic>
 
+#include "common/wake_event.h"
 #include "dialup/networkmanager_bus_linux.h"
 #include "dialup/networkmanager_codes.h"
-#include "supervisor/wake_event.h"
 
 namespace {
 
-const QString kPropertiesIface = QStringLiteral("org.freedesktop.DBus.Properties");
-const QString kActiveIface = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
 // Without a system bus the watcher tries again, less and less often: a
 // machine that has none costs one wake-up every five minutes in the end.
 constexpr int kFirstRetryBusMs = 5000;
@@ -55,9 +53,9 @@ class NmWatcher : public QObject {
             return;
         }
         retryMs_ = kFirstRetryBusMs;
-        bus_.connect(kNmService, kNmPath, kPropertiesIface, QStringLiteral("PropertiesChanged"),
+        bus_.connect(kNmService, kNmPath, kNmPropertiesIface, QStringLiteral("PropertiesChanged"),
                      this, SLOT(OnManagerProperties(QDBusMessage)));
-        bus_.connect(kNmService, QString(), kActiveIface, QStringLiteral("StateChanged"), this,
+        bus_.connect(kNmService, QString(), kNmActiveIface, QStringLiteral("StateChanged"), this,
                      SLOT(OnStateChanged(QDBusMessage)));
         auto* owner = new QDBusServiceWatcher(kNmService, bus_,
                                               QDBusServiceWatcher::WatchForOwnerChange, this);
@@ -97,7 +95,7 @@ class NmWatcher : public QObject {
     void Wake() { SignalWakeEvent(wake_); }
 
     void FetchActive() {
-        QDBusMessage get = QDBusMessage::createMethodCall(kNmService, kNmPath, kPropertiesIface,
+        QDBusMessage get = QDBusMessage::createMethodCall(kNmService, kNmPath, kNmPropertiesIface,
                                                           QStringLiteral("Get"));
         get << kNmIface << QStringLiteral("ActiveConnections");
         auto* call = new QDBusPendingCallWatcher(bus_.asyncCall(get), this);
@@ -112,9 +110,9 @@ class NmWatcher : public QObject {
     // Which of the active connections are dial-up ones is asked once per
     // connection; a LAN connection's appearing or going wakes nothing.
     void FetchType(const QString& path) {
-        QDBusMessage get = QDBusMessage::createMethodCall(kNmService, path, kPropertiesIface,
+        QDBusMessage get = QDBusMessage::createMethodCall(kNmService, path, kNmPropertiesIface,
                                                           QStringLiteral("Get"));
-        get << kActiveIface << QStringLiteral("Type");
+        get << kNmActiveIface << QStringLiteral("Type");
         auto* call = new QDBusPendingCallWatcher(bus_.asyncCall(get), this);
         connect(call, &QDBusPendingCallWatcher::finished, this,
                 [this, path](QDBusPendingCallWatcher* w) {
@@ -125,8 +123,7 @@ class NmWatcher : public QObject {
                     // active connection: it counts as dial-up, which at worst
                     // runs one pass too many.
                     const QByteArray type = reply.value().variant().toString().toUtf8();
-                    const bool dialUp =
-                        type == "bluetooth" || IsDialUpConnectionType(type.constData(), "");
+                    const bool dialUp = IsDialUpConnectionType(type.constData(), nullptr);
                     // A connection that has gone meanwhile is not kept.
                     if (!known_.contains(path)) return;
                     dialUp_.insert(path, dialUp);

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "supervisor/wake_event_win32.h"
+#include "common/wake_event_win32.h"
 
 namespace {
 

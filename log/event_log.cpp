@@ -5,23 +5,22 @@
 
 #include "common/lock.h"
 #include "common/text.h"
-#include "dialup/dialup_service.h"
 
 namespace {
 
 // One lock for every log of the process: it serialises whole calls (so the
-// service's text lookup never runs on two threads at once through the log)
-// and guards the configured log below.
+// text lookup never runs on two threads at once through the log) and guards
+// the configured log below.
 Lock g_logLock{};
 
 // The process-wide log, as ConfigureEventLog left it. Read and written only
 // under g_logLock.
 struct ConfiguredLog {
-    bool configured;  // false: the default log (kLogFileName, system clock, no service)
+    bool configured;  // false: the default log (kLogFileName, system clock, no texts)
     bool pathFits;    // false: the configured path was too long to keep
     char path[kLogPathSize];
     Clock clock;
-    const DialUpService* service;
+    ErrorTextSource errorText;
 };
 
 ConfiguredLog g_configured{};
@@ -63,7 +62,7 @@ void PutString(LineBuilder* line, const char* text) {
 }
 
 // One line into log; the caller holds g_logLock. A file that cannot be opened
-// ends the call at once: no clock, no service, no line.
+// ends the call at once: no clock, no text, no line.
 int32_t AppendLine(const EventLog& log, const char* operation, const char* name, int32_t code) {
     if (log.path == nullptr) return code;
     LogFile file(log.path);
@@ -71,8 +70,8 @@ int32_t AppendLine(const EventLog& log, const char* operation, const char* name,
 
     Clock clock = log.clock.now != nullptr ? log.clock : SystemClock();
     LocalTime time = ReadClock(clock);
-    char text[kErrorTextSize];
-    ResultText(log.service, code, text, sizeof text);
+    char text[kResultTextSize];
+    ResultText(log.errorText, code, text, sizeof text);
     // A cut line left by an earlier write is ended first, in the same write,
     // so the new line starts a line of its own: CR LF, or only LF after a
     // lone CR.
@@ -87,16 +86,16 @@ int32_t AppendLine(const EventLog& log, const char* operation, const char* name,
 
 }  // namespace
 
-void ResultText(const DialUpService* service, int32_t code, char* buffer, size_t size) {
+void ResultText(const ErrorTextSource& source, int32_t code, char* buffer, size_t size) {
     if (buffer == nullptr || size == 0) return;
     if (code == 0) {
         CopyBounded(buffer, "Success.", size);
         return;
     }
-    if (service != nullptr && service->getErrorString != nullptr) {
-        char text[kErrorTextSize] = {};
-        if (service->getErrorString(service->ctx, code, text, sizeof text) == 0) {
-            text[sizeof text - 1] = '\0';  // the service may fill the buffer to its end
+    if (source.text != nullptr) {
+        char text[kResultTextSize] = {};
+        if (source.text(source.ctx, code, text, sizeof text) == 0) {
+            text[sizeof text - 1] = '\0';  // the source may fill the buffer to its end
             size_t length = LengthWithoutTrailingBreaks(text, strlen(text));
             text[length] = '\0';
             if (length > 0) {
@@ -149,17 +148,17 @@ void ConfigureEventLog(const EventLog& log) {
         g_configured.path[0] = '\0';
     }
     g_configured.clock = log.clock;
-    g_configured.service = log.service;
+    g_configured.errorText = log.errorText;
     g_configured.configured = true;
 }
 
 int32_t LogEvent(const char* operation, const char* name, int32_t code) {
     LockGuard guard(&g_logLock);
-    EventLog log{kLogFileName, SystemClock(), nullptr};
+    EventLog log{kLogFileName, SystemClock(), {}};
     if (g_configured.configured) {
         log.path = g_configured.pathFits ? g_configured.path : nullptr;
         log.clock = g_configured.clock;
-        log.service = g_configured.service;
+        log.errorText = g_configured.errorText;
     }
     return AppendLine(log, operation, name, code);
 }

@@ -8,9 +8,9 @@
 // line ends in CR LF on every platform.
 //
 // Calls are serialised inside the process by one lock held around the whole
-// call: opening, reading the clock, asking the service for the text, writing
-// and closing. The service's getErrorString is therefore never called from two
-// threads at once through the log.
+// call: opening, reading the clock, asking for the result text, writing and
+// closing. The text function (the dial-up service's getErrorString) is
+// therefore never called from two threads at once through the log.
 #pragma once
 
 #include <cstddef>
@@ -18,9 +18,20 @@
 
 #include "common/local_time.h"
 
-struct DialUpService;
-
 constexpr const char* kLogFileName = "teleoralog.txt";
+
+// The words of the lines: the operations, named after the Remote Access
+// Service's functions on every platform, and the names in brackets of the
+// lines that name no entry.
+constexpr const char* kLogEnumConnections = "RasEnumConnections";        // with kLogRealloc
+constexpr const char* kLogGetEntryDialParams = "RasGetEntryDialParams";  // with kLogError
+constexpr const char* kLogDial = "RasDial";
+constexpr const char* kLogHangUp = "RasHangUp";
+constexpr const char* kLogStarted = "Teleora started";  // with kLogInfo
+constexpr const char* kLogStopped = "Teleora stopped";  // with kLogInfo
+constexpr const char* kLogRealloc = "Realloc";
+constexpr const char* kLogError = "Error";
+constexpr const char* kLogInfo = "Info";
 
 // Room for the longest line: the date and time, an operation, an entry name
 // of up to 1023 characters, the code and a result text of up to 1023
@@ -28,25 +39,38 @@ constexpr const char* kLogFileName = "teleoralog.txt";
 // still ends in CR LF.
 constexpr size_t kLogLineSize = 4096;
 
+// Room for one result text, terminator included; a longer text is cut.
+constexpr size_t kResultTextSize = 1024;
+
 // Longest log path ConfigureEventLog keeps (terminator included). A longer
 // path is not cut (that would name another file): its lines are dropped.
 constexpr size_t kLogPathSize = 4096;
 
+// Where the log finds the text of a non-zero result code: a function with the
+// shape of the dial-up service's getErrorString (0 when it wrote a text) and
+// its context. The supervisor hands the service's own (ErrorTextOf); a null
+// text makes every non-zero code read "Unknown.".
+struct ErrorTextSource {
+    int32_t (*text)(void* ctx, int32_t code, char* buffer, uint32_t size);
+    void* ctx;
+};
+
 struct EventLog {
-    const char* path;              // the log file; null drops every line
-    Clock clock;                   // the time on each line; a null now reads the system clock
-    const DialUpService* service;  // the texts of non-zero codes; may be null
+    const char* path;           // the log file; null drops every line
+    Clock clock;                // the time on each line; a null now reads the system clock
+    ErrorTextSource errorText;  // the texts of non-zero codes
 };
 
 // Sets the process-wide log that LogEvent writes to. The path is copied (the
 // caller's string need not outlive the call); the clock's context and the
-// service must stay valid for as long as lines are logged. A null path means
+// text's context must stay valid for as long as lines are logged. A null path means
 // kLogFileName. Meant to be called once at start-up, before the supervisor
 // thread starts; it takes the log's lock all the same, so a LogEvent running
 // on another thread sees either the old log or the new one, never a mix.
 //
 // Until it is called, LogEvent writes to kLogFileName in the working folder
-// with the system clock and no service (every non-zero code reads "Unknown.").
+// with the system clock and no text source (every non-zero code reads
+// "Unknown.").
 void ConfigureEventLog(const EventLog& log);
 
 // Appends one line to the process-wide log and returns code unchanged. A log
@@ -67,10 +91,10 @@ size_t FormatLogLine(const LocalTime& time, const char* operation, const char* n
                      const char* resultText, char* buffer, size_t size);
 
 // The result text for code, into buffer (bounded, always terminated):
-// "Success." for 0 (the service is not asked), else the service's text
-// without its trailing line breaks, else "Unknown." (no service, the service
-// reports failure, or its text is empty).
-void ResultText(const DialUpService* service, int32_t code, char* buffer, size_t size);
+// "Success." for 0 (the source is not asked), else the source's text without
+// its trailing line breaks, else "Unknown." (no source, the source reports
+// failure, or its text is empty).
+void ResultText(const ErrorTextSource& source, int32_t code, char* buffer, size_t size);
 
 // The platform half (event_log_posix.cpp, event_log_win32.cpp).
 

@@ -20,7 +20,7 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench
 
 json=build/bench/results.json
-load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+load_before=$(load_average)
 build/bench/bench/core_bench --benchmark_repetitions="$repetitions" \
     --benchmark_report_aggregates_only=true --benchmark_out="$json" --benchmark_out_format=json
 

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
 
-ensure_packages cmake ninja-build clang libclang-rt-14-dev >&2
+ensure_packages "${FUZZ_PACKAGES[@]}" >&2
 
 seconds=${MEASURE_FUZZ_SECONDS:-30}
 cmake --preset fuzz >/dev/null
@@ -17,7 +17,7 @@ cmake --build --preset fuzz --target fuzz_ini_loader fuzz_ini_file >&2
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+load_before=$(load_average)
 
 echo "## INI fuzzers"
 echo
@@ -27,16 +27,12 @@ echo
 echo "| Figure | Measured | Goal | Verdict |"
 echo "|---|---|---|---|"
 for target in ini_loader ini_file; do
-    mkdir -p "$work/$target"
-    cp fuzz/corpus/"$target"/* "$work/$target"/
-    TIMEFORMAT=%U+%S
-    { time build/fuzz/fuzz/fuzz_"$target" -max_total_time="$seconds" -print_final_stats=1 \
-        -artifact_prefix="$work/" "$work/$target" >"$work/$target.log" 2>&1; } 2>"$work/$target.cpu"
-    runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/$target.log" | grep -o '[0-9]*$')
+    run_fuzzer "$target" "$seconds" "$work"
+    runs=$FUZZ_RUNS
     rate=$((runs / seconds))
     # On a busy machine the fuzzer gets less than a core: the rate per second
     # of its own CPU time shows what a free core would do.
-    cpu=$(python3 -c "print('%.0f' % ($runs / max(0.001, $(cat "$work/$target.cpu"))))")
+    cpu=$(awk "BEGIN { printf \"%.0f\", $runs / $FUZZ_CPU_SECONDS }")
     rate="$rate inputs/s ($cpu per CPU second)"
     case $target in
     ini_loader)

@@ -39,8 +39,7 @@ delay_ms=5000
 
 say() { echo "== $*" >&2; }
 
-ensure_packages cmake ninja-build g++ qt6-base-dev dbus python3-dbusmock xvfb xauth trayer \
-    xdotool x11-utils python3-xlib >&2
+ensure_packages "${LINUX_APP_PACKAGES[@]}" python3-xlib >&2
 
 # The program: the linux preset's build, or the folder TELEORA_BUILD_DIR names.
 if [ -n "${TELEORA_BUILD_DIR:-}" ]; then
@@ -63,7 +62,7 @@ program=$build/teleora
     exit 1
 }
 
-. tests/linux/lib/services.sh
+. scripts/lib/services.sh
 work=$(mktemp -d /tmp/teleora-measure.XXXXXX)
 teleora_pid=""
 watch_pid=""
@@ -94,7 +93,7 @@ start_demo_world "$work" "$delay_ms"
 start_screen
 start_session_bus
 start_tray_host
-load=$(cut -d' ' -f1-3 /proc/loadavg)
+load=$(load_average)
 
 # open_menu: clicks the program's tray icon and waits for its menu.
 open_menu() {

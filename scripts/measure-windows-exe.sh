@@ -12,8 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
-# The Wine session: windows_packages, start_wine_session, TEST_BIN.
-. scripts/test-windows.sh
+. scripts/lib/wine.sh
 
 windows_packages >&2
 
@@ -29,14 +28,14 @@ dlls=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr 'a-z' 'A-Z' | sort -u | p
 ras=$(i686-w64-mingw32-strings -n 8 "$exe" | grep -E '^Ras[A-Za-z]+A$' | sort -u | paste -sd ' ')
 kib=$(awk -v b="$size" 'BEGIN { printf "%.1f", b / 1024 }')
 verdict=met
-[ "$size" -le $((256 * 1024)) ] || verdict="**missed**"
+[ "$size" -le "$MAX_EXE_BYTES" ] || verdict="**missed**"
 
 cat <<MD
 ## Windows program
 
 | Figure | Measured | Goal | Verdict |
 |---|---|---|---|
-| Windows i686 \`Teleora.exe\`: size | $size bytes ($kib KiB) | ≤ 256 KiB | $verdict |
+| Windows i686 \`Teleora.exe\`: size | $size bytes ($kib KiB) | ≤ $((MAX_EXE_BYTES / 1024)) KiB | $verdict |
 | Windows i686 \`Teleora.exe\`: imported DLLs | $dlls | system DLLs only | — |
 | Functions looked up in the system folder's RASAPI32 | $ras | — | — |
 
@@ -46,7 +45,7 @@ MD
 { cmake --preset win32-x64 >/dev/null && cmake --build --preset win32-x64 --target measure -j2; } >&2
 start_wine_session >&2
 install_ras_double >&2
-load=$(cut -d' ' -f1-3 /proc/loadavg)
+load=$(load_average)
 rows=$(cd "$TEST_BIN" && WINEDLLOVERRIDES="rasapi32=n" "$WINE" measure.exe "${MEASURE_DROPS:-10}" | tr -d '\r')
 stop_wine_session
 

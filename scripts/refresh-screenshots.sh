@@ -38,7 +38,7 @@ crop_menu() {
 dialog_screenshot() {
     shot_program=$(realpath "$1")
     shot_pid=""
-    . tests/linux/lib/services.sh
+    . scripts/lib/services.sh
     work=$(mktemp -d)
     trap '[ -z "$shot_pid" ] || stop_pid "$shot_pid"; stop_services; rm -rf "$work"' EXIT
     start_private_bus "$work"
@@ -83,8 +83,7 @@ dialog_screenshot() {
 }
 
 linux_screenshots() {
-    ensure_packages cmake ninja-build g++ qt6-base-dev dbus python3-dbusmock xvfb xauth trayer \
-        xdotool imagemagick x11-utils openbox
+    ensure_packages "${LINUX_APP_PACKAGES[@]}" imagemagick openbox
     [ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
     cmake --build --preset linux --target teleora -j2 | tail -1
     tests/linux/e2e_tray_test.sh build/linux/teleora "$shots"

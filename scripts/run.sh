@@ -77,9 +77,9 @@ if [ "$demo" -eq 0 ] && [ "$(id -u)" -eq 0 ] && [ ${#as_user[@]} -eq 0 ]; then
     exit 1
 fi
 
-packages=(cmake ninja-build g++ qt6-base-dev dbus)
+packages=("${LINUX_BUILD_PACKAGES[@]}")
 if [ "$demo" -eq 1 ]; then
-    packages+=(python3-dbusmock xvfb xauth trayer xdotool imagemagick x11-utils)
+    packages=("${LINUX_APP_PACKAGES[@]}" imagemagick)
 fi
 ensure_packages "${packages[@]}"
 
@@ -100,7 +100,7 @@ if [ "$demo" -eq 0 ]; then
 fi
 
 # --- The demonstration ------------------------------------------------------
-. "$repo/tests/linux/lib/services.sh"
+. "$repo/scripts/lib/services.sh"
 work=$(mktemp -d /tmp/teleora-demo.XXXXXX)
 teleora_pid=""
 tail_pid=""

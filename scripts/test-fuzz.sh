@@ -11,10 +11,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
 
-ensure_packages cmake ninja-build clang libclang-rt-14-dev
+ensure_packages "${FUZZ_PACKAGES[@]}"
 
 seconds=${FUZZ_SECONDS:-30}
-targets=${FUZZ_TARGETS:-"ini_loader ini_file time_field config_dialog supervisor_pass"}
+targets=${FUZZ_TARGETS:-$(fuzz_targets)}
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
@@ -27,14 +27,10 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 for target in $targets; do
-    corpus="$work/$target-corpus"
-    crashes="$work/$target-crashes"
-    mkdir -p "$corpus" "$crashes"
-    cp fuzz/corpus/"$target"/* "$corpus"/
     echo "== fuzz $target for $seconds s"
     start=$SECONDS
-    if ! build/fuzz/fuzz/fuzz_"$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="$crashes/" "$corpus" >"$work/$target.log" 2>&1; then
+    if ! run_fuzzer "$target" "$seconds" "$work" -timeout=10 -rss_limit_mb=2048; then
+        crashes="$work/$target-crashes"
         tail -n 60 "$work/$target.log"
         echo "== fuzz $target FAILED; reproduce with: build/fuzz/fuzz/fuzz_$target <crash file>" >&2
         ls "$crashes" >&2
@@ -46,6 +42,5 @@ for target in $targets; do
         fi
         exit 1
     fi
-    runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/$target.log" | grep -o '[0-9]*$' || echo "?")
-    echo "== fuzz $target: $runs runs in $((SECONDS - start)) s, no crash"
+    echo "== fuzz $target: $FUZZ_RUNS runs in $((SECONDS - start)) s, no crash"
 done

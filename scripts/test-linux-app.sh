@@ -19,8 +19,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
 
-ensure_packages cmake ninja-build g++ qt6-base-dev dbus python3-dbusmock xvfb xauth trayer \
-    xdotool imagemagick x11-utils desktop-file-utils sway grim wtype qt6-wayland
+ensure_packages "${LINUX_APP_PACKAGES[@]}" imagemagick desktop-file-utils sway grim wtype qt6-wayland
 
 # The linux preset's build (configured and built here when run on its own).
 if [ ! -f build/linux/CMakeCache.txt ]; then cmake --preset linux >/dev/null; fi
@@ -61,7 +60,7 @@ TELEORA_BUILD_DIR=build/linux scripts/run.sh --demo-check
 # The run command on a "desktop": a virtual screen with a tray and a system bus
 # where NetworkManager (the mock) runs. It must start the program in the
 # current folder.
-. tests/linux/lib/services.sh
+. scripts/lib/services.sh
 desk=$(mktemp -d)
 run_pid=""
 finish() {

@@ -5,9 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
 
-ensure_packages cmake ninja-build g++ clang clang-format libclang-rt-14-dev googletest libgtest-dev libgmock-dev \
-    qt6-base-dev dbus python3-dbusmock xvfb xauth trayer xdotool imagemagick network-manager iproute2 \
-    x11-utils
+ensure_packages "${LINUX_APP_PACKAGES[@]}" clang clang-format "$CLANG_RT_PACKAGE" googletest \
+    libgtest-dev libgmock-dev imagemagick network-manager iproute2
 
 stage format check_format
 stage linux preset_build_and_test linux

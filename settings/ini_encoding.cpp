@@ -5,6 +5,8 @@
 #include <new>
 #include <utility>
 
+#include "common/text.h"
+
 namespace {
 
 // Windows-1252 0x80..0x9F; the five bytes it leaves undefined keep their
@@ -96,13 +98,6 @@ bool IsUtf8(std::string_view s) {
 
 void AppendWindows1252AsUtf8(std::string_view s, std::string* out) {
     for (char b : s) AppendUtf8(Windows1252(static_cast<unsigned char>(b)), out);
-}
-
-size_t Utf8Prefix(std::string_view s, size_t max) {
-    if (s.size() <= max) return s.size();
-    size_t end = max;
-    while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
-    return end;
 }
 
 bool DecodeIniText(std::string* text) {

@@ -16,9 +16,6 @@
 bool IsUtf8(std::string_view s);
 // Appends s, read as Windows-1252, as UTF-8.
 void AppendWindows1252AsUtf8(std::string_view s, std::string* out);
-// The longest prefix of s of at most max bytes that does not end inside a
-// UTF-8 sequence (s being UTF-8).
-size_t Utf8Prefix(std::string_view s, size_t max);
 
 // Turns the bytes of a file into the document's bytes: a file that starts
 // with the UTF-16 LE byte order mark is decoded to UTF-8 (an unpaired

@@ -42,7 +42,7 @@ struct IniFileStore {
 void OpenIniFileStore(IniFileStore* store, const char* path);
 ProfileStore MakeIniProfileStore(IniFileStore* store);
 
-// The system's part, one per platform (ini_file_posix.cpp, ini_file_win32.cpp).
+// The system's part, one per platform (ini_file_linux.cpp, ini_file_win32.cpp).
 // Each may throw std::bad_alloc; the functions above catch it.
 enum class IniReadResult { kRead, kMissing, kFailed };
 // Reads path whole into text (left empty unless kRead). kMissing: there is no

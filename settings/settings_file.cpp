@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/text.h"
+
 namespace {
 
 constexpr const char* kGeneral = "Generale";
@@ -30,21 +32,11 @@ DayKeys KeysForDay(int day) {
     return keys;
 }
 
-// value in decimal, as "%d" writes it (snprintf costs far more, and a save
-// writes some 300 numbers).
+// value in decimal, as "%d" writes it.
 void WriteInt(const ProfileStore& store, const char* section, const char* key, int32_t value) {
     char text[16];
-    char* end = text + sizeof text;
-    char* p = end;
-    *--p = '\0';
-    uint32_t magnitude =
-        value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-    do {
-        *--p = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) *--p = '-';
-    store.writeString(store.ctx, section, key, p);
+    FormatDecimal(value, text, sizeof text);
+    store.writeString(store.ctx, section, key, text);
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "common/thread_start.h"
 #include "supervisor/schedule.h"
-#include "supervisor/thread_start.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ int32_t EnumerateConnections(ConnectionBuffer* buffer, const DialUpService& serv
         buffer->sizeInOut = buffer->capacity;
         count = 0;
         result = LogEventTo(
-            log, "RasEnumConnections", "Realloc",
+            log, kLogEnumConnections, kLogRealloc,
             service.enumConnections(service.ctx, buffer->bytes, &buffer->sizeInOut, &count));
     }
     buffer->sizeInOut = buffer->capacity;
@@ -58,12 +58,12 @@ bool DialChosenEntry(const DialUpService& service, const Settings& settings, con
     if (BoundedLength(settings.szRasEntry, service.maxEntryNameLength + 1) >
             service.maxEntryNameLength ||
         service.getEntryDialParams(service.ctx, settings.szRasEntry) != 0) {
-        LogEventTo(log, "RasGetEntryDialParams", "Error", 1);
+        LogEventTo(log, kLogGetEntryDialParams, kLogError, 1);
         return false;
     }
     DialUpHandle handle = 0;
     int32_t result =
-        LogEventTo(log, "RasDial", settings.szRasEntry, service.dial(service.ctx, &handle));
+        LogEventTo(log, kLogDial, settings.szRasEntry, service.dial(service.ctx, &handle));
     if (result != 0 && handle != 0) service.hangUp(service.ctx, handle);
     return result == 0;
 }
@@ -109,7 +109,7 @@ DialOutcome RunSupervisorPass(ConnectionBuffer* buffer, const DialUpService& ser
         chosenIsUp = chosenIsUp || isChosen;
         if ((isChosen && decision == Decision::Down) || (!isChosen && settings.bDropAny != 0)) {
             DialUpHandle handle = service.connectionHandle(service.ctx, buffer->bytes, i);
-            LogEventTo(log, "RasHangUp", name, service.hangUp(service.ctx, handle));
+            LogEventTo(log, kLogHangUp, name, service.hangUp(service.ctx, handle));
         }
     }
     // The list is not read again after the sweep: a chosen entry that was

@@ -10,10 +10,17 @@
 #include <cstdint>
 
 #include "common/local_time.h"
+#include "common/wake_event.h"
 #include "dialup/dialup_service.h"
 #include "log/event_log.h"
 #include "settings/shared_state.h"
-#include "supervisor/wake_event.h"
+
+// The log's source of result texts: the service's getErrorString, or none
+// for a null service.
+inline ErrorTextSource ErrorTextOf(const DialUpService* service) {
+    if (service == nullptr) return {};
+    return ErrorTextSource{service->getErrorString, service->ctx};
+}
 
 // The largest connection buffer the supervisor will allocate; a service that
 // asks for more is treated like a failed allocation.

@@ -68,19 +68,6 @@ bool ReadNormalisedNumber(const char** cursor, int32_t limit, int32_t* value) {
     return true;
 }
 
-// Writes n in decimal into buffer (at least kNumberTextSize bytes).
-void FormatUnsigned(uint32_t n, char* buffer, size_t size) {
-    char digits[kNumberTextSize];
-    size_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + n % 10);
-        n /= 10;
-    } while (n != 0);
-    size_t out = 0;
-    while (count > 0 && out + 1 < size) buffer[out++] = digits[--count];
-    if (size > 0) buffer[out] = '\0';
-}
-
 // The selected rule, or null when none is selected.
 Rule* SelectedRule(ConfigDialog* dialog) {
     RuleEditBuffer* edit = &dialog->edit;
@@ -128,7 +115,7 @@ void OnDialogInit(ConfigDialog* dialog) {
     edit->updating = false;
 
     char pause[kNumberTextSize];
-    FormatUnsigned(PauseSecondsForDelay(live.tDelay), pause, sizeof pause);
+    FormatDecimal(PauseSecondsForDelay(live.tDelay), pause, sizeof pause);
     view.setText(view.ctx, kIdDelay, pause);
 
     view.setChecked(view.ctx, kIdDropAny, live.bDropAny != 0);

@@ -38,15 +38,8 @@ QString FromUtf8(const char* text) {
 void CopyUtf8Bounded(const QString& text, char* buffer, size_t size) {
     if (size == 0) return;
     const QByteArray bytes = text.toUtf8();
-    size_t n = static_cast<size_t>(bytes.size());
-    if (n > size - 1) {
-        n = size - 1;
-        // Step back over continuation bytes to the start of the cut character.
-        while (n > 0 &&
-               (static_cast<unsigned char>(bytes[static_cast<qsizetype>(n)]) & 0xC0) == 0x80) {
-            --n;
-        }
-    }
+    size_t n = Utf8Prefix(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+                          size - 1);
     memcpy(buffer, bytes.constData(), n);
     buffer[n] = '\0';
 }

@@ -128,7 +128,7 @@ lines = [
     "",
     "How the figures are taken: times are CPU time per call unless a row says otherwise; rates "
     "and latencies are wall time. The goals compare figures taken in the same run, so they hold "
-    "on a busy machine too; the absolute figures move with the load shown above. The supervisor pass runs \"Connesso\" against an in-memory service that lists N "
+    "on a busy machine too; the absolute figures move with the load shown above. The supervisor pass runs \"Connesso\" against the tests' fake service (recording off) listing N "
     "connections with the chosen entry last (so the pass lists and compares every name and "
     "changes nothing). The wake-up is measured from just before `SelectMode` to the moment the "
     "service's listing call starts, with the supervisor loop waiting without a time-out; the bare "

@@ -1,7 +1,18 @@
 # shellcheck shell=bash
 # Shared by the scripts and the Linux tests' shell helpers: installing missing
 # Debian packages, waiting for a condition, stopping a process, a virtual
-# screen, and timing stages.
+# screen, timing stages, the load average and running a fuzzer.
+
+# What the Linux program's build needs, and with it what its desktop tests
+# and the demonstration need (each script adds its own few).
+# shellcheck disable=SC2034 # read by the callers
+LINUX_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev dbus)
+# shellcheck disable=SC2034
+LINUX_APP_PACKAGES=("${LINUX_BUILD_PACKAGES[@]}" python3-dbusmock xvfb xauth trayer xdotool x11-utils)
+# The sanitizer and libFuzzer runtime of Debian 12's clang (clang 14).
+CLANG_RT_PACKAGE=libclang-rt-14-dev
+# shellcheck disable=SC2034
+FUZZ_PACKAGES=(cmake ninja-build clang "$CLANG_RT_PACKAGE")
 
 # apt_failure_is_transient LOG: whether an apt-get failure, as LOG shows it,
 # may pass by itself: another installer holds the dpkg/apt lock, or the network
@@ -119,4 +130,41 @@ preset_build_and_test() {
 # check_format: every C++ file under version control is as clang-format wants.
 check_format() {
     git ls-files -z '*.cpp' '*.h' | xargs -0 -r clang-format --dry-run --Werror
+}
+
+# load_average: the 1, 5 and 15 minute load averages, for the measurements.
+load_average() {
+    cut -d' ' -f1-3 /proc/loadavg
+}
+
+# fuzz_targets: the libFuzzer targets, one per fuzz/*_fuzzer.cpp.
+fuzz_targets() {
+    local f
+    for f in fuzz/*_fuzzer.cpp; do
+        f=${f#fuzz/}
+        echo "${f%_fuzzer.cpp}"
+    done
+}
+
+# run_fuzzer TARGET SECONDS WORK [OPTION...]: runs the fuzz preset's
+# fuzz_TARGET for SECONDS on a scratch copy of its seed corpus in WORK
+# (the log in WORK/TARGET.log, crash files in WORK/TARGET-crashes/) and
+# returns its status; FUZZ_RUNS is then libFuzzer's count of executed inputs
+# ("?" when it printed none) and FUZZ_CPU_SECONDS the CPU time it used.
+run_fuzzer() {
+    local target=$1 seconds=$2 work=$3
+    shift 3
+    local corpus=$work/$target-corpus status=0
+    mkdir -p "$corpus" "$work/$target-crashes"
+    cp fuzz/corpus/"$target"/* "$corpus"/
+    local TIMEFORMAT=%U+%S
+    { time build/fuzz/fuzz/fuzz_"$target" -max_total_time="$seconds" -print_final_stats=1 \
+        -artifact_prefix="$work/$target-crashes/" "$@" "$corpus" >"$work/$target.log" 2>&1 ||
+        status=$?; } 2>"$work/$target.cpu"
+    # shellcheck disable=SC2034 # read by the callers
+    FUZZ_RUNS=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/$target.log" |
+        grep -o '[0-9]*$' || echo "?")
+    # shellcheck disable=SC2034
+    FUZZ_CPU_SECONDS=$(awk "BEGIN { t = $(cat "$work/$target.cpu"); print (t > 0.001 ? t : 0.001) }")
+    return "$status"
 }

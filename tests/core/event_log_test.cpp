@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "supervisor/supervisor.h"
 #include "support/test_support.h"
 
 namespace {
@@ -26,7 +27,7 @@ std::string Line(const LocalTime& time, const char* operation, const char* name,
 std::string Text(const DialUpService* service, int32_t code) {
     char buffer[kErrorTextSize];
     memset(buffer, '#', sizeof buffer);
-    ResultText(service, code, buffer, sizeof buffer);
+    ResultText(ErrorTextOf(service), code, buffer, sizeof buffer);
     EXPECT_NE(memchr(buffer, '\0', sizeof buffer), nullptr) << "result text not terminated";
     return std::string(buffer);
 }
@@ -176,36 +177,20 @@ TEST(EventLogResultText, WithoutAService) {
     EXPECT_EQ(Text(nullptr, -603), "Unknown.");
 }
 
-// A service that fills every byte it is given and never terminates the text.
-int32_t FillWholeBuffer(void*, int32_t, char* buffer, uint32_t size) {
-    memset(buffer, 'x', size);
-    return 0;
-}
-
-// A service that writes a text but reports failure.
-int32_t FailAfterWriting(void*, int32_t, char* buffer, uint32_t size) {
-    snprintf(buffer, size, "%s", "half a text");
-    return 1;
-}
-
-// A service that reports success and writes nothing.
-int32_t SucceedSilently(void*, int32_t, char*, uint32_t) {
-    return 0;
-}
-
 TEST(EventLogResultText, MisbehavingServices) {
-    DialUpService service{};
-    service.getErrorString = &FillWholeBuffer;
-    EXPECT_EQ(Text(&service, 5), std::string(kErrorTextSize - 1, 'x'));
-
-    service.getErrorString = &FailAfterWriting;
-    EXPECT_EQ(Text(&service, 5), "Unknown.");
-
-    service.getErrorString = &SucceedSilently;
-    EXPECT_EQ(Text(&service, 5), "Unknown.");
-
-    service.getErrorString = nullptr;
-    EXPECT_EQ(Text(&service, 5), "Unknown.");
+    FakeDialUp fake;
+    fake.errorTexts[5] = std::string(2 * kResultTextSize, 'x');  // fills the buffer, unterminated
+    fake.errorTexts[6] = "";                                     // success without a text
+    EXPECT_EQ(Text(&fake.service, 5), std::string(kResultTextSize - 1, 'x'));
+    EXPECT_EQ(Text(&fake.service, 6), "Unknown.");
+    // A text written, but failure reported.
+    fake.service.getErrorString = [](void*, int32_t, char* buffer, uint32_t size) {
+        snprintf(buffer, size, "%s", "half a text");
+        return 1;
+    };
+    EXPECT_EQ(Text(&fake.service, 5), "Unknown.");
+    fake.service.getErrorString = nullptr;
+    EXPECT_EQ(Text(&fake.service, 5), "Unknown.");
 }
 
 TEST(EventLogResultText, SmallBufferIsCutAndTerminated) {
@@ -213,10 +198,10 @@ TEST(EventLogResultText, SmallBufferIsCutAndTerminated) {
     fake.errorTexts[5] = "Access denied.";
     char buffer[8];
     memset(buffer, '#', sizeof buffer);
-    ResultText(&fake.service, 5, buffer, 7);
+    ResultText(ErrorTextOf(&fake.service), 5, buffer, 7);
     EXPECT_STREQ(buffer, "Access");
     EXPECT_EQ(buffer[7], '#');
-    ResultText(&fake.service, 0, buffer, 5);
+    ResultText(ErrorTextOf(&fake.service), 0, buffer, 5);
     EXPECT_STREQ(buffer, "Succ");
 }
 
@@ -228,7 +213,7 @@ struct LogFixture {
     FixedClock clock;
     FakeDialUp fake;
     std::string path = dir.File(kLogFileName);
-    EventLog Log() { return EventLog{path.c_str(), clock.clock(), &fake.service}; }
+    EventLog Log() { return EventLog{path.c_str(), clock.clock(), ErrorTextOf(&fake.service)}; }
 };
 
 TEST(EventLogFile, WritesEachLineAndReturnsTheCode) {
@@ -319,7 +304,7 @@ TEST(EventLogFile, UnopenableLogDropsTheLineSilently) {
     f.fake.errorTexts[5] = "Access denied.";
     std::string missingFolder = f.dir.File("no-such-folder");
     std::string path = missingFolder + "/" + kLogFileName;
-    EventLog log{path.c_str(), f.clock.clock(), &f.fake.service};
+    EventLog log{path.c_str(), f.clock.clock(), ErrorTextOf(&f.fake.service)};
     for (int32_t code : {0, 5, -1}) {
         EXPECT_EQ(LogEventTo(log, "RasDial", "Office", code), code);
     }
@@ -327,10 +312,10 @@ TEST(EventLogFile, UnopenableLogDropsTheLineSilently) {
     EXPECT_TRUE(f.fake.calls.empty()) << "the service was asked for a line never written";
 
     // The folder itself is no file to append to either.
-    EventLog folder{f.dir.path.c_str(), f.clock.clock(), nullptr};
+    EventLog folder{f.dir.path.c_str(), f.clock.clock(), {}};
     EXPECT_EQ(LogEventTo(folder, "RasDial", "Office", 7), 7);
 
-    EventLog none{nullptr, f.clock.clock(), nullptr};
+    EventLog none{nullptr, f.clock.clock(), {}};
     EXPECT_EQ(LogEventTo(none, "RasDial", "Office", 9), 9);
 }
 
@@ -341,7 +326,7 @@ TEST(EventLogFile, UnopenableLogDropsTheLineSilently) {
 // writes through a service or clock that no longer exists. Declared after
 // what the configured log points at, so it runs first.
 struct ResetProcessLogAtEnd {
-    ~ResetProcessLogAtEnd() { ConfigureEventLog(EventLog{kLogFileName, SystemClock(), nullptr}); }
+    ~ResetProcessLogAtEnd() { ConfigureEventLog(EventLog{kLogFileName, SystemClock(), {}}); }
 };
 
 TEST(EventLogProcessWide, WritesToTheConfiguredLog) {
@@ -351,7 +336,7 @@ TEST(EventLogProcessWide, WritesToTheConfiguredLog) {
     {
         // The log keeps its own copy of the path.
         std::string path = f.path;
-        ConfigureEventLog(EventLog{path.c_str(), f.clock.clock(), &f.fake.service});
+        ConfigureEventLog(EventLog{path.c_str(), f.clock.clock(), ErrorTextOf(&f.fake.service)});
         path.assign(path.size(), 'z');
     }
     EXPECT_EQ(LogEvent("RasDial", "Office", 691), 691);
@@ -362,7 +347,7 @@ TEST(EventLogProcessWide, WritesToTheConfiguredLog) {
 
     // Configuring again moves the following lines to the new log.
     std::string second = f.dir.File("second.txt");
-    ConfigureEventLog(EventLog{second.c_str(), f.clock.clock(), nullptr});
+    ConfigureEventLog(EventLog{second.c_str(), f.clock.clock(), {}});
     LogEvent("RasDial", "Office", 691);
     EXPECT_EQ(ReadCrLfLines(f.path).size(), 2u);
     EXPECT_EQ(ReadWholeFile(second),
@@ -380,7 +365,7 @@ TEST(EventLogProcessWide, APathTooLongToKeepIsNotCut) {
     ASSERT_EQ(cut.size(), kLogPathSize - 1);
     std::string full = cut + "file";
     ResetProcessLogAtEnd reset;
-    ConfigureEventLog(EventLog{full.c_str(), f.clock.clock(), nullptr});
+    ConfigureEventLog(EventLog{full.c_str(), f.clock.clock(), {}});
     EXPECT_EQ(LogEvent("RasDial", "Office", 3), 3);
     EXPECT_FALSE(FileExists(f.dir.File(tail)));
 }
@@ -412,7 +397,7 @@ TEST(EventLogProcessWide, TwoThreadsWriteEveryLineWholeAndOnce) {
         service.ctx = &watched;
         service.getErrorString = &WatchedErrorString;
         ResetProcessLogAtEnd reset;  // before the service goes
-        const EventLog log{f.path.c_str(), f.clock.clock(), &service};
+        const EventLog log{f.path.c_str(), f.clock.clock(), ErrorTextOf(&service)};
         ConfigureEventLog(log);
 
         constexpr int kThreads = 2;

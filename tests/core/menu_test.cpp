@@ -8,8 +8,8 @@
 
 #include "app/dialog/config_dialog.h"
 #include "common/text.h"
+#include "common/wake_event.h"
 #include "settings/shared_state.h"
-#include "supervisor/wake_event.h"
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
@@ -118,6 +118,11 @@ TEST(MenuCommands, ModesAndCommandIds) {
         }
     }
     EXPECT_EQ(CommandForMode(13), 0);
+    for (int r = 0; r <= kMaxRules; ++r) {  // every rule of a full table has its item
+        Mode mode = -1;
+        EXPECT_EQ(ModeForCommand(kCmdRuleFirst + r, &mode), r < kMaxRules) << r;
+        EXPECT_EQ(mode, r < kMaxRules ? ModeRuleBase + r : -1) << r;
+    }
     EXPECT_EQ(CommandForMode(-1), 0);
 }
 

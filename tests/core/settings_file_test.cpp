@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/text.h"
 #include "settings/ini_file.h"
 #include "support/test_support.h"
 
@@ -390,6 +391,23 @@ TEST(SettingsFile, GarbageAndMegabyteLinesLoadBoundedAndSaveCleanly) {
                       0);
         }
     }
+}
+
+// The numbers a save writes (and the dialog's pause field shows), as "%lld"
+// writes them, cut like every bounded copy.
+TEST(SettingsFileNumbers, WrittenAsPrintfWritesThem) {
+    for (int64_t value : {int64_t{0}, int64_t{7}, int64_t{-1}, int64_t{1234567890},
+                          int64_t{INT32_MIN}, int64_t{INT32_MAX}, INT64_MIN, INT64_MAX}) {
+        char expected[32], text[21];
+        snprintf(expected, sizeof expected, "%lld", static_cast<long long>(value));
+        EXPECT_EQ(FormatDecimal(value, text, sizeof text), strlen(expected));
+        EXPECT_STREQ(text, expected);
+    }
+    char cut[3] = "xx";
+    EXPECT_EQ(FormatDecimal(-12345, cut, sizeof cut), 2u);
+    EXPECT_STREQ(cut, "-1");
+    EXPECT_EQ(FormatDecimal(5, cut, 0), 0u);
+    EXPECT_STREQ(cut, "-1");
 }
 
 }  // namespace

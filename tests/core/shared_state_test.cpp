@@ -12,7 +12,7 @@
 #include "app/menu.h"
 #include "common/local_time.h"
 #include "common/text.h"
-#include "supervisor/wake_event.h"
+#include "common/wake_event.h"
 
 namespace {
 

@@ -21,9 +21,9 @@
 #include <thread>
 
 #include "app/menu.h"
+#include "common/wake_event.h"
 #include "settings/shared_state.h"
 #include "supervisor/supervisor.h"
-#include "supervisor/wake_event.h"
 #include "support/loop_thread.h"
 #include "support/test_support.h"
 
@@ -83,7 +83,7 @@ TEST(SupervisorStress, NoPassPairsARuleNumberWithAnotherTable) {
     supervisor.service = &service;
     supervisor.shared = &shared;
     supervisor.clock = clock.clock();
-    supervisor.log = EventLog{nullptr, clock.clock(), &service};  // no log file
+    supervisor.log = EventLog{nullptr, clock.clock(), ErrorTextOf(&service)};  // no log file
     std::thread passes = StartLoopThread(&supervisor);
 
     long listingsSeen = 0;

@@ -28,7 +28,7 @@ shots=${3:-$(dirname "$program")/screenshots}
 mkdir -p "$shots"
 shots=$(realpath "$shots")
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/lib/services.sh"
+. "$here/../../scripts/lib/services.sh"
 panel=("/usr/bin/python3" "$here/panel.py")
 
 work=$(mktemp -d)

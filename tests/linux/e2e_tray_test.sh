@@ -28,7 +28,7 @@ program=$(realpath "$1")
 shots=${2:-$(dirname "$program")/screenshots}
 mkdir -p "$shots"
 shots=$(realpath "$shots")
-. "$(dirname "$0")/lib/services.sh"
+. "$(dirname "$0")/../../scripts/lib/services.sh"
 
 work=$(mktemp -d)
 teleora_pid=""

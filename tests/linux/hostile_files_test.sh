@@ -11,7 +11,7 @@
 # Usage: hostile_files_test.sh PATH/TO/teleora
 set -euo pipefail
 program=$(realpath "$1")
-. "$(dirname "$0")/lib/services.sh"
+. "$(dirname "$0")/../../scripts/lib/services.sh"
 
 work=$(mktemp -d)
 teleora_pid=""

@@ -25,6 +25,7 @@
 #include "log/event_log.h"
 #include "settings/shared_state.h"
 #include "supervisor/supervisor.h"
+#include "support/fake_dialup.h"
 #include "support/nm_client.h"
 #include "support/nm_mock.h"
 
@@ -41,78 +42,6 @@ std::string Text(int32_t code) {
     return NmErrorText(code, buffer, sizeof buffer) == 0 ? buffer : "(none)";
 }
 
-// The binding as the supervisor sees it, with what the supervisor asked of it
-// counted: passes (first enumerations), dials with their results and
-// durations, and hang-ups with their results.
-struct CountingService {
-    DialUpService inner{};
-    DialUpService outer{};
-    std::atomic<int> enumerations{0};
-    std::atomic<int> paramsReads{0};
-    std::mutex lock;
-    std::vector<int32_t> dialResults;
-    std::vector<qint64> dialMs;
-    std::vector<int32_t> hangUpResults;
-
-    explicit CountingService(const DialUpService& service) : inner(service), outer(service) {
-        outer.ctx = this;
-        outer.prepareConnectionBuffer = [](void* ctx, void* buffer) {
-            const DialUpService& s = Of(ctx)->inner;
-            s.prepareConnectionBuffer(s.ctx, buffer);
-        };
-        outer.enumConnections = [](void* ctx, void* buffer, uint32_t* size, uint32_t* count) {
-            Of(ctx)->enumerations.fetch_add(1);
-            const DialUpService& s = Of(ctx)->inner;
-            return s.enumConnections(s.ctx, buffer, size, count);
-        };
-        outer.connectionHandle = [](void* ctx, const void* buffer, uint32_t index) {
-            const DialUpService& s = Of(ctx)->inner;
-            return s.connectionHandle(s.ctx, buffer, index);
-        };
-        outer.connectionEntryName = [](void* ctx, const void* buffer, uint32_t index, char* out,
-                                       size_t size) {
-            const DialUpService& s = Of(ctx)->inner;
-            s.connectionEntryName(s.ctx, buffer, index, out, size);
-        };
-        outer.hangUp = [](void* ctx, DialUpHandle handle) {
-            const DialUpService& s = Of(ctx)->inner;
-            int32_t rc = s.hangUp(s.ctx, handle);
-            std::lock_guard<std::mutex> guard(Of(ctx)->lock);
-            Of(ctx)->hangUpResults.push_back(rc);
-            return rc;
-        };
-        outer.getEntryDialParams = [](void* ctx, const char* entry) {
-            Of(ctx)->paramsReads.fetch_add(1);
-            const DialUpService& s = Of(ctx)->inner;
-            return s.getEntryDialParams(s.ctx, entry);
-        };
-        outer.dial = [](void* ctx, DialUpHandle* handle) {
-            const DialUpService& s = Of(ctx)->inner;
-            QElapsedTimer timer;
-            timer.start();
-            int32_t rc = s.dial(s.ctx, handle);
-            std::lock_guard<std::mutex> guard(Of(ctx)->lock);
-            Of(ctx)->dialResults.push_back(rc);
-            Of(ctx)->dialMs.push_back(timer.elapsed());
-            return rc;
-        };
-        outer.enumEntries = [](void* ctx, PhonebookEntries* out) {
-            const DialUpService& s = Of(ctx)->inner;
-            return s.enumEntries(s.ctx, out);
-        };
-        outer.getErrorString = [](void* ctx, int32_t code, char* buffer, uint32_t size) {
-            const DialUpService& s = Of(ctx)->inner;
-            return s.getErrorString(s.ctx, code, buffer, size);
-        };
-    }
-    static CountingService* Of(void* ctx) { return static_cast<CountingService*>(ctx); }
-
-    int Dials() {
-        std::lock_guard<std::mutex> guard(lock);
-        return static_cast<int>(dialResults.size());
-    }
-};
-
 // The supervisor thread over a binding instance of its own, wired as the
 // program wires it: the instance is made here but sees no bus traffic until
 // the supervisor's thread first uses it, which binds it to that thread; the
@@ -125,7 +54,7 @@ class SupervisorOverBinding {
                           const char* logPath, bool watch = false)
         : watch_(watch),
           nm_(CreateNetworkManagerDialUp(options)),
-          counting_(MakeNetworkManagerDialUpService(nm_)) {
+          recorder_(MakeNetworkManagerDialUpService(nm_)) {
         Settings settings;
         SetDefaultSettings(&settings);
         snprintf(settings.szRasEntry, sizeof settings.szRasEntry, "%s", entry);
@@ -133,12 +62,12 @@ class SupervisorOverBinding {
         settings.bDropAny = 0;
         InitSharedState(&shared_, settings);
         PublishMode(&shared_, ModeAlwaysUp);  // "Connesso"
-        supervisor_.service = &counting_.outer;
+        supervisor_.service = &recorder_.service;
         supervisor_.shared = &shared_;
         supervisor_.clock = SystemClock();
-        supervisor_.log = EventLog{logPath, SystemClock(), &counting_.outer};
+        supervisor_.log = EventLog{logPath, SystemClock(), ErrorTextOf(&recorder_.service)};
         // What StartSupervisor does, on a thread that can be joined.
-        InitConnectionBuffer(&supervisor_.buffer, counting_.outer);
+        InitConnectionBuffer(&supervisor_.buffer, recorder_.service);
         supervisor_.wake = CreateWakeEvent(true, nullptr);
         if (watch_)
             WatchConnections(MakeNetworkManagerDialUpService(nm_), supervisor_.wake,
@@ -165,12 +94,19 @@ class SupervisorOverBinding {
         if (!watch_) DestroyWakeEvent(supervisor_.wake);
         supervisor_.wake = nullptr;
     }
-    CountingService& Counts() { return counting_; }
+    // What the supervisor asked of the binding: calls, dial results and times,
+    // hang-up results.
+    FakeDialUp& Calls() { return recorder_; }
+    int Count(const char* kind) const { return static_cast<int>(recorder_.CallsOf(kind).size()); }
+    int Dials() const {  // finished ones
+        std::lock_guard<std::mutex> guard(recorder_.mutex);
+        return static_cast<int>(recorder_.dialResults.size());
+    }
 
   private:
     bool watch_;
     NetworkManagerDialUp* nm_;
-    CountingService counting_;
+    FakeDialUp recorder_;  // records and hands every call on to the binding
     SharedState shared_;
     Supervisor supervisor_{};
     std::thread thread_;
@@ -636,27 +572,27 @@ class NetworkManagerDialUpTest : public QObject {
                                    true);
         QTRY_VERIFY_WITH_TIMEOUT(mock_.ActiveIds().contains(uno), 15000);
         QTest::qWait(500);
-        int passes = loop.Counts().enumerations.load();
+        int passes = loop.Count("enum");
         mock_.Activate(mock_.AddProfile(QStringLiteral("Wired"), QStringLiteral("802-3-ethernet")));
         mock_.SetActivationOutcome(QStringLiteral("Ufficio"), 10, 0);
         mock_.Activate(mock_.AddProfile(QStringLiteral("Ufficio"), QStringLiteral("vpn")));
         QTest::qWait(1000);
-        QCOMPARE(loop.Counts().enumerations.load(), passes);
+        QCOMPARE(loop.Count("enum"), passes);
         QCOMPARE(NetworkManagerWatchKindsKept(), 2);
         const QString phone = QStringLiteral("Telefono");
         mock_.Activate(mock_.AddProfile(phone, QStringLiteral("bluetooth/dun")));
-        QTRY_VERIFY_WITH_TIMEOUT(loop.Counts().enumerations.load() > passes, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(loop.Count("enum") > passes, 5000);
         QTest::qWait(300);
-        passes = loop.Counts().enumerations.load();
+        passes = loop.Count("enum");
         mock_.Drop(phone);
-        QTRY_VERIFY_WITH_TIMEOUT(loop.Counts().enumerations.load() > passes, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(loop.Count("enum") > passes, 5000);
         mock_.Drop(uno);
-        QTRY_COMPARE_WITH_TIMEOUT(loop.Counts().Dials(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(loop.Dials(), 2, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(mock_.ActiveIds().contains(uno), 10000);
         mock_.KillMock();
         QVERIFY2(mock_.Start(QStringLiteral(R"({"profiles": [["Provider Uno", "pppoe"]]})")),
                  qPrintable(mock_.Error()));
-        QTRY_COMPARE_WITH_TIMEOUT(loop.Counts().Dials(), 3, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(loop.Dials(), 3, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(mock_.ActiveIds().contains(uno), 10000);
         loop.Stop();
         const QString dialled = QStringLiteral("RasDial (Provider Uno) retcode 0: Success.");
@@ -697,8 +633,8 @@ class NetworkManagerDialUpTest : public QObject {
         mock_.KillMock();  // SIGKILL
         QTRY_VERIFY_WITH_TIMEOUT(failures(LogLines(logPath)) >= 3, 15000);
         // With nothing known about what is up, no pass tries to dial.
-        QCOMPARE(loop.Counts().paramsReads.load(), 1);
-        QCOMPARE(loop.Counts().Dials(), 1);
+        QCOMPARE(loop.Count("params"), 1);
+        QCOMPARE(loop.Dials(), 1);
         const bool back = mock_.Start();
         QVERIFY2(back, qPrintable(mock_.Error()));
         mock_.AddProfile(uno, QStringLiteral("pppoe"));
@@ -727,7 +663,7 @@ class NetworkManagerDialUpTest : public QObject {
         QVERIFY2(failed <= outageMs / kPause + 2,
                  qPrintable(QStringLiteral("%1 failed passes in %2 ms").arg(failed).arg(outageMs)));
         QCOMPARE(int(lines.count(dialled)), 2);
-        QCOMPARE(loop.Counts().Dials(), 2);
+        QCOMPARE(loop.Dials(), 2);
         QCOMPARE(mock_.ActiveIds(), QStringList{uno});
     }
 
@@ -758,8 +694,8 @@ class NetworkManagerDialUpTest : public QObject {
 
         const QStringList lines = LogLines(logPath);
         QVERIFY2(lines.count(timedOut) == lines.size(), qPrintable(lines.join(QLatin1Char('\n'))));
-        CountingService& counts = loop.Counts();
-        std::lock_guard<std::mutex> guard(counts.lock);
+        FakeDialUp& counts = loop.Calls();
+        std::lock_guard<std::mutex> guard(counts.mutex);
         QCOMPARE(counts.dialResults.size(), size_t(lines.size()));
         // The wait is bounded by the dial timeout, the calls around it by the
         // operation budget and one look at the state by the call timeout.
@@ -767,8 +703,9 @@ class NetworkManagerDialUpTest : public QObject {
             options.dialTimeoutMs + options.operationBudgetMs + options.callTimeoutMs + 500;
         for (size_t i = 0; i < counts.dialResults.size(); ++i) {
             QCOMPARE(counts.dialResults[i], int32_t(kNmDialTimeout));
-            QVERIFY2(counts.dialMs[i] >= options.dialTimeoutMs && counts.dialMs[i] <= bound,
-                     qPrintable(QStringLiteral("dial %1 took %2 ms").arg(i).arg(counts.dialMs[i])));
+            const qint64 ms = qint64(counts.dialEnds[i] - counts.dialStarts[i]);
+            QVERIFY2(ms >= options.dialTimeoutMs && ms <= bound,
+                     qPrintable(QStringLiteral("dial %1 took %2 ms").arg(i).arg(ms)));
         }
         // Every timed-out dial was hung up, and nothing is left activating.
         QCOMPARE(counts.hangUpResults, std::vector<int32_t>(counts.dialResults.size(), 0));
@@ -802,14 +739,14 @@ class NmCodeTableTest : public QObject {
         Client client;
         char line[kErrorTextSize];
         for (const NmCodeEntry& row : NmCodeTable()) {
-            ResultText(&client.service, row.code, line, sizeof line);
+            ResultText(ErrorTextOf(&client.service), row.code, line, sizeof line);
             QVERIFY2(Text(row.code) == row.text && strcmp(line, row.text) == 0, row.text);
             for (const char* name : row.dbusErrors) {
                 if (name != nullptr) QVERIFY2(NmCodeForDbusError(name) == row.code, name);
             }
         }
         for (int32_t code : {-1, 12, 216, 500}) {
-            ResultText(&client.service, code, line, sizeof line);
+            ResultText(ErrorTextOf(&client.service), code, line, sizeof line);
             QCOMPARE(std::string(line), std::string("Unknown."));
         }
     }
@@ -851,6 +788,7 @@ class NmCodeTableTest : public QObject {
             QVERIFY2(IsDialUpConnectionType(kind, ""), kind);
         }
         QVERIFY(IsDialUpConnectionType("bluetooth", "dun"));
+        QVERIFY(IsDialUpConnectionType("bluetooth", nullptr));  // not known yet
         for (const char* kind : {"802-3-ethernet", "802-11-wireless", "loopback", "bridge", "bond",
                                  "vlan", "tun", "", "VPN", "bluetooth"}) {
             QVERIFY2(!IsDialUpConnectionType(kind, ""), kind);

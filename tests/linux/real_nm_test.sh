@@ -19,7 +19,7 @@ for tool in NetworkManager nmcli ip unshare dbus-daemon; do
         exit 1
     fi
 done
-. "$(dirname "$0")/lib/services.sh"
+. "$(dirname "$0")/../../scripts/lib/services.sh"
 
 work=$(mktemp -d)
 ns="teleora-test-$$"

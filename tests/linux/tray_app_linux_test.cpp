@@ -10,12 +10,12 @@
 #include <memory>
 
 #include "app/dialog/config_dialog_linux.h"
+#include "common/wake_event.h"
 #include "log/event_log.h"
 #include "resources/ui_texts.h"
 #include "settings/ini_file.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
-#include "supervisor/wake_event.h"
 #include "support/test_support.h"
 
 class QtTrayAppTest : public QObject {
@@ -93,7 +93,7 @@ class QtTrayAppTest : public QObject {
         quits_ = 0;
         started_.clear();
         startWorks_ = true;
-        ConfigureEventLog(EventLog{Path("log.txt").toUtf8().constData(), SystemClock(), nullptr});
+        ConfigureEventLog(EventLog{Path("log.txt").toUtf8().constData(), SystemClock(), {}});
     }
     void cleanup() {
         app_.reset();

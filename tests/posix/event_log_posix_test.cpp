@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,7 @@
 
 #include "common/lock.h"
 #include "log/event_log.h"
+#include "supervisor/supervisor.h"
 #include "support/posix_sandbox.h"
 #include "support/test_support.h"
 
@@ -83,7 +85,7 @@ TEST(EventLogPosix, TwoProcessesWithTwoThreadsEachNeverTearALongLine) {
     WriteWholeFile(path, "first line\r\n");
 
     FixedClock clock;
-    EventLog log{path.c_str(), clock.clock(), nullptr};
+    EventLog log{path.c_str(), clock.clock(), {}};
     ASSERT_TRUE(AppendFromProcessesAndThreads(
         kLinesPerThread, [] {},
         [&log](int p, int t, int i) {
@@ -119,7 +121,7 @@ TEST(EventLogPosix, FiftyThousandLinesPerThreadFromTwoProcessesArriveWholeAndOnc
     ScratchDir dir;
     std::string path = dir.File(kLogFileName);
     FixedClock clock;
-    auto configure = [&] { ConfigureEventLog(EventLog{path.c_str(), clock.clock(), nullptr}); };
+    auto configure = [&] { ConfigureEventLog(EventLog{path.c_str(), clock.clock(), {}}); };
     ASSERT_TRUE(AppendFromProcessesAndThreads(linesPerThread, configure, [](int p, int t, int i) {
         char name[32];
         snprintf(name, sizeof name, "P%dT%d-%d", p, t, i);
@@ -179,10 +181,10 @@ TEST(EventLogPosix, ReadOnlyFolderGetsNoLineAndTheCodeComesBack) {
         FixedClock clock;
         FakeDialUp fake;
         fake.errorTexts[691] = "Access denied.";
-        EventLog log{existing.c_str(), clock.clock(), &fake.service};
+        EventLog log{existing.c_str(), clock.clock(), ErrorTextOf(&fake.service)};
         if (LogEventTo(log, "RasDial", "Office", 691) != 691) return 1;
         if (LogEventTo(log, "RasHangUp", "Office", 0) != 0) return 2;
-        EventLog missing{fresh.c_str(), clock.clock(), &fake.service};
+        EventLog missing{fresh.c_str(), clock.clock(), ErrorTextOf(&fake.service)};
         if (LogEventTo(missing, "RasDial", "Office", -5) != -5) return 3;
         return 0;
     });
@@ -259,8 +261,8 @@ TEST(EventLogPosix, OnlyAPlainFileGetsLines) {
         return RunInChild([&] {
             alarm(5);
             int reader = withReader ? open(path.c_str(), O_RDONLY | O_NONBLOCK) : -1;
-            if (LogEventTo(EventLog{path.c_str(), clock.clock(), nullptr}, "RasDial", "Office",
-                           678) != 678) {
+            if (LogEventTo(EventLog{path.c_str(), clock.clock(), {}}, "RasDial", "Office", 678) !=
+                678) {
                 return 1;
             }
             char byte;
@@ -303,12 +305,30 @@ TEST(EventLogPosix, C1ControlsInUtf8BecomeBlanks) {
     }
 }
 
-// The log's lock, like every Lock, is ready zero-filled: that needs the
-// mutex initialiser to be all zero bytes.
-TEST(EventLogPosix, AZeroFilledLockIsAnUnlockedMutex) {
-    const pthread_mutex_t initial = PTHREAD_MUTEX_INITIALIZER;
-    const Lock zero{};
-    EXPECT_EQ(memcmp(&initial, zero.slot, sizeof initial), 0);
+// The log's lock, like every Lock, is ready zero-filled: threads that take a
+// fresh one for the first time all at once set it up once and exclude each
+// other.
+TEST(EventLogPosix, AZeroFilledLockIsSetUpOnceAndExcludes) {
+    for (int round = 0; round < 50; ++round) {
+        Lock lock{};
+        long counter = 0;
+        std::atomic<int> ready{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&] {
+                ready.fetch_add(1);
+                while (ready.load() < 4) std::this_thread::yield();
+                for (int i = 0; i < 1000; ++i) {
+                    LockGuard guard(&lock);
+                    long seen = counter;
+                    if (i % 100 == 0) std::this_thread::yield();
+                    counter = seen + 1;
+                }
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+        ASSERT_EQ(counter, 4000) << "round " << round;
+    }
 }
 
 }  // namespace

@@ -18,29 +18,16 @@
 #include <vector>
 
 #include "app/menu.h"
+#include "common/wake_event.h"
 #include "settings/ini_file.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
 #include "supervisor/supervisor.h"
-#include "supervisor/wake_event.h"
 #include "support/loop_thread.h"
 #include "support/posix_sandbox.h"
 #include "support/test_support.h"
 
 namespace {
-
-using SteadyClock = std::chrono::steady_clock;
-
-// Waits until done() holds, for at most ten seconds.
-template <typename Done>
-bool WaitFor(Done done) {
-    auto deadline = SteadyClock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (SteadyClock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 // The steps the child checks, in order; it exits with the first that failed.
 enum ReadOnlyLogStep {
@@ -83,7 +70,7 @@ TEST(FaultsPosix, LogFolderTurningReadOnlyDropsLinesAndNothingElse) {
         supervisor.service = &fake.service;
         supervisor.shared = &shared;
         supervisor.clock = clock.clock();
-        supervisor.log = EventLog{logPath.c_str(), clock.clock(), &fake.service};
+        supervisor.log = EventLog{logPath.c_str(), clock.clock(), ErrorTextOf(&fake.service)};
         std::thread thread = StartLoopThread(&supervisor);
         auto stop = [&](int code) {
             StopLoopThread(&supervisor, &thread);
@@ -91,18 +78,18 @@ TEST(FaultsPosix, LogFolderTurningReadOnlyDropsLinesAndNothingElse) {
         };
         auto lines = [&] { return ReadCrLfLines(logPath).size(); };
 
-        if (!WaitFor([&] { return lines() >= 5; })) return stop(kLogFirstLines);
+        if (!Eventually([&] { return lines() >= 5; })) return stop(kLogFirstLines);
         if (!MakeReadOnly(dir.path)) return stop(kSandboxUnavailable);
         // A line being written while the mount turned read-only may still
         // land; from here on nothing may.
         size_t callsBefore = fake.CallsOf("dial").size() + 1;
-        if (!WaitFor([&] { return fake.CallsOf("dial").size() > callsBefore; })) {
+        if (!Eventually([&] { return fake.CallsOf("dial").size() > callsBefore; })) {
             return stop(kLogMadeReadOnly);
         }
         const std::string frozen = ReadWholeFile(logPath);
         size_t callsAtFreeze = fake.CallsOf("dial").size();
         size_t allCallsAtFreeze = fake.CallsOf("enum").size();
-        if (!WaitFor([&] { return fake.CallsOf("dial").size() >= callsAtFreeze + 30; })) {
+        if (!Eventually([&] { return fake.CallsOf("dial").size() >= callsAtFreeze + 30; })) {
             return stop(kLogPassesGoOn);
         }
         if (ReadWholeFile(logPath) != frozen) return stop(kLogNoLineWhileReadOnly);
@@ -130,7 +117,7 @@ TEST(FaultsPosix, LogFolderTurningReadOnlyDropsLinesAndNothingElse) {
 
         if (!UndoReadOnly(dir.path)) return stop(kLogWritableAgain);
         size_t frozenLines = ReadCrLfLines(logPath).size();
-        if (!WaitFor([&] { return lines() >= frozenLines + 3; })) return stop(kLogLinesResume);
+        if (!Eventually([&] { return lines() >= frozenLines + 3; })) return stop(kLogLinesResume);
         std::vector<std::string> all = ReadCrLfLines(logPath);
         if (all.back() !=
             "6/12/2026 05:01:02: RasDial (Office) retcode 651: The modem reported "

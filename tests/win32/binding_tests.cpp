@@ -327,7 +327,7 @@ TEST(EventLogWin32, LinesFollowWhatTheFileHoldsOnALineOfTheirOwn) {
     const std::string path = dir.File("teleoralog.txt");
     for (const Case& c : cases) {
         WriteWholeFile(path, c.before);
-        LogEventTo(EventLog{path.c_str(), clock.clock(), nullptr}, "RasDial", "Office", 0);
+        LogEventTo(EventLog{path.c_str(), clock.clock(), {}}, "RasDial", "Office", 0);
         EXPECT_EQ(ReadWholeFile(path), c.after) << c.before;
     }
 }

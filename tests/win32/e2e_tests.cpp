@@ -20,8 +20,8 @@ namespace {
 // 32-bit program, 416 in this 64-bit build).
 const std::string kConnSize = sizeof(void*) == 8 ? "416" : "412";
 
-const std::string kStarted = "Teleora started (Info) retcode 0: Success.";
-const std::string kStopped = "Teleora stopped (Info) retcode 0: Success.";
+const std::string kStarted = LogLine("Teleora started", "Info", 0);
+const std::string kStopped = LogLine("Teleora stopped", "Info", 0);
 
 // A rule section whose window is 00:00-23:59 on the days in `activeDays`
 // (bit d = weekday d) and 00:00-00:00 (never) on the others.
@@ -120,7 +120,7 @@ TEST_F(TeleoraTest, ConnessoDialsTheEntryWithItsStoredParameters) {
     Scenario("entry Casa\nentry Office\n");
     Start();
     PostCommand(run, kConnesso);
-    ASSERT_TRUE(WaitForLog("RasDial (Office) retcode 0: Success."));
+    ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Office", 0)));
     // Choosing the checked mode again wakes the supervisor: the entry is up now.
     PostCommand(run, kConnesso);
     ASSERT_TRUE(WaitForCalls("RasEnumConnectionsA", 2));
@@ -142,9 +142,8 @@ TEST_F(TeleoraTest, ConnessoDialsTheEntryWithItsStoredParameters) {
         0u)
         << calls[4];
     EXPECT_EQ(CallsStartingWith(dir.path, "RasDialA").size(), 1u);
-    EXPECT_EQ(
-        LogEntries(dir.path),
-        (std::vector<std::string>{kStarted, "RasDial (Office) retcode 0: Success.", kStopped}));
+    EXPECT_EQ(LogEntries(dir.path),
+              (std::vector<std::string>{kStarted, LogLine("RasDial", "Office", 0), kStopped}));
 }
 
 TEST_F(TeleoraTest, FailedDialIsLoggedWithTheServiceTextAndItsHandleHungUp) {
@@ -152,7 +151,7 @@ TEST_F(TeleoraTest, FailedDialIsLoggedWithTheServiceTextAndItsHandleHungUp) {
     Scenario("entry Office\ndial 678 4321\ntext 678 Nessuna risposta.\n");
     Start();
     PostCommand(run, kConnesso);
-    ASSERT_TRUE(WaitForLog("RasDial (Office) retcode 678: Nessuna risposta."));
+    ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Office", 678, "Nessuna risposta.")));
     ASSERT_TRUE(WaitForCalls("RasHangUpA handle=4321", 1));
     Exit();
     // The clean-up hang-up is not logged.
@@ -167,7 +166,7 @@ TEST_F(TeleoraTest, UnknownEntryLogsTheFixedDialParamsErrorAndDialsNothing) {
     Start();
     PostCommand(run, kConnesso);
     // Code 1 has no text in the service: "Unknown.".
-    ASSERT_TRUE(WaitForLog("RasGetEntryDialParams (Error) retcode 1: Unknown."));
+    ASSERT_TRUE(WaitForLog(LogLine("RasGetEntryDialParams", "Error", 1)));
     Exit();
     EXPECT_TRUE(CallsStartingWith(dir.path, "RasDialA").empty());
     EXPECT_EQ(CallsStartingWith(dir.path, "RasGetEntryDialParamsA").at(0),
@@ -180,18 +179,17 @@ TEST_F(TeleoraTest, DisconnessoWithDropOthersHangsUpEveryConnection) {
     Start();
     PostCommand(run, kDisconnesso);
     ASSERT_TRUE(WaitForCalls("RasHangUpA", 3));
-    ASSERT_TRUE(WaitForLog("RasHangUp (Casa) retcode 0: Success."));
+    ASSERT_TRUE(WaitForLog(LogLine("RasHangUp", "Casa", 0)));
     Exit();
     EXPECT_EQ(CallsStartingWith(dir.path, "RasHangUpA"),
               (std::vector<std::string>{"RasHangUpA handle=7 name=office -> 0",
                                         "RasHangUpA handle=8 name=Office -> 0",
                                         "RasHangUpA handle=9 name=Casa -> 0"}));
-    EXPECT_EQ(
-        LogEntries(dir.path),
-        (std::vector<std::string>{kStarted, "RasEnumConnections (Realloc) retcode 0: Success.",
-                                  "RasHangUp (office) retcode 0: Success.",
-                                  "RasHangUp (Office) retcode 0: Success.",
-                                  "RasHangUp (Casa) retcode 0: Success.", kStopped}));
+    EXPECT_EQ(LogEntries(dir.path),
+              (std::vector<std::string>{kStarted, LogLine("RasEnumConnections", "Realloc", 0),
+                                        LogLine("RasHangUp", "office", 0),
+                                        LogLine("RasHangUp", "Office", 0),
+                                        LogLine("RasHangUp", "Casa", 0), kStopped}));
 }
 
 TEST_F(TeleoraTest, DisconnessoWithoutDropOthersHangsUpOnlyTheChosenEntry) {
@@ -199,7 +197,7 @@ TEST_F(TeleoraTest, DisconnessoWithoutDropOthersHangsUpOnlyTheChosenEntry) {
     Scenario("entry Office\nconn 8 Office\nconn 9 Casa\n");
     Start();
     PostCommand(run, kDisconnesso);
-    ASSERT_TRUE(WaitForLog("RasHangUp (Office) retcode 0: Success."));
+    ASSERT_TRUE(WaitForLog(LogLine("RasHangUp", "Office", 0)));
     Exit();
     EXPECT_EQ(CallsStartingWith(dir.path, "RasHangUpA"),
               (std::vector<std::string>{"RasHangUpA handle=8 name=Office -> 0"}));
@@ -210,7 +208,7 @@ TEST_F(TeleoraTest, MoreConnectionsThanFitGrowTheBufferOnceAndItStaysGrown) {
     Scenario("entry Office\nconn 7 Casa\nconn 8 Lavoro\nconn 9 Mare\n");
     Start();
     PostCommand(run, kConnesso);
-    ASSERT_TRUE(WaitForLog("RasDial (Office) retcode 0: Success."));
+    ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Office", 0)));
     PostCommand(run, kConnesso);
     ASSERT_TRUE(WaitForCalls("RasEnumConnectionsA", 3));
     Exit();
@@ -228,8 +226,7 @@ TEST_F(TeleoraTest, MoreConnectionsThanFitGrowTheBufferOnceAndItStaysGrown) {
                             " cb=" + std::to_string(3 * size) +
                             " -> 603 count=0 cbOut=" + std::to_string(4 * size));
     EXPECT_TRUE(CallsStartingWith(dir.path, "RasHangUpA").empty());
-    EXPECT_EQ(CountLines(LogEntries(dir.path), "RasEnumConnections (Realloc) retcode 0: Success."),
-              2);
+    EXPECT_EQ(CountLines(LogEntries(dir.path), LogLine("RasEnumConnections", "Realloc", 0)), 2);
 }
 
 TEST_F(TeleoraTest, RuleModeDialsInsideItsWindowAndHangsUpOutsideIt) {
@@ -240,13 +237,13 @@ TEST_F(TeleoraTest, RuleModeDialsInsideItsWindowAndHangsUpOutsideIt) {
     Scenario("entry Office\n");
     Start();
     PostCommand(run, kRule0);
-    ASSERT_TRUE(WaitForLog("RasDial (Office) retcode 0: Success."));
+    ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Office", 0)));
     PostCommand(run, kRule0 + 1);
-    ASSERT_TRUE(WaitForLog("RasHangUp (Office) retcode 0: Success."));
+    ASSERT_TRUE(WaitForLog(LogLine("RasHangUp", "Office", 0)));
     Exit();
     EXPECT_EQ(LogEntries(dir.path),
-              (std::vector<std::string>{kStarted, "RasDial (Office) retcode 0: Success.",
-                                        "RasHangUp (Office) retcode 0: Success.", kStopped}));
+              (std::vector<std::string>{kStarted, LogLine("RasDial", "Office", 0),
+                                        LogLine("RasHangUp", "Office", 0), kStopped}));
 }
 
 TEST_F(TeleoraTest, DialogOpensWithTheSettingsAndThePhonebookSorted) {
@@ -280,7 +277,7 @@ TEST_F(TeleoraTest, OkStoresTheSettingsRebuildsTheRuleItemsAndSwitchesToDisabili
     Scenario("entry Casa\nentry Office\n");
     Start();
     PostCommand(run, kConnesso);
-    ASSERT_TRUE(WaitForLog("RasDial (Casa) retcode 0: Success."));
+    ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Casa", 0)));
 
     HWND dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);
@@ -338,7 +335,7 @@ TEST_F(TeleoraTest, OkStoresTheSettingsRebuildsTheRuleItemsAndSwitchesToDisabili
     SYSTEMTIME now;
     GetLocalTime(&now);
     if (now.wHour * 60 + now.wMinute <= 12 * 60 + 7) {
-        ASSERT_TRUE(WaitForLog("RasDial (Office) retcode 0: Success."));
+        ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Office", 0)));
     } else {
         ASSERT_TRUE(WaitForCalls("RasEnumConnectionsA", enumsAfterOk + 1));
         EXPECT_EQ(CallsStartingWith(dir.path, "RasDialA").size(), dialsAfterOk);
@@ -380,7 +377,7 @@ TEST_F(TeleoraTest, AnnullaKeepsTheModeAndStoresNothing) {
     Scenario("entry Office\nentry Casa\n");
     Start();
     PostCommand(run, kConnesso);
-    ASSERT_TRUE(WaitForLog("RasDial (Office) retcode 0: Success."));
+    ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Office", 0)));
     HWND dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);
     SetFieldText(dialog, 1000, "60");
@@ -392,7 +389,7 @@ TEST_F(TeleoraTest, AnnullaKeepsTheModeAndStoresNothing) {
     // Still "Connesso": the entry dropped by someone else is dialled again.
     size_t dials = CallsStartingWith(dir.path, "RasDialA").size();
     PostCommand(run, kDisconnesso);
-    ASSERT_TRUE(WaitForLog("RasHangUp (Office) retcode 0: Success."));
+    ASSERT_TRUE(WaitForLog(LogLine("RasHangUp", "Office", 0)));
     PostCommand(run, kConnesso);
     ASSERT_TRUE(WaitForCalls("RasDialA", dials + 1));
     Exit();
@@ -412,7 +409,7 @@ TEST_F(TeleoraTest, SecondConfigurazioneRaisesTheOpenDialogInsteadOfOpeningAnoth
     EXPECT_EQ(FieldText(dialog, 1000), "42");
     // The menu's modes work while the dialog is open.
     PostCommand(run, kConnesso);
-    ASSERT_TRUE(WaitForLog("RasDial (Office) retcode 0: Success."));
+    ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Office", 0)));
     ClickButton(dialog, 1);
     ASSERT_TRUE(DialogClosed());
     ASSERT_TRUE(WaitUntil([&] { return IniInt(dir.path, "Generale", "tDelay") == 42000; }));
@@ -466,7 +463,7 @@ TEST_F(TeleoraTest, TrayMenuWorksOverTheOpenDialog) {
     SetFieldText(dialog, 1000, "42");
     ClickTrayIcon(run, WM_LBUTTONUP);
     ASSERT_TRUE(ChooseMenuItemByKeyboard(run, 1));  // "Connesso"
-    ASSERT_TRUE(WaitForLog("RasDial (Office) retcode 0: Success."));
+    ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Office", 0)));
     ASSERT_TRUE(Sync(dialog));
     EXPECT_TRUE(IsWindowVisible(dialog));
     EXPECT_EQ(FieldText(dialog, 1000), "42");
@@ -476,9 +473,8 @@ TEST_F(TeleoraTest, TrayMenuWorksOverTheOpenDialog) {
     ASSERT_TRUE(ChooseMenuItemByKeyboard(run, 6));
     EXPECT_EQ(WaitForExit(&run, 20000), 0u);
     EXPECT_EQ(ReadText(dir.File("Teleora.ini")), before);
-    EXPECT_EQ(
-        LogEntries(dir.path),
-        (std::vector<std::string>{kStarted, "RasDial (Office) retcode 0: Success.", kStopped}));
+    EXPECT_EQ(LogEntries(dir.path),
+              (std::vector<std::string>{kStarted, LogLine("RasDial", "Office", 0), kStopped}));
 }
 
 // The icon's presence, asked the way the shell allows from any process.
@@ -564,7 +560,7 @@ TEST_F(TeleoraTest, DialUpClientComesFromTheSystemFolderNotTheProgramsFolder) {
     Scenario("entry Office\n");
     Start();
     PostCommand(run, kConnesso);
-    EXPECT_TRUE(WaitForLog("RasDial (Office) retcode 0: Success."));
+    EXPECT_TRUE(WaitForLog(LogLine("RasDial", "Office", 0)));
     Exit();
     EXPECT_FALSE(FileExists(dir.File("planted-rasapi32-loaded.txt")));
 }

@@ -85,7 +85,7 @@ inline QString RunPasses(Mode mode, int32_t dropAny, const std::vector<const cha
     const QByteArray logPath = dir.filePath(QStringLiteral("log.txt")).toUtf8();
     OnThread([&] {
         Client client;
-        EventLog log{logPath.constData(), SystemClock(), &client.service};
+        EventLog log{logPath.constData(), SystemClock(), ErrorTextOf(&client.service)};
         ConnectionBuffer buffer{};
         InitConnectionBuffer(&buffer, client.service);
         SettingsSnapshot snapshot{};

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "supervisor/thread_start.h"
+#include "common/thread_start.h"
 
 namespace {
 struct Start {

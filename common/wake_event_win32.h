@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "supervisor/wake_event.h"
+#include "common/wake_event.h"
 
 // The event's kernel handle; the WakeEvent pointer is the handle itself.
 inline HANDLE WakeEventHandle(WakeEvent* event) {

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "supervisor/thread_start.h"
+#include "common/thread_start.h"
 
 namespace {
 struct Start {

@@ -1,14 +1,15 @@
 # shellcheck shell=bash
-# Shell helpers for the Linux program's scripts: a private system bus, the
-# NetworkManager mock, Xvfb and a tray host. Every start records its PID in
+# Shell helpers for the Linux program's scripts and its shell tests: a
+# private system bus, the NetworkManager mock (tests/linux/nm_mock_template.py),
+# Xvfb and a tray host. Every start records its PID in
 # TELEORA_PIDS; stop_services stops them all by PID, newest first.
 #
 # Needs: dbus-daemon, python3-dbusmock, Xvfb, trayer (as the caller uses them).
 
-TELEORA_LINUX_TESTS="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+TELEORA_LINUX_TESTS="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tests/linux" && pwd)"
 # wait_until, stop_pid and start_xvfb.
 # shellcheck source=scripts/lib/common.sh
-. "$TELEORA_LINUX_TESTS/../../scripts/lib/common.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 TELEORA_PIDS=()
 
 # stop_services: stops every process started here, by PID.

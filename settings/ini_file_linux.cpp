@@ -1,7 +1,8 @@
-// The settings file on POSIX systems: read with open/read (never waiting on a
-// FIFO), replaced with rename over an fsync'ed temporary file of an
-// unpredictable name. A symbolic link is followed only when the link and its
-// target are the user's own; the program's strings are UTF-8.
+// The settings file on Linux: read with open/read (never waiting on a FIFO),
+// replaced with rename over an fsync'ed temporary file of an unpredictable
+// name. A symbolic link is followed only when the link and its target are the
+// user's own; the program's strings are UTF-8. POSIX calls throughout, but a
+// new file's mode comes from the umask as /proc shows it, which is Linux's.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "settings/ini_file.h"
 
@@ -20,6 +23,23 @@ bool IniValuesAreUtf8() {
 }
 
 namespace {
+
+// A descriptor from open(), closed at the end of its scope; Close() closes it
+// earlier and tells whether the system took the data.
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    bool Close() { return close(std::exchange(fd_, -1)) == 0; }
+
+  private:
+    int fd_;
+};
 
 // Where the settings file really is: path itself, or the target of a link
 // that the user owns and whose target the user owns too. False for any other
@@ -54,11 +74,11 @@ IniReadResult ReadIniFile(const char* path, std::string* text) {
     if (missing) return IniReadResult::kMissing;
     // O_NONBLOCK: opening a FIFO must not hang; it is refused below.
     // O_NOFOLLOW: a link put in the target's place meanwhile is refused.
-    int fd = open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    if (fd < 0) return errno == ENOENT ? IniReadResult::kMissing : IniReadResult::kFailed;
+    Descriptor file(open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    if (file.get() < 0) return errno == ENOENT ? IniReadResult::kMissing : IniReadResult::kFailed;
     IniReadResult result = IniReadResult::kRead;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+    if (fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
         static_cast<unsigned long long>(st.st_size) > kMaxIniFileSize) {
         result = IniReadResult::kFailed;
     }
@@ -67,7 +87,7 @@ IniReadResult ReadIniFile(const char* path, std::string* text) {
     if (result == IniReadResult::kRead) text->reserve(static_cast<size_t>(st.st_size));
     char chunk[65536];
     while (result == IniReadResult::kRead) {
-        ssize_t got = read(fd, chunk, sizeof chunk);
+        ssize_t got = read(file.get(), chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             result = IniReadResult::kFailed;
@@ -77,7 +97,6 @@ IniReadResult ReadIniFile(const char* path, std::string* text) {
         text->append(chunk, static_cast<size_t>(got));
         if (text->size() > kMaxIniFileSize) result = IniReadResult::kFailed;  // it grew
     }
-    close(fd);
     if (result != IniReadResult::kRead) text->clear();
     return result;
 }
@@ -104,10 +123,8 @@ std::string FolderOf(const std::string& path) {
 // Makes the rename itself durable. A failure here is not reported: the new
 // file is in place either way.
 void SyncFolder(const std::string& folder) {
-    int fd = open(folder.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY);
-    if (fd < 0) return;
-    fsync(fd);
-    close(fd);
+    Descriptor dir(open(folder.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY));
+    if (dir.get() >= 0) fsync(dir.get());
 }
 
 // The bits a new file gets from open(..., 0666): the umask, read without
@@ -115,16 +132,14 @@ void SyncFolder(const std::string& folder) {
 // cannot be learnt.
 mode_t NewFileMode() {
     mode_t mask = 077;
-    if (FILE* status = fopen("/proc/self/status", "re")) {
-        char line[256];
-        while (fgets(line, sizeof line, status) != nullptr) {
-            unsigned value = 0;
-            if (sscanf(line, "Umask: %o", &value) == 1) {
-                mask = static_cast<mode_t>(value & 0777);
-                break;
-            }
+    std::unique_ptr<FILE, int (*)(FILE*)> status(fopen("/proc/self/status", "re"), &fclose);
+    char line[256];
+    while (status && fgets(line, sizeof line, status.get()) != nullptr) {
+        unsigned value = 0;
+        if (sscanf(line, "Umask: %o", &value) == 1) {
+            mask = static_cast<mode_t>(value & 0777);
+            break;
         }
-        fclose(status);
     }
     return 0666 & ~mask;
 }
@@ -149,11 +164,11 @@ bool WriteTempAndReplace(const char* path, const std::string& text, std::string*
         mode = NewFileMode();
     }
     std::string name = target + ".XXXXXX";
-    int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return false;  // nothing was created
+    Descriptor file(mkostemp(name.data(), O_CLOEXEC));
+    if (file.get() < 0) return false;  // nothing was created
     *temp = name;
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
-    if (close(fd) != 0) ok = false;
+    bool ok = fchmod(file.get(), mode) == 0 && WriteAll(file.get(), text) && fsync(file.get()) == 0;
+    if (!file.Close()) ok = false;
     if (ok && rename(temp->c_str(), target.c_str()) != 0) ok = false;
     if (!ok) return false;
     temp->clear();  // it is the settings file now

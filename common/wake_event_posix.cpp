@@ -4,7 +4,7 @@
 #include <new>
 #include <thread>
 
-#include "supervisor/wake_event.h"
+#include "common/wake_event.h"
 
 struct WakeEvent {
     std::mutex mutex;

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "supervisor/wake_event.h"
+#include "common/wake_event.h"
 
 WakeEvent* CreateWakeEvent(bool initiallySignalled, const char* name) {
     return reinterpret_cast<WakeEvent*>(
