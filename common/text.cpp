@@ -45,7 +45,8 @@ size_t FormatDecimal(int64_t value, char* buffer, size_t size) {
     if (size == 0) return 0;
     char digits[20];
     size_t count = 0;
-    uint64_t magnitude = value < 0 ? 0u - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    uint64_t magnitude =
+        value < 0 ? 0u - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     do {
         digits[count++] = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
