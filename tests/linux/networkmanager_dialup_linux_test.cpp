@@ -9,11 +9,7 @@
 
 #include <QDBusConnectionInterface>
 #include <QtTest>
-#include <algorithm>
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <future>
 #include <string>
 #include <thread>

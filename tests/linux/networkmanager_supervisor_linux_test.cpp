@@ -3,15 +3,8 @@
 // restarts and dial timeouts, and the connection watcher's wake-ups.
 #include <QtTest>
 #include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "dialup/networkmanager_dialup_linux.h"
 #include "dialup/networkmanager_watch_linux.h"
-#include "log/event_log.h"
-#include "settings/shared_state.h"
-#include "supervisor/supervisor.h"
 #include "support/fake_dialup.h"
 #include "support/nm_client.h"
 #include "support/nm_mock.h"
