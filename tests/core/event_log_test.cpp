@@ -37,6 +37,12 @@ constexpr LocalTime kMarchTime{2001, 3, 5, 1, 9, 7, 3, 0};
 constexpr LocalTime kMidnight{2000, 1, 1, 6, 0, 0, 0, 0};
 constexpr LocalTime kLastSecond{1999, 12, 31, 5, 23, 59, 59, 999};
 
+// A line of the fixed clock's time as the file holds it.
+std::string Written(const std::string& operation, const std::string& name, int32_t code,
+                    const char* text = nullptr) {
+    return "6/12/2026 05:01:02: " + LogLine(operation, name, code, text) + "\r\n";
+}
+
 // ---------------------------------------------------------------------------
 // The line, byte for byte.
 
@@ -226,25 +232,20 @@ TEST(EventLogFile, WritesEachLineAndReturnsTheCode) {
         const char* operation;
         const char* name;
         int32_t code;
-        const char* expected;
+        const char* text;  // as the line shows it
     };
     const Call calls[] = {
-        {"Teleora started", "Info", 0,
-         "6/12/2026 05:01:02: Teleora started (Info) retcode 0: Success.\r\n"},
-        {"RasGetEntryDialParams", "Error", 1,
-         "6/12/2026 05:01:02: RasGetEntryDialParams (Error) retcode 1: The function failed.\r\n"},
-        {"RasDial", "Office", 678,
-         "6/12/2026 05:01:02: RasDial (Office) retcode 678: There was no answer.\r\n"},
-        {"RasHangUp", "Home", 5, "6/12/2026 05:01:02: RasHangUp (Home) retcode 5: Unknown.\r\n"},
-        {"RasEnumConnections", "Realloc", -603,
-         "6/12/2026 05:01:02: RasEnumConnections (Realloc) retcode -603: Unknown.\r\n"},
-        {"RasDial", "Office", INT32_MIN,
-         "6/12/2026 05:01:02: RasDial (Office) retcode -2147483648: Unknown.\r\n"},
+        {"Teleora started", "Info", 0, nullptr},
+        {"RasGetEntryDialParams", "Error", 1, "The function failed."},
+        {"RasDial", "Office", 678, "There was no answer."},
+        {"RasHangUp", "Home", 5, nullptr},
+        {"RasEnumConnections", "Realloc", -603, nullptr},
+        {"RasDial", "Office", INT32_MIN, nullptr},
     };
     std::string expected;
     for (const Call& c : calls) {
         EXPECT_EQ(LogEventTo(log, c.operation, c.name, c.code), c.code) << c.operation;
-        expected += c.expected;
+        expected += Written(c.operation, c.name, c.code, c.text);
     }
     EXPECT_EQ(ReadWholeFile(f.path), expected);
 }
@@ -254,10 +255,8 @@ TEST(EventLogFile, EachLineReadsTheClockAnew) {
     LogEventTo(f.Log(), "RasDial", "Office", 0);
     f.clock.time = LocalTime{2001, 3, 5, 1, 9, 7, 3, 0};
     LogEventTo(f.Log(), "RasHangUp", "Office", 0);
-    EXPECT_EQ(ReadCrLfLines(f.path),
-              (std::vector<std::string>{"6/12/2026 05:01:02: RasDial (Office) retcode 0: Success.",
-                                        "5/3/2001 09:07:03: RasHangUp (Office) retcode 0: "
-                                        "Success."}));
+    EXPECT_EQ(ReadWholeFile(f.path), Written("RasDial", "Office", 0) + "5/3/2001 09:07:03: " +
+                                         LogLine("RasHangUp", "Office", 0) + "\r\n");
 }
 
 TEST(EventLogFile, AppendsAfterWhateverIsThere) {
@@ -274,29 +273,21 @@ TEST(EventLogFile, AppendsAfterWhateverIsThere) {
     WriteWholeFile(f.path, ReadWholeFile(f.path) + "cut after CR\r");
     LogEventTo(f.Log(), "RasDial", "Office", 0);
     EXPECT_EQ(ReadWholeFile(f.path),
-              "earlier line\r\n"
-              "6/12/2026 05:01:02: RasDial (Office) retcode 0: Success.\r\n"
-              "written by someone else\r\n"
-              "6/12/2026 05:01:02: RasHangUp (Office) retcode 0: Success.\r\n"
-              "6/12/2026 05:01:02: RasDial (Provi\r\n"
-              "6/12/2026 05:01:02: RasDial (Office) retcode 0: Success.\r\n"
-              "cut after CR\r\n"
-              "6/12/2026 05:01:02: RasDial (Office) retcode 0: Success.\r\n");
+              "earlier line\r\n" + Written("RasDial", "Office", 0) + "written by someone else\r\n" +
+                  Written("RasHangUp", "Office", 0) + "6/12/2026 05:01:02: RasDial (Provi\r\n" +
+                  Written("RasDial", "Office", 0) + "cut after CR\r\n" +
+                  Written("RasDial", "Office", 0));
 }
 
 TEST(EventLogFile, CreatesAMissingFileAndRecreatesADeletedOne) {
     LogFixture f;
     ASSERT_FALSE(FileExists(f.path));
     LogEventTo(f.Log(), "Teleora started", "Info", 0);
-    EXPECT_EQ(ReadCrLfLines(f.path),
-              std::vector<std::string>{"6/12/2026 05:01:02: Teleora started (Info) retcode 0: "
-                                       "Success."});
+    EXPECT_EQ(ReadWholeFile(f.path), Written("Teleora started", "Info", 0));
     // The user deletes the file while the program runs.
     ASSERT_EQ(std::remove(f.path.c_str()), 0);
     LogEventTo(f.Log(), "Teleora stopped", "Info", 0);
-    EXPECT_EQ(ReadCrLfLines(f.path),
-              std::vector<std::string>{"6/12/2026 05:01:02: Teleora stopped (Info) retcode 0: "
-                                       "Success."});
+    EXPECT_EQ(ReadWholeFile(f.path), Written("Teleora stopped", "Info", 0));
 }
 
 TEST(EventLogFile, UnopenableLogDropsTheLineSilently) {
@@ -341,17 +332,15 @@ TEST(EventLogProcessWide, WritesToTheConfiguredLog) {
     }
     EXPECT_EQ(LogEvent("RasDial", "Office", 691), 691);
     EXPECT_EQ(LogEvent("RasHangUp", "Office", 0), 0);
-    EXPECT_EQ(ReadWholeFile(f.path),
-              "6/12/2026 05:01:02: RasDial (Office) retcode 691: Access denied.\r\n"
-              "6/12/2026 05:01:02: RasHangUp (Office) retcode 0: Success.\r\n");
+    EXPECT_EQ(ReadWholeFile(f.path), Written("RasDial", "Office", 691, "Access denied.") +
+                                         Written("RasHangUp", "Office", 0));
 
     // Configuring again moves the following lines to the new log.
     std::string second = f.dir.File("second.txt");
     ConfigureEventLog(EventLog{second.c_str(), f.clock.clock(), {}});
     LogEvent("RasDial", "Office", 691);
     EXPECT_EQ(ReadCrLfLines(f.path).size(), 2u);
-    EXPECT_EQ(ReadWholeFile(second),
-              "6/12/2026 05:01:02: RasDial (Office) retcode 691: Unknown.\r\n");
+    EXPECT_EQ(ReadWholeFile(second), Written("RasDial", "Office", 691));
 }
 
 TEST(EventLogProcessWide, APathTooLongToKeepIsNotCut) {
@@ -428,8 +417,10 @@ TEST(EventLogProcessWide, TwoThreadsWriteEveryLineWholeAndOnce) {
         std::vector<std::string> expected;
         for (int t = 0; t < kThreads; ++t) {
             for (int i = 0; i < kLines; ++i) {
-                expected.push_back("6/12/2026 05:01:02: RasDial (" + lineName(t, i) + ") retcode " +
-                                   (i % 2 == 0 ? "0: Success." : "7: " + std::string(300, 'e')));
+                const std::string text = i % 2 == 0 ? "Success." : std::string(300, 'e');
+                expected.push_back("6/12/2026 05:01:02: " + LogLine("RasDial", lineName(t, i),
+                                                                    i % 2 == 0 ? 0 : 7,
+                                                                    text.c_str()));
             }
         }
         std::vector<std::string> lines = ReadCrLfLines(f.path);

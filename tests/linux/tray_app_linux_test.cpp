@@ -179,7 +179,8 @@ class QtTrayAppTest : public QObject {
         QVERIFY(!app_->Stop());  // a signal after "Esci" changes nothing
         QCOMPARE(quits_, 1);
         const QString log = LogText();
-        QCOMPARE(log.count(QStringLiteral("Teleora stopped (Info) retcode 0: Success.\r\n")), 1);
+        QCOMPARE(log.count(QString::fromStdString(LogLine("Teleora stopped", "Info", 0) + "\r\n")),
+                 1);
         // Commands after the stop are ignored.
         Choose(QStringLiteral(UI_CONNECTED));
         QCOMPARE(CurrentMode(&shared_), ModeDisabled);

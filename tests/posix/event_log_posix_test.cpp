@@ -96,10 +96,8 @@ TEST(EventLogPosix, TwoProcessesWithTwoThreadsEachNeverTearALongLine) {
     for (int p = 0; p < kProcesses; ++p) {
         for (int t = 0; t < kThreadsPerProcess; ++t) {
             for (int i = 0; i < kLinesPerThread; ++i) {
-                int code = i % 3;
-                expected.push_back("6/12/2026 05:01:02: RasHangUp (" + LineName(p, t, i) +
-                                   ") retcode " + std::to_string(code) + ": " +
-                                   (code == 0 ? "Success." : "Unknown."));
+                expected.push_back("6/12/2026 05:01:02: " +
+                                   LogLine("RasHangUp", LineName(p, t, i), i % 3));
             }
         }
     }
@@ -148,9 +146,11 @@ TEST(EventLogPosix, FiftyThousandLinesPerThreadFromTwoProcessesArriveWholeAndOnc
                       t < kThreadsPerProcess && i >= 0 && i < linesPerThread;
         std::string expected;
         if (parsed) {
-            expected = "6/12/2026 05:01:02: RasDial (P" + std::to_string(p) + "T" +
-                       std::to_string(t) + "-" + std::to_string(i) + ") retcode " +
-                       std::to_string(i % 2) + ": " + (i % 2 == 0 ? "Success." : "Unknown.");
+            expected =
+                "6/12/2026 05:01:02: " +
+                LogLine("RasDial",
+                        "P" + std::to_string(p) + "T" + std::to_string(t) + "-" + std::to_string(i),
+                        i % 2);
         }
         if (!parsed || line != expected) {
             if (bad++ == 0) firstBad = line;
@@ -172,7 +172,8 @@ TEST(EventLogPosix, FiftyThousandLinesPerThreadFromTwoProcessesArriveWholeAndOnc
 TEST(EventLogPosix, ReadOnlyFolderGetsNoLineAndTheCodeComesBack) {
     ScratchDir dir;
     std::string existing = dir.File(kLogFileName);
-    const std::string before = "1/1/2026 00:00:01: Teleora started (Info) retcode 0: Success.\r\n";
+    const std::string before =
+        "1/1/2026 00:00:01: " + LogLine("Teleora started", "Info", 0) + "\r\n";
     WriteWholeFile(existing, before);
     std::string fresh = dir.File("fresh.txt");
 
@@ -227,8 +228,8 @@ TEST(EventLogPosix, UnconfiguredLogIsTheFileInTheWorkingFolder) {
     // The system clock's date and time; the date is checked against the
     // clock read around the child (a midnight in between allows either).
     const std::regex shape(R"(^(\d{1,2})/(\d{1,2})/(\d{4}) \d\d:\d\d:\d\d: (.*)$)");
-    const char* rest[] = {"Teleora started (Info) retcode 0: Success.",
-                          "RasDial (Office) retcode 678: Unknown."};
+    const std::string rest[] = {LogLine("Teleora started", "Info", 0),
+                                LogLine("RasDial", "Office", 678)};
     for (size_t i = 0; i < lines.size(); ++i) {
         std::smatch m;
         ASSERT_TRUE(std::regex_match(lines[i], m, shape)) << lines[i];

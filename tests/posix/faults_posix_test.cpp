@@ -119,9 +119,8 @@ TEST(FaultsPosix, LogFolderTurningReadOnlyDropsLinesAndNothingElse) {
         size_t frozenLines = ReadCrLfLines(logPath).size();
         if (!Eventually([&] { return lines() >= frozenLines + 3; })) return stop(kLogLinesResume);
         std::vector<std::string> all = ReadCrLfLines(logPath);
-        if (all.back() !=
-            "6/12/2026 05:01:02: RasDial (Office) retcode 651: The modem reported "
-            "an error.") {
+        if (all.back() != "6/12/2026 05:01:02: " +
+                              LogLine("RasDial", "Office", 651, "The modem reported an error.")) {
             return stop(kLogLinesResume);
         }
         return stop(0);

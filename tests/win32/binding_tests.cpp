@@ -312,7 +312,7 @@ TEST(EventLogWin32, ReparsePointsAreRefusedOnlyWhenTheyNameAnotherFile) {
 // A plain file gets its lines at its end; a line cut short before (a full
 // disk) is ended first, so the new line stands on its own.
 TEST(EventLogWin32, LinesFollowWhatTheFileHoldsOnALineOfTheirOwn) {
-    const std::string line = "6/12/2026 05:01:02: RasDial (Office) retcode 0: Success.\r\n";
+    const std::string line = "6/12/2026 05:01:02: " + LogLine("RasDial", "Office", 0) + "\r\n";
     struct Case {
         const char* before;
         std::string after;

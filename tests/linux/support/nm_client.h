@@ -16,6 +16,21 @@
 #include "log/event_log.h"
 #include "settings/shared_state.h"
 #include "supervisor/supervisor.h"
+#include "support/test_support.h"
+
+// LogLine as Qt's string.
+inline QString QLogLine(const char* operation, const char* name, int32_t code,
+                        const char* text = nullptr) {
+    return QString::fromStdString(LogLine(operation, name, code, text));
+}
+
+// The complete lines of a log's text, without their date and time.
+inline QStringList UndatedLines(const QString& text) {
+    QStringList lines = text.split(QStringLiteral("\r\n"));
+    lines.removeLast();  // empty, or a line still being written
+    for (QString& line : lines) line = line.mid(line.indexOf(QStringLiteral(": ")) + 2);
+    return lines;
+}
 
 inline NmDialUpOptions FastOptions() {
     NmDialUpOptions options;
