@@ -104,10 +104,6 @@ constexpr int32_t kNotificationsNotOffered = 1;
 // (the log holds only dial-up operations) and returns false: the passes keep
 // only the pause.
 bool WatchConnections(const DialUpService& service, WakeEvent* wake);
-// The same; the log is not written. Kept for callers that pass one.
-inline bool WatchConnections(const DialUpService& service, WakeEvent* wake, const EventLog&) {
-    return WatchConnections(service, wake);
-}
 
 // Creates the WakeEvent signalled (named "BreskTeleoraEvent" on Windows), so
 // the first pass runs at once, and starts the thread, whose first step,

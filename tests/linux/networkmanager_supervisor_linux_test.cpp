@@ -37,9 +37,7 @@ class SupervisorOverBinding {
         // What StartSupervisor does, on a thread that can be joined.
         InitConnectionBuffer(&supervisor_.buffer, recorder_.service);
         supervisor_.wake = CreateWakeEvent(true, nullptr);
-        if (watch_)
-            WatchConnections(MakeNetworkManagerDialUpService(nm_), supervisor_.wake,
-                             supervisor_.log);
+        if (watch_) WatchConnections(MakeNetworkManagerDialUpService(nm_), supervisor_.wake);
         NetworkManagerDialUp* nm = nm_;
         thread_ = std::thread([this, nm] {
             SupervisorLoop(&supervisor_);
