@@ -62,16 +62,16 @@ int HandleCommandLine(int argc, const char* const* argv, const char** modeName) 
     *modeName = nullptr;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
-        if (strncmp(arg, "--mode=", 7) == 0) {
-            *modeName = arg + 7;
-            continue;
-        }
-        if (strcmp(arg, "--mode") == 0) {
-            if (i + 1 == argc) {
+        const bool modeWithValue = strncmp(arg, "--mode=", 7) == 0;
+        if (modeWithValue || strcmp(arg, "--mode") == 0) {
+            // An empty name (a script's unset variable) is refused as a
+            // missing one: it never reads as a switch that was made.
+            const char* name = modeWithValue ? arg + 7 : i + 1 < argc ? argv[++i] : "";
+            if (name[0] == '\0') {
                 fputs("teleora: --mode needs a name\nTry 'teleora --help'.\n", stderr);
                 return 2;
             }
-            *modeName = argv[++i];
+            *modeName = name;
             continue;
         }
         if (strcmp(arg, "--version") == 0) {

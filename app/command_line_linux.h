@@ -8,7 +8,7 @@
 inline constexpr int kContinueStart = -1;
 
 // Answers --version and --help (exit code 0) and refuses unknown options or
-// arguments, and --mode without a name, with a message on stderr (exit code
-// 2). Returns kContinueStart when the program should start normally, with
+// arguments, and --mode without a name or with an empty one, with a message
+// on stderr (exit code 2). Returns kContinueStart when the program should start normally, with
 // *modeName pointing at the name given with --mode (the last one), or null.
 int HandleCommandLine(int argc, const char* const* argv, const char** modeName);

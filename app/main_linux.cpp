@@ -4,7 +4,8 @@
 // them, set up the log, write "Teleora started", build the menu with its rule
 // items, start the supervisor, show the tray icon (once a tray host exists),
 // run the event loop. Two steps come before it: one copy runs per user
-// session (a later start hands its --mode to that copy and ends), and a mode
+// session (a later start hands its --mode to that copy and ends, with or
+// without a display), and a mode
 // named with --mode is checked against the settings before anything starts,
 // then chosen as the menu would choose it once the supervisor runs.
 // "Esci", SIGTERM, SIGINT, SIGHUP and the session's end write "Teleora
@@ -17,6 +18,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QPixmapCache>
 #include <QSocketNotifier>
 #include <cerrno>
@@ -112,9 +114,23 @@ int main(int argc, char** argv) {
     const char* modeName = nullptr;
     const int commandLineExit = HandleCommandLine(argc, argv, &modeName);
     if (commandLineExit != kContinueStart) return commandLineExit;
+    // A later start needs only the session bus: from a timer, cron or a login
+    // without a display it hands its --mode over all the same. A display is
+    // asked for only by a start that is to become the running copy.
+    FindSessionBus();
     if (!HaveDisplay()) {
-        fputs("teleora: no graphical session (DISPLAY is not set)\n", stderr);
-        return 1;
+        QCoreApplication core(argc, argv);
+        if (RunningCopyPresent()) {
+            const int status = HandOverToRunningCopy(modeName);
+            fflush(nullptr);
+            _exit(status);
+        }
+        fputs(
+            "teleora: Teleora does not run in this session and there is no graphical session to "
+            "start it in (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset)\n",
+            stderr);
+        fflush(nullptr);
+        _exit(1);
     }
     App* const self = &g_app;
     signal(SIGPIPE, SIG_IGN);

@@ -135,7 +135,18 @@ void ListModeNames(const RuleTable& table, char* buffer, size_t size) {
         const char* parts[] = {used > 0 ? ", \"" : "\"", items[i].text, "\""};
         for (const char* part : parts) {
             CopyBounded(buffer + used, part, size - used);
-            used += BoundedLength(buffer + used, size - used);
+            const size_t length = BoundedLength(buffer + used, size - used);
+            // A rule's name comes from the settings file: its control
+            // characters become blanks, as in the log, before a terminal
+            // shows the list.
+            size_t kept = used;
+            for (size_t i = used; i < used + length;) {
+                const size_t control = LogControlLength(buffer + i, used + length - i);
+                buffer[kept++] = control > 0 ? ' ' : buffer[i];
+                i += control > 0 ? control : 1;
+            }
+            buffer[kept] = '\0';
+            used = kept;
         }
     }
 }

@@ -51,7 +51,8 @@ bool IsItemChecked(int commandId, Mode mode, int32_t nRules);
 // item in menu order wins). 0 when no mode item has that text.
 int CommandForModeName(const RuleTable& table, const char* name);
 // The mode items' texts in menu order, each in double quotes, separated by
-// ", ", into buffer (cut to size, always terminated).
+// ", ", into buffer (cut to size, always terminated). Control characters in a
+// rule's name become one blank each, as in the log.
 void ListModeNames(const RuleTable& table, char* buffer, size_t size);
 
 // Stores mode and signals the WakeEvent.

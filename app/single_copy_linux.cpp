@@ -1,16 +1,61 @@
 #include "app/single_copy_linux.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <utility>
 
 namespace {
 
 const char kPath[] = "/it/bresk/Teleora";
 
+// The user's bus socket at path, as a D-Bus address ("" when path is not a
+// socket of this user). Bytes outside D-Bus's plain set are %-escaped.
+std::string BusAddressAt(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != getuid()) {
+        return std::string();
+    }
+    std::string address = "unix:path=";
+    for (const unsigned char c : path) {
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+            c == '-' || c == '_' || c == '/' || c == '.' || c == '\\' || c == '*') {
+            address += char(c);
+        } else {
+            static const char kHex[] = "0123456789abcdef";
+            address += '%';
+            address += kHex[c >> 4];
+            address += kHex[c & 15];
+        }
+    }
+    return address;
+}
+
 }  // namespace
+
+void FindSessionBus() {
+    if (getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr) return;
+    std::string address;
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && runtime[0] == '/')
+        address = BusAddressAt(std::string(runtime) + "/bus");
+    if (address.empty()) {
+        address = BusAddressAt("/run/user/" + std::to_string(getuid()) + "/bus");
+    }
+    if (!address.empty()) setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+}
+
+bool RunningCopyPresent() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return false;
+    return bus.interface()->isServiceRegistered(QString::fromUtf8(kTeleoraBusName)).value();
+}
 
 SingleCopy::SingleCopy(std::function<QString(const QString&)> apply, QObject* parent)
     : QObject(parent), apply_(std::move(apply)) {}

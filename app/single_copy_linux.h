@@ -32,6 +32,16 @@ class SingleCopy : public QObject {
     std::function<QString(const QString&)> apply_;
 };
 
+// Where DBUS_SESSION_BUS_ADDRESS is unset (a systemd user timer, cron, a
+// login over ssh), sets it to the user's bus where libdbus itself looks for
+// it: $XDG_RUNTIME_DIR/bus, else /run/user/<uid>/bus, each only when it is a
+// socket owned by the user. Otherwise leaves the environment alone.
+void FindSessionBus();
+
+// Whether a copy of the program owns the bus name in this session (false
+// without a session bus).
+bool RunningCopyPresent();
+
 // In a later start: hands modeName (null for none) to the running copy.
 // Returns the exit code: 0 when it was taken, 2 when the running copy refused
 // the name (its message is printed on stderr), 1 when it did not answer.

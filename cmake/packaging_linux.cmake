@@ -3,8 +3,8 @@
 # cpack --preset package` gives build/package/teleora_<version>_<arch>.deb.
 # Included by cmake/linux_app.cmake, so every install (also a plain
 # `cmake --install`) lays out the manual page, the two documents Debian
-# expects and the user's two documents (the README and the log's codes)
-# beside the program, its icons and its desktop files.
+# expects, the user's two documents (the README and the log's codes) and a
+# sample Teleora.ini beside the program, its icons and its desktop files.
 
 set(TELEORA_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR}/../packaging)
 
@@ -28,6 +28,10 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/teleora.1.gz DESTINATION ${CMAKE_INSTA
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz ${TELEORA_PACKAGING_DIR}/debian/copyright
               ${CMAKE_CURRENT_LIST_DIR}/../README.md ${CMAKE_CURRENT_LIST_DIR}/../docs/log-codes.md
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/teleora)
+# A sample settings file (the defaults and one example rule) for the user to
+# copy into the working folder; the program never reads it from there.
+install(FILES ${TELEORA_PACKAGING_DIR}/linux/Teleora.ini
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/teleora/examples)
 
 # The package. Depends comes from dpkg-shlibdeps on the installed program
 # (libc6, libstdc++6, libgcc-s1 and the Qt 6 libraries), plus

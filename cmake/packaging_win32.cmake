@@ -1,7 +1,9 @@
 # The Windows zip, made by CPack from the shipped i686 build:
 # `cmake --preset win32-i686 && cmake --build --preset win32-i686 &&
 # cpack --preset win32-zip` gives build/win32-i686/Teleora-<version>-win32.zip,
-# one folder holding Teleora.exe, LEGGIMI.txt and a sample Teleora.ini.
+# one folder holding Teleora.exe, LEGGIMI.txt and a sample settings file,
+# Teleora-esempio.ini: never Teleora.ini itself, so a newer zip unpacked over
+# the old folder leaves the user's settings alone.
 # Included by cmake/win32.cmake.
 if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "x86")
     return()  # the 64-bit build only runs the tests
@@ -12,7 +14,7 @@ set(TELEORA_WIN32_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR}/../packaging/win32)
 # The two text files are kept in UTF-8 with LF in the sources and written as
 # Windows wants them to read in Notepad: Windows-1252, CR LF.
 set(TELEORA_ZIP_TEXTS)
-foreach(name LEGGIMI.txt Teleora.ini)
+foreach(name LEGGIMI.txt Teleora-esempio.ini)
     set(source ${TELEORA_WIN32_PACKAGING_DIR}/${name})
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
     execute_process(COMMAND iconv -f UTF-8 -t WINDOWS-1252 ${source}

@@ -8,9 +8,11 @@
 #
 # It builds in the same trees as the packages' stage of the test command
 # (build/package and build/win32-i686), so after a test run only the packing
-# is left; two runs at once take turns (a lock in build/). Run as root it installs the Debian packages it needs; as another
-# user it prints the install command when something is missing. The result
-# does not depend on the builder's umask: every folder in the .deb is 0755.
+# is left; two runs at once take turns (a lock in build/). Run as root it
+# installs the Debian packages it needs; as another user it prints the
+# install command when something is missing. The result does not depend on
+# the builder's umask: every folder in the .deb is 0755, the two packages are
+# 0644, and a folder it creates is 0755; it changes the mode of nothing else.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
@@ -49,8 +51,8 @@ cpack --preset win32-zip >/dev/null
 }
 
 # Readable by everyone whatever the umask: the packages are for handing on.
-mkdir -p "$out"
-chmod 755 "$out"
+# A folder that exists already is the user's, and keeps its mode.
+[ -d "$out" ] || mkdir -p -m 755 "$out"
 rm -f "$out"/teleora_*.deb "$out"/Teleora-*-win32.zip
 install -m 644 "$deb" "$zip" "$out"/
 echo "== $out/$(basename "$deb") ($(stat -c %s "$out/$(basename "$deb")") bytes)"

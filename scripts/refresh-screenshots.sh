@@ -9,8 +9,8 @@
 #          without the tray panel and its icon), from the end-to-end test of
 #          the linux preset's program under Xvfb and trayer; linux-dialog.png,
 #          the dialog as a user meets it first (the default pause, one rule
-#          "Ufficio" selected) with the title bar a window manager (openbox)
-#          gives it;
+#          "Ufficio, giorni feriali" selected, the rule of the menu's
+#          picture) with the title bar a window manager (openbox) gives it;
 # windows: windows-menu.png and windows-dialog.png, from the win32-x64
 #          preset's program under wine64 (scripts/test-windows.sh screenshots).
 set -euo pipefail
@@ -47,7 +47,7 @@ dialog_screenshot() {
     mock_add_profile "Ufficio VPN" vpn >/dev/null
     {
         printf '[Generale]\r\ntDelay=5000\r\nbDropAny=1\r\nszRasEntry=Provider Uno\r\nnUserEntries=1\r\n'
-        printf '[Rule0]\r\nszName=Ufficio\r\n'
+        printf '[Rule0]\r\nszName=Ufficio, giorni feriali\r\n'
         local d
         for d in 1 2 3 4 5; do
             printf 'hStart%d=8\r\nmStart%d=30\r\nhStop%d=18\r\nmStop%d=0\r\n' "$d" "$d" "$d" "$d"

@@ -6,8 +6,8 @@
 #
 # - the Debian package teleora_<version>_<arch>.deb, from its own Release
 #   tree (preset `package`, prefix /usr, stripped): its contents, their modes
-#   and control fields, the program's --version/--help/unknown option without
-#   a display, and lintian (no error; no warning but those explained in
+#   and control fields (the sample Teleora.ini among the documents), the
+#   program's command line without a display, and lintian (no error; no warning but those explained in
 #   packaging/debian/lintian-expected);
 # - the package installed with `apt-get install ./teleora_*.deb` into a
 #   throwaway minimal Debian 12 root (never this machine): the program runs,
@@ -16,7 +16,8 @@
 # - the Windows zip Teleora-<version>-win32.zip (preset win32-i686): its
 #   files and their modes, the exe (32-bit GUI, system DLLs only, version
 #   resource), the LEGGIMI.txt (Windows-1252, CR LF) and the sample
-#   Teleora.ini.
+#   Teleora-esempio.ini (and no Teleora.ini, which unpacking over an older
+#   folder would put over the user's own).
 #
 # The minimal root is created once per apt sources list and kept as a
 # tarball in build/package-root/, with the packages it downloads; delete
@@ -49,9 +50,12 @@ trap 'rm -rf "$scratch"' EXIT
 
 # ------------------------------------------------------------ the packages
 step "making both packages (scripts/package.sh, umask 077)"
-# lintian reads the package as nobody.
+# lintian reads the package as nobody. The folder named to package.sh is
+# the user's: its mode (here /tmp's) stays as it was.
 chmod 755 "$scratch"
+mkdir -m 1777 "$scratch/packages"
 (umask 077 && scripts/package.sh "$scratch/packages")
+[ "$(stat -c %a "$scratch/packages")" = 1777 ] || fail "scripts/package.sh changed the mode of the folder it was given"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
 [ -n "$version" ] || fail "no project version in build/package"
 deb=$scratch/packages/teleora_${version}_$(dpkg --print-architecture).deb
@@ -73,7 +77,8 @@ wrong_modes=$(dpkg-deb -c "$deb" | awk '{
 for path in /usr/bin/teleora /usr/share/man/man1/teleora.1.gz /usr/share/applications/teleora.desktop \
     /usr/share/teleora/teleora-autostart.desktop /usr/share/icons/hicolor/scalable/apps/teleora.svg \
     /usr/share/doc/teleora/changelog.gz /usr/share/doc/teleora/copyright \
-    /usr/share/doc/teleora/README.md /usr/share/doc/teleora/log-codes.md; do
+    /usr/share/doc/teleora/README.md /usr/share/doc/teleora/log-codes.md \
+    /usr/share/doc/teleora/examples/Teleora.ini; do
     grep -qx "$path" "$scratch/contents" || fail "$deb does not hold $path"
 done
 for size in 16 32 48 64 128 256; do
@@ -83,7 +88,7 @@ done
 # Only the program, the manual page, the documents, the icons and the
 # desktop files: nothing from the build tree, nothing outside these folders,
 # and no autostart file that would start the program for every user.
-unexpected=$(grep -v -E '^/(usr/?|usr/bin/?|usr/bin/teleora|usr/share/?|usr/share/(applications|man|man/man1|doc|doc/teleora|teleora|icons|icons/hicolor)/?|usr/share/applications/teleora\.desktop|usr/share/man/man1/teleora\.1\.gz|usr/share/doc/teleora/(changelog\.gz|copyright|README\.md|log-codes\.md)|usr/share/teleora/teleora-autostart\.desktop|usr/share/icons/hicolor/[0-9x]+(/apps)?/?|usr/share/icons/hicolor/[0-9]+x[0-9]+/apps/teleora\.png|usr/share/icons/hicolor/scalable(/apps)?/?|usr/share/icons/hicolor/scalable/apps/teleora\.svg)$' \
+unexpected=$(grep -v -E '^/(usr/?|usr/bin/?|usr/bin/teleora|usr/share/?|usr/share/(applications|man|man/man1|doc|doc/teleora|teleora|icons|icons/hicolor)/?|usr/share/applications/teleora\.desktop|usr/share/man/man1/teleora\.1\.gz|usr/share/doc/teleora/(changelog\.gz|copyright|README\.md|log-codes\.md|examples/?|examples/Teleora\.ini)|usr/share/teleora/teleora-autostart\.desktop|usr/share/icons/hicolor/[0-9x]+(/apps)?/?|usr/share/icons/hicolor/[0-9]+x[0-9]+/apps/teleora\.png|usr/share/icons/hicolor/scalable(/apps)?/?|usr/share/icons/hicolor/scalable/apps/teleora\.svg)$' \
     "$scratch/contents" || true)
 [ -z "$unexpected" ] || fail "$deb holds unexpected files:"$'\n'"$unexpected"
 if grep -q -e "$PWD" -e CMake -e '/build/' "$scratch/contents"; then fail "$deb holds files of the build tree"; fi
@@ -116,11 +121,16 @@ step "the program's command line, without a display"
 nodisplay=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
 [ "$("${nodisplay[@]}" "$program" --version)" = "teleora $version" ] || fail "--version does not print 'teleora $version'"
 "${nodisplay[@]}" "$program" --help | grep -q '^Usage: teleora' || fail "--help prints no usage"
+# Refused with 2, a line on stderr and the pointer to --help: ARGS|MESSAGE.
+for row in "--bogus|unknown option.*--bogus" "--mode|--mode needs a name" "--mode=|--mode needs a name"; do
+    status=0
+    "${nodisplay[@]}" "$program" ${row%%|*} >"$scratch/out" 2>"$scratch/err" || status=$?
+    [ "$status" -eq 2 ] && [ ! -s "$scratch/out" ] && grep -q "${row#*|}" "$scratch/err" &&
+        grep -qF "Try 'teleora --help'." "$scratch/err" || fail "'${row%%|*}' ended with $status: $(cat "$scratch/err")"
+done
 status=0
-"${nodisplay[@]}" "$program" --bogus >"$scratch/out" 2>"$scratch/err" || status=$?
-[ "$status" -eq 2 ] || fail "an unknown option exits with $status, not 2"
-[ ! -s "$scratch/out" ] && grep -q "unknown option.*--bogus" "$scratch/err" ||
-    fail "an unknown option is not reported on stderr"
+"${nodisplay[@]}" "$program" --mode "" >/dev/null 2>&1 || status=$?
+[ "$status" -eq 2 ] || fail "an empty --mode name ended with $status, not 2"
 status=0
 "${nodisplay[@]}" "$program" -platform offscreen >/dev/null 2>&1 || status=$?
 [ "$status" -eq 1 ] || fail "Qt's -platform option was not passed on (exit $status, not 1 for no display)"
@@ -242,7 +252,8 @@ wrong_modes=$(zipinfo "$zip" | awk '/^[d-]r/ { if (($1 ~ /^d/ && $1 != "drwxr-xr
 unzip -q "$zip" -d "$scratch/zip"
 top=$scratch/zip/Teleora-$version-win32
 listing=$(cd "$scratch/zip" && find . -type f | sort)
-[ "$listing" = "$(printf '%s\n' "./Teleora-$version-win32/LEGGIMI.txt" "./Teleora-$version-win32/Teleora.exe" "./Teleora-$version-win32/Teleora.ini")" ] ||
+if grep -qi '/Teleora\.ini$' <<<"$listing"; then fail "the zip holds a Teleora.ini"; fi
+[ "$listing" = "$(printf '%s\n' "./Teleora-$version-win32/LEGGIMI.txt" "./Teleora-$version-win32/Teleora-esempio.ini" "./Teleora-$version-win32/Teleora.exe")" ] ||
     fail "the zip holds:"$'\n'"$listing"
 exe=$top/Teleora.exe
 headers=$(i686-w64-mingw32-objdump -p "$exe")
@@ -266,19 +277,22 @@ text_for_windows() { # FILE: every line ends in CR LF
         fail "$(basename "$1") does not end every line in CR LF"
 }
 text_for_windows "$top/LEGGIMI.txt"
-text_for_windows "$top/Teleora.ini"
+text_for_windows "$top/Teleora-esempio.ini"
 iconv -f WINDOWS-1252 -t UTF-8 "$top/LEGGIMI.txt" >"$scratch/leggimi" || fail "LEGGIMI.txt is not Windows-1252"
 if iconv -f UTF-8 -t UTF-8 "$top/LEGGIMI.txt" >/dev/null 2>&1; then
     fail "LEGGIMI.txt is UTF-8 (its accented letters must be Windows-1252)"
 fi
-for word in Teleora.ini teleoralog.txt '"Da"' 'Esecuzione automatica' '"Tieni chiuse le altre connessioni RAS"'; do
+for word in Teleora.ini Teleora-esempio.ini teleoralog.txt '"Da"' 'Esecuzione automatica' '"Tieni chiuse le altre connessioni RAS"'; do
     grep -q "$word" "$scratch/leggimi" || fail "LEGGIMI.txt does not mention $word"
 done
-tr -d '\r' <"$top/Teleora.ini" >"$scratch/ini"
-for line in '[Generale]' tDelay=5000 bDropAny=1 'szRasEntry=Connessione remota' nUserEntries=1 '[Rule0]'; do
-    grep -qxF "$line" "$scratch/ini" || fail "the sample Teleora.ini lacks '$line'"
+# Both samples, the zip's and the .deb's: the defaults and one full rule.
+for sample in "$top/Teleora-esempio.ini" "$scratch/deb/usr/share/doc/teleora/examples/Teleora.ini"; do
+    tr -d '\r' <"$sample" >"$scratch/ini"
+    for line in '[Generale]' tDelay=5000 bDropAny=1 'szRasEntry=Connessione remota' nUserEntries=1 '[Rule0]'; do
+        grep -qxF "$line" "$scratch/ini" || fail "the sample $sample lacks '$line'"
+    done
+    [ "$(grep -cE '^[hm]St(art|op)[0-6]=[0-9]+$' "$scratch/ini")" -eq 28 ] || fail "the rule of $sample does not set all 28 times"
 done
-[ "$(grep -cE '^[hm]St(art|op)[0-6]=[0-9]+$' "$scratch/ini")" -eq 28 ] || fail "the sample rule does not set all 28 times"
 
 # ------------------------------------------------------------ measured
 step "done"

@@ -154,6 +154,8 @@ TEST(MenuCommands, ModeNames) {
     EXPECT_STREQ(list, R"("Connesso", "Disconnesso", "Disabilitato", "Ufficio", "Sera tardi")");
     ListModeNames(table, list, 20);
     EXPECT_STREQ(list, R"("Connesso", "Discon)");
+    ListModeNames(Rules({"x\x1b]0;t\a!"}), list, sizeof list);
+    EXPECT_STREQ(list, R"("Connesso", "Disconnesso", "Disabilitato", "x ]0;t !")");
 }
 
 // A host that records what the commands ask of the toolkit.

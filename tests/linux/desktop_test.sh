@@ -15,10 +15,12 @@
 # and its exported menu reads as Qt's did (radio items, "Disconnesso"
 # checked). The menu opened from the icon (on sway Activate opens no window);
 # "Connesso" dials; every change of the menu is announced (LayoutUpdated). Later starts switch the
-# running copy: "--mode Disconnesso" hangs up, "--mode Connesso" dials again,
-# an unknown name ends with 2; one copy runs throughout. "Configurazione..."
+# running copy: "--mode Disconnesso" hangs up (started without a display),
+# "--mode Connesso" dials again, an unknown name ends with 2; one copy runs
+# throughout. "Configurazione..."
 # (on sway a floating window, not stretched), a rule typed key by key, OK
-# stores it; "Esci" ends the program with 0.
+# stores it, and a later start chooses it by name; "Esci" ends the program
+# with 0.
 #
 # Usage: desktop_test.sh xembed|sni|sway PATH/TO/teleora [SCREENSHOT_DIR]
 set -euo pipefail
@@ -236,9 +238,13 @@ exported_menu_is "( ) Connesso,(x) Disconnesso,( ) Disabilitato,( ) Ufficio"
 choose Connesso
 wait_for_log "RasDial (Provider Uno) retcode 0: Success."
 
-# Later starts hand their mode to the running copy and end.
+# Later starts hand their mode to the running copy and end. The first, as
+# from a timer, has no display (on sway no bus address either: it finds the
+# bus in XDG_RUNTIME_DIR).
 status=0
-run_program --mode Disconnesso >"$work/second.out" 2>&1 || status=$?
+(cd "$home" && exec timeout 20 "${user_cmd[@]}" env -u DISPLAY -u WAYLAND_DISPLAY -u XAUTHORITY \
+    -u QT_QPA_PLATFORM $([ "$desktop" != sway ] || echo -u DBUS_SESSION_BUS_ADDRESS) \
+    "$program" --mode Disconnesso) >"$work/second.out" 2>&1 || status=$?
 [ "$status" -eq 0 ] || fail "a second start ended with $status: $(cat "$work/second.out")"
 wait_for_log "RasHangUp (Provider Uno) retcode 0: Success."
 status=0
@@ -274,11 +280,12 @@ keys Return
 wait_until 10 ini_has "nUserEntries=2" || fail "OK did not store the new rule"
 ini_has "szName=Sera tardi" && ini_has hStart0=7 && ini_has mStop0=30 || fail "the rule was not typed"
 wait_until 5 more_layout_updates "$updates" || fail "the new rule item came without LayoutUpdated"
+run_program --mode "sera tardi" >"$work/second.out" 2>&1 || fail "the new rule is no mode: $(cat "$work/second.out")"
 
 # Past the moment the program looks for a tray (10 s): with one there it said nothing.
 while ((SECONDS - started_at < 12)); do sleep 0.5; done
 open_menu
-exported_menu_is "( ) Connesso,( ) Disconnesso,(x) Disabilitato,( ) Ufficio,( ) Sera tardi"
+exported_menu_is "( ) Connesso,( ) Disconnesso,( ) Disabilitato,( ) Ufficio,(x) Sera tardi"
 choose Esci
 wait_until 10 process_gone "$teleora_pid" || fail "the program did not end after Esci"
 status=0
