@@ -125,7 +125,7 @@ nodisplay=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
 for row in "--bogus|unknown option.*--bogus" "--mode|--mode needs a name" "--mode=|--mode needs a name"; do
     status=0
     "${nodisplay[@]}" "$program" ${row%%|*} >"$scratch/out" 2>"$scratch/err" || status=$?
-    [ "$status" -eq 2 ] && [ ! -s "$scratch/out" ] && grep -q "${row#*|}" "$scratch/err" &&
+    [ "$status" -eq 2 ] && [ ! -s "$scratch/out" ] && grep -q -e "${row#*|}" "$scratch/err" &&
         grep -qF "Try 'teleora --help'." "$scratch/err" || fail "'${row%%|*}' ended with $status: $(cat "$scratch/err")"
 done
 status=0
