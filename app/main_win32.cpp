@@ -176,15 +176,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     app->supervisor.clock = SystemClock();
     app->supervisor.log = log;
     InitWin32ConfigDialog(&app->dialog, &app->shared, &app->service);
-    app->host = MenuHost{app,
-                         &HostRunConfigDialog,
-                         &HostRebuildRuleItems,
-                         &HostSaveSettings,
-                         &HostShowLog,
-                         &HostExitProgram,
-                         &HostDialogOpen,
-                         &HostRaiseDialog,
-                         &HostCancelDialog};
+    app->host = MenuHost{.ctx = app,
+                         .runConfigDialog = &HostRunConfigDialog,
+                         .rebuildRuleItems = &HostRebuildRuleItems,
+                         .saveSettings = &HostSaveSettings,
+                         .showLog = &HostShowLog,
+                         .exitProgram = &HostExitProgram,
+                         .dialogOpen = &HostDialogOpen,
+                         .raiseDialog = &HostRaiseDialog,
+                         .cancelDialog = &HostCancelDialog};
 
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = &TrayWindowProc;

@@ -1,7 +1,8 @@
 // Any bytes as "Teleora.ini" on disk, through the file layer: the file
 // replaced with the bytes reads back byte for byte, and loading and saving
 // the settings through the file store leaves the file exactly as the same
-// load and save leave the text in memory (the store adds nothing of its own).
+// store leaves the text when its file is a string in memory (the system's
+// reading and replacing add nothing of their own).
 // Every save flushes to the disk, so this target runs slowly; the reading and
 // writing rules are fuzzed in memory by ini_loader_fuzzer.cpp.
 #include <unistd.h>
@@ -66,11 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(SaveSettings(MakeIniProfileStore(&file), fromFile), "a save into a folder works");
 
     std::string text = input;
-    IniMemoryStore memory;
+    IniFileStore memory;
     OpenIniMemoryStore(&memory, &text);
-    LoadSettings(MakeIniMemoryStore(&memory), &fromText);
+    LoadSettings(MakeIniProfileStore(&memory), &fromText);
     Require(memcmp(&fromFile, &fromText, sizeof fromFile) == 0, "the file reads as the text");
-    Require(SaveSettings(MakeIniMemoryStore(&memory), fromText), "a save in memory works");
+    Require(SaveSettings(MakeIniProfileStore(&memory), fromText), "a save in memory works");
     Require(FileBytes() == text, "the saved file is the saved text");
     return 0;
 }

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "fuzz/ini_memory_store.h"
+#include "settings/ini_encoding.h"
 #include "settings/settings_file.h"
 
 namespace {
@@ -96,10 +97,10 @@ void CheckIndex(const IniDocument& doc) {
 }
 
 void Load(IniDocument* doc, Settings* s) {
-    IniMemoryStore ini;
+    IniFileStore ini;
     ini.doc = std::move(*doc);
     memset(s, 0x5a, sizeof *s);  // nothing may be left unset
-    LoadSettings(MakeIniMemoryStore(&ini), s);
+    LoadSettings(MakeIniProfileStore(&ini), s);
     CheckShape(*s);
     *doc = std::move(ini.doc);
 }
@@ -107,9 +108,9 @@ void Load(IniDocument* doc, Settings* s) {
 // Saves s into the text; returns the document the save left, as the store
 // reads it from then on (SaveSettings does not read).
 IniDocument Save(std::string* file, const Settings& s) {
-    IniMemoryStore ini;
-    ini.text = file;
-    Require(SaveSettings(MakeIniMemoryStore(&ini), s), "a save in memory works");
+    IniFileStore ini;
+    ini.files = MemoryIniFiles(file);
+    Require(SaveSettings(MakeIniProfileStore(&ini), s), "a save in memory works");
     return std::move(ini.doc);
 }
 

@@ -33,7 +33,7 @@ bool StoreBeginSave(void* ctx) {
     std::string text;
     IniReadResult read = IniReadResult::kFailed;
     try {
-        read = ReadIniFile(store->path.c_str(), &text);
+        read = store->files.read(store->files.ctx, store->path.c_str(), &text);
         if (read == IniReadResult::kRead) store->pendingUtf16 = DecodeIniText(&text);
     } catch (const std::bad_alloc&) {
         return false;
@@ -66,14 +66,26 @@ bool StoreCommitSave(void* ctx) {
             ok = false;
         }
     }
-    ok = ok && ReplaceFileAtomically(store->path.c_str(),
-                                     store->pendingUtf16 ? utf16 : store->pending.text);
+    ok = ok && store->files.replace(store->files.ctx, store->path.c_str(),
+                                    store->pendingUtf16 ? utf16 : store->pending.text);
     if (ok) store->doc = std::move(store->pending);
     store->pending = IniDocument{};
     return ok;
 }
 
+IniReadResult SystemRead(void*, const char* path, std::string* text) {
+    return ReadIniFile(path, text);
+}
+
+bool SystemReplace(void*, const char* path, const std::string& text) {
+    return ReplaceFileAtomically(path, text);
+}
+
 }  // namespace
+
+IniFileAccess SystemIniFiles() {
+    return IniFileAccess{nullptr, &SystemRead, &SystemReplace};
+}
 
 bool ReadFileText(const char* path, std::string* text) {
     text->clear();
@@ -108,7 +120,8 @@ void OpenIniFileStore(IniFileStore* store, const char* path) {
     try {
         store->path = path == nullptr ? "" : path;
         std::string text;
-        if (ReadIniFile(store->path.c_str(), &text) == IniReadResult::kRead) {
+        if (store->files.read(store->files.ctx, store->path.c_str(), &text) ==
+            IniReadResult::kRead) {
             DecodeIniText(&text);
             ParseIni(std::move(text), &store->doc);
         }

@@ -22,14 +22,29 @@ bool ReadFileText(const char* path, std::string* text);
 // byte for byte as it was and the temporary file removed.
 bool ReplaceFileAtomically(const char* path, const std::string& text);
 
-// A ProfileStore over one file. Reads see the file as it was when the store
-// was opened (or last saved); a save re-reads the file, applies the writes
-// and replaces it, so edits made by others in the meantime are kept.
 // The program's strings are UTF-8 (POSIX) or bytes of the ANSI code page
 // (Windows); one per platform, see below.
 bool IniValuesAreUtf8();
 
+enum class IniReadResult { kRead, kMissing, kFailed };
+
+// Where the store's file lives: its two operations. The program's is the
+// system's file (SystemIniFiles: ReadIniFile and ReplaceFileAtomically below);
+// the fuzzers keep the "file" in memory and run the same transaction.
+struct IniFileAccess {
+    void* ctx;
+    // Reads the file whole, as ReadIniFile does. May throw std::bad_alloc.
+    IniReadResult (*read)(void* ctx, const char* path, std::string* text);
+    // Replaces the file with text, all or nothing, as ReplaceFileAtomically does.
+    bool (*replace)(void* ctx, const char* path, const std::string& text);
+};
+IniFileAccess SystemIniFiles();
+
+// A ProfileStore over one file. Reads see the file as it was when the store
+// was opened (or last saved); a save re-reads the file, applies the writes
+// and replaces it, so edits made by others in the meantime are kept.
 struct IniFileStore {
+    IniFileAccess files = SystemIniFiles();
     std::string path;
     IniDocument doc;
     IniDocument pending;                   // the document being saved
@@ -39,12 +54,12 @@ struct IniFileStore {
     bool writeFailed = false;  // a write of the current save ran out of memory
 };
 
+// Reads path through store->files (the system's unless the caller set others).
 void OpenIniFileStore(IniFileStore* store, const char* path);
 ProfileStore MakeIniProfileStore(IniFileStore* store);
 
 // The system's part, one per platform (ini_file_linux.cpp, ini_file_win32.cpp).
 // Each may throw std::bad_alloc; the functions above catch it.
-enum class IniReadResult { kRead, kMissing, kFailed };
 // Reads path whole into text (left empty unless kRead). kMissing: there is no
 // such file; kFailed: it exists but cannot be read as a regular file, is
 // larger than kMaxIniFileSize, or (POSIX) is a symbolic link that the user
