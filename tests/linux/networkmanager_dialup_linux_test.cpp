@@ -367,7 +367,8 @@ class NetworkManagerDialUpTest : public QObject {
     }
 
     // A reply of the wrong type reads as unreadable, never as a value; a
-    // profile this user may not read leaves only its own connection out.
+    // profile this user may not read leaves only its own connection out,
+    // one that does not answer fails the listing.
     void wronglyTypedRepliesAreUnreadable_data() {
         QTest::addColumn<QString>("reply");
         QTest::addColumn<int>("listRc");
@@ -385,6 +386,8 @@ class NetworkManagerDialUpTest : public QObject {
             << QStringLiteral("DeactivateConnection") << 0 << 0 << 0 << 10;
         QTest::newRow("GetSettings: another user's private profile")
             << QStringLiteral("GetSettings") << 0 << 0 << 0 << 0;
+        QTest::newRow("GetSettings: a profile read that never answers")
+            << QStringLiteral("GetSettings hangs") << 0 << 4 << 4 << 8;
     }
     void wronglyTypedRepliesAreUnreadable() {
         QFETCH(QString, reply);
