@@ -98,9 +98,102 @@ bool PollUntil(int fd, short events, const QDeadlineTimer& deadline) {
     }
 }
 
-// Connects to one unix socket of the bus and waits for the answer to
-// "AUTH EXTERNAL <uid>": Unreachable when nobody listens there, Silent when
-// the answer is not "OK" in time.
+// Sends all of data: Unreachable when the socket fails, Silent when the bus
+// does not take it in time.
+Probe SendAll(int fd, const QByteArray& data, const QDeadlineTimer& deadline) {
+    qsizetype sent = 0;
+    while (sent < data.size()) {
+        const ssize_t n = send(fd, data.constData() + sent, size_t(data.size() - sent),
+                               MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += n;
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return Probe::Unreachable;
+        } else if (!PollUntil(fd, POLLOUT, deadline)) {
+            return Probe::Silent;
+        }
+    }
+    return Probe::Answered;
+}
+
+// Receives into got until it holds the number of bytes wanted(got) asks for
+// (never more); false when wanted gives up (-1), the bus closes, or the bytes
+// are not there in time.
+template <typename Wanted>
+bool ReceiveUntil(int fd, QByteArray* got, Wanted wanted, const QDeadlineTimer& deadline) {
+    char chunk[256];
+    for (;;) {
+        const qsizetype want = wanted(*got);
+        if (want < 0) return false;
+        if (got->size() >= want) return true;
+        if (!PollUntil(fd, POLLIN, deadline)) return false;
+        const size_t room = size_t(std::min<qsizetype>(want - got->size(), sizeof chunk));
+        const ssize_t n = recv(fd, chunk, room, MSG_DONTWAIT);
+        if (n == 0) return false;  // closed on us: no bus to use
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+        if (n > 0) got->append(chunk, n);
+    }
+}
+
+// The bus's own Hello, the first message every connection sends after
+// BEGIN: a method call to org.freedesktop.DBus, little-endian.
+QByteArray HelloMessage() {
+    QByteArray m("l\1\0\1", 4);  // order, method call, no flags, version 1
+    auto u32 = [&m](uint32_t v) {
+        for (int i = 0; i < 4; ++i) m.append(char((v >> (8 * i)) & 0xff));
+    };
+    auto pad = [&m](int to) {
+        while (m.size() % to != 0) m.append('\0');
+    };
+    u32(0);  // no body
+    u32(1);  // serial
+    u32(0);  // length of the header fields, set below
+    const struct {
+        char code;
+        char type;
+        const char* value;
+    } fields[] = {{1, 'o', "/org/freedesktop/DBus"},
+                  {2, 's', "org.freedesktop.DBus"},
+                  {3, 's', "Hello"},
+                  {6, 's', "org.freedesktop.DBus"}};
+    for (const auto& field : fields) {
+        pad(8);
+        m.append(field.code);
+        m.append("\1", 1);  // a one-letter signature
+        m.append(field.type);
+        m.append('\0');
+        const uint32_t length = uint32_t(strlen(field.value));
+        u32(length);
+        m.append(field.value, qsizetype(length) + 1);
+    }
+    const uint32_t fieldsLength = uint32_t(m.size() - 16);
+    for (int i = 0; i < 4; ++i) m[12 + i] = char((fieldsLength >> (8 * i)) & 0xff);
+    pad(8);
+    return m;
+}
+
+// How many bytes of the message that got starts with are needed: its fixed
+// header first, then the whole message; -1 for one no bus would send.
+qsizetype MessageBytesWanted(const QByteArray& got) {
+    if (got.size() < 16) return 16;
+    const bool little = got[0] == 'l';
+    if (!little && got[0] != 'B') return -1;
+    auto u32 = [&got, little](int at) {
+        uint64_t v = 0;
+        for (int i = 0; i < 4; ++i) {
+            v = (v << 8) | static_cast<unsigned char>(got[at + (little ? 3 - i : i)]);
+        }
+        return v;
+    };
+    const uint64_t length = 16 + ((u32(12) + 7) & ~uint64_t(7)) + u32(4);
+    return length <= (uint64_t(1) << 27) ? qsizetype(length) : -1;  // 128 MiB at most
+}
+
+// Connects to one unix socket of the bus and carries a connection as far as
+// the answer to its Hello: "AUTH EXTERNAL <uid>", "OK", "BEGIN", then Hello
+// and its reply read whole. Unreachable when nobody listens there, Silent
+// when any answer is not there in time: a bus that authenticates and then
+// stalls would hold Qt's connect just as one that never answers.
 Probe ProbeSocket(const sockaddr_un& address, socklen_t length, const QDeadlineTimer& deadline) {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return Probe::Unreachable;
@@ -118,30 +211,22 @@ Probe ProbeSocket(const sockaddr_un& address, socklen_t length, const QDeadlineT
     // The credentials byte, then the uid as hex-encoded decimal digits.
     char uid[24];
     snprintf(uid, sizeof uid, "%u", static_cast<unsigned>(geteuid()));
-    QByteArray hello("\0AUTH EXTERNAL ", 15);
-    hello += QByteArray(uid).toHex() + "\r\n";
-    qsizetype sent = 0;
-    while (sent < hello.size()) {
-        const ssize_t n = send(fd, hello.constData() + sent, size_t(hello.size() - sent),
-                               MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            sent += n;
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            return Probe::Unreachable;
-        } else if (!PollUntil(fd, POLLOUT, deadline)) {
-            return Probe::Silent;
-        }
+    QByteArray auth("\0AUTH EXTERNAL ", 15);
+    auth += QByteArray(uid).toHex() + "\r\n";
+    Probe sent = SendAll(fd, auth, deadline);
+    if (sent != Probe::Answered) return sent;
+    QByteArray answer;
+    const auto line = [](const QByteArray& got) -> qsizetype {
+        if (got.endsWith('\n')) return got.size();
+        return got.size() < 256 ? got.size() + 1 : -1;
+    };
+    if (!ReceiveUntil(fd, &answer, line, deadline) || !answer.startsWith("OK ")) {
+        return Probe::Silent;
     }
-    char answer[256];
-    size_t got = 0;
-    while (got < sizeof answer && memchr(answer, '\n', got) == nullptr) {
-        if (!PollUntil(fd, POLLIN, deadline)) return Probe::Silent;
-        const ssize_t n = recv(fd, answer + got, sizeof answer - got, MSG_DONTWAIT);
-        if (n == 0) return Probe::Silent;  // closed on us: no bus to use
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return Probe::Silent;
-        if (n > 0) got += size_t(n);
-    }
-    return got >= 3 && memcmp(answer, "OK ", 3) == 0 ? Probe::Answered : Probe::Silent;
+    sent = SendAll(fd, "BEGIN\r\n" + HelloMessage(), deadline);
+    if (sent != Probe::Answered) return Probe::Silent;
+    QByteArray reply;
+    return ReceiveUntil(fd, &reply, MessageBytesWanted, deadline) ? Probe::Answered : Probe::Silent;
 }
 
 }  // namespace
@@ -211,6 +296,7 @@ bool NmOpenBus(const QString& name, int waitMs, NmBusState* state, QDBusConnecti
         return 1;
     }();
     (void)registered;
+    if (!state->pending && std::chrono::steady_clock::now() < state->quietUntil) return false;
     if (!state->pending) {
         QElapsedTimer probing;
         probing.start();
@@ -231,17 +317,28 @@ bool NmOpenBus(const QString& name, int waitMs, NmBusState* state, QDBusConnecti
             return false;  // no thread to connect on
         }
         state->pending = pending;
+        state->slow = false;
     }
     NmPendingConnect& pending = *state->pending;
     std::unique_lock<std::mutex> lock(pending.lock);
     if (!pending.ended.wait_for(lock, std::chrono::milliseconds(std::max(waitMs, 0)),
                                 [&pending] { return pending.done; })) {
+        state->slow = true;
         return false;
     }
     const bool connected = pending.connected;
     lock.unlock();
     state->pending.reset();
     state->opened = true;
+    // A bus that held the connect past its wait may do so again, holding
+    // every other connect of the process meanwhile: it is left alone a while.
+    if (state->slow) {
+        state->quietMs = std::clamp(state->quietMs * 2, kNmFirstRetryBusMs, kNmLastRetryBusMs);
+        state->quietUntil =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(state->quietMs);
+    } else if (connected) {
+        state->quietMs = 0;
+    }
     if (!connected) return false;
     *out = QDBusConnection(name);
     return true;

@@ -14,6 +14,7 @@
 #include <QVariant>
 #include <QVariantMap>
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -38,23 +39,34 @@ constexpr int kNmEntryNameMax = kEntryNameFieldSize - 1;  // 256 bytes
 bool IsDialUpConnectionType(const char* type, const char* bluetoothType);
 
 // Whether the system bus (DBUS_SYSTEM_BUS_ADDRESS, or the standard socket)
-// answers a handshake within waitMs: the first of its unix sockets that takes
-// the connection must answer "OK" to an EXTERNAL authentication. QtDBus runs
-// every connect of the process on one thread under one lock, so a bus that
-// accepts the socket and stays silent would hold up every other D-Bus
-// connection of the program (the tray's on the session bus too): the system
-// bus is handed to Qt only once it has answered here. An address of another
-// transport cannot be tried this way and passes.
+// answers a connection within waitMs: the first of its unix sockets that
+// takes the connection must answer "OK" to an EXTERNAL authentication and,
+// after BEGIN, send the whole reply to Hello. QtDBus runs every connect of
+// the process under one lock, so a bus that accepts the socket, or
+// authenticates, and then stays silent would hold up every other D-Bus
+// connection of the program (the tray's on the session bus too) for
+// libdbus's 25 s: the system bus is handed to Qt only once it has answered
+// here. An address of another transport cannot be tried this way and passes.
 bool NmSystemBusAnswers(int waitMs);
+
+// A bus whose connect outlived the wait it was given (one that answered the
+// probe, then stalled) is not tried again for 5 s, then ever longer, at most
+// 5 minutes; the watcher waits as long between its tries without a bus.
+constexpr int kNmFirstRetryBusMs = 5000;
+constexpr int kNmLastRetryBusMs = 300000;
 
 struct NmPendingConnect;  // a connect still running on its helper thread
 
 // An instance's named connection to the system bus: whether the name is in
-// use (to be closed with NmCloseBus), and a connect that outlived the wait
-// of an earlier operation.
+// use (to be closed with NmCloseBus), a connect that outlived the wait of an
+// earlier operation, and, after such a connect, how long the bus is left
+// alone.
 struct NmBusState {
     bool opened = false;
     std::shared_ptr<NmPendingConnect> pending;
+    bool slow = false;  // the pending connect outlived its first wait
+    std::chrono::steady_clock::time_point quietUntil{};
+    int quietMs = 0;  // the next back-off; 0 before the first
 };
 
 // The named connection to the system bus, (re)opened when it is not
@@ -62,8 +74,10 @@ struct NmBusState {
 // its own (a bus that stops answering after the handshake holds it for as
 // long as it stays silent), so it runs on a helper thread and is waited for
 // at most waitMs, the probe included; one still running is waited for again
-// by the next call instead of starting another. Returns false when the bus
-// cannot be reached in time.
+// by the next call instead of starting another, and once one that outlived
+// its wait has ended the bus is not tried for a while (kNmFirstRetryBusMs,
+// doubling up to kNmLastRetryBusMs; a prompt connect starts over). Returns
+// false when the bus cannot be reached in time or is being left alone.
 bool NmOpenBus(const QString& name, int waitMs, NmBusState* state, QDBusConnection* out);
 // Closes the name; a connect still running closes it when it ends.
 void NmCloseBus(const QString& name, NmBusState* state);

@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <thread>
 
 #include "common/wake_event.h"
 #include "dialup/networkmanager_bus_linux.h"
@@ -20,11 +21,11 @@
 
 namespace {
 
-// Without a system bus the watcher tries again, less and less often: a
-// machine that has none costs one wake-up every five minutes in the end.
-constexpr int kFirstRetryBusMs = 5000;
-constexpr int kLastRetryBusMs = 300000;
+// Without a system bus the watcher tries again, less and less often
+// (kNmFirstRetryBusMs to kNmLastRetryBusMs): a machine that has none costs
+// one wake-up every five minutes in the end.
 constexpr int kProbeBusMs = 3000;
+const QString kWatchBus = QStringLiteral("teleora-watch");
 
 std::atomic<int> g_kindsKept{0};
 
@@ -41,18 +42,31 @@ class NmWatcher : public QObject {
     void Start() {
         // Qt's connect would wait for a silent bus for ever, holding up every
         // other bus connection of the program: it is tried only once the bus
-        // has answered.
-        if (NmSystemBusAnswers(kProbeBusMs)) {
-            bus_ = QDBusConnection::connectToBus(QDBusConnection::SystemBus,
-                                                 QStringLiteral("teleora-watch"));
+        // has answered, and on a thread of its own, since a bus may still
+        // stall after that; this thread only hears how it went.
+        try {
+            std::thread([this] {
+                const bool connected =
+                    NmSystemBusAnswers(kProbeBusMs) &&
+                    QDBusConnection::connectToBus(QDBusConnection::SystemBus, kWatchBus)
+                        .isConnected();
+                QMetaObject::invokeMethod(
+                    this, [this, connected] { Connected(connected); }, Qt::QueuedConnection);
+            }).detach();
+        } catch (...) {
+            Connected(false);  // no thread to connect on: try again later
         }
-        if (!bus_.isConnected()) {
-            QDBusConnection::disconnectFromBus(QStringLiteral("teleora-watch"));
+    }
+
+    void Connected(bool connected) {
+        if (!connected) {
+            QDBusConnection::disconnectFromBus(kWatchBus);
             QTimer::singleShot(retryMs_, this, &NmWatcher::Start);
-            retryMs_ = qMin(retryMs_ * 2, kLastRetryBusMs);
+            retryMs_ = qMin(retryMs_ * 2, kNmLastRetryBusMs);
             return;
         }
-        retryMs_ = kFirstRetryBusMs;
+        bus_ = QDBusConnection(kWatchBus);
+        retryMs_ = kNmFirstRetryBusMs;
         bus_.connect(kNmService, kNmPath, kNmPropertiesIface, QStringLiteral("PropertiesChanged"),
                      this, SLOT(OnManagerProperties(QDBusMessage)));
         bus_.connect(kNmService, QString(), kNmActiveIface, QStringLiteral("StateChanged"), this,
@@ -150,7 +164,7 @@ class NmWatcher : public QObject {
     }
 
     WakeEvent* wake_;
-    int retryMs_ = kFirstRetryBusMs;
+    int retryMs_ = kNmFirstRetryBusMs;
     QDBusConnection bus_{QString()};
     QSet<QString> known_;
     QHash<QString, bool> dialUp_;  // active connection path -> dial-up kind

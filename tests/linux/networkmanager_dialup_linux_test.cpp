@@ -2,6 +2,7 @@
 // binding runs on a plain thread of its own, as on the supervisor's thread.
 #include "dialup/networkmanager_dialup_linux.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -9,8 +10,11 @@
 
 #include <QDBusConnectionInterface>
 #include <QtTest>
+#include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +37,77 @@ std::string Text(int32_t code) {
     char buffer[kErrorTextSize];
     return NmErrorText(code, buffer, sizeof buffer) == 0 ? buffer : "(none)";
 }
+
+// A system bus the test controls, on a socket path or an abstract name: it
+// never takes a connection (kSilent), answers the authentication and then
+// nothing (kAuthOnly), or also the first message after BEGIN (kAnswers).
+class FakeBus {
+  public:
+    enum Kind { kSilent, kAuthOnly, kAnswers };
+    FakeBus(Kind kind, const QByteArray& name, bool abstract) : kind_(kind) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        memcpy(address.sun_path + (abstract ? 1 : 0), name.constData(), size_t(name.size()));
+        const socklen_t length =
+            socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
+        listener_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        ok_ = bind(listener_, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+              listen(listener_, 8) == 0;
+        if (kind != kSilent) thread_ = std::thread([this] { Serve(); });
+    }
+    ~FakeBus() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        close(listener_);  // connects queued on a silent bus go with it
+    }
+    bool ok() const { return ok_; }
+
+  private:
+    void Serve() {
+        std::vector<pollfd> fds{{listener_, POLLIN, 0}};
+        std::vector<std::string> input(1);
+        while (!stop_) {
+            if (poll(fds.data(), fds.size(), 50) <= 0) continue;
+            if (fds[0].revents & POLLIN) {
+                fds.push_back({accept(listener_, nullptr, nullptr), POLLIN, 0});
+                input.emplace_back();
+            }
+            for (size_t i = 1; i < fds.size(); ++i) {
+                char chunk[512];
+                if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+                const ssize_t n = recv(fds[i].fd, chunk, sizeof chunk, 0);
+                if (n <= 0) {
+                    close(fds[i].fd);
+                    fds[i].fd = -1;
+                    continue;
+                }
+                input[i].append(chunk, size_t(n));
+                for (size_t end; (end = input[i].find("\r\n")) != std::string::npos;) {
+                    const std::string line = input[i].substr(0, end);
+                    input[i].erase(0, end + 2);
+                    const char* answer = line.find("AUTH ") != std::string::npos ? "OK 0123\r\n"
+                                         : line == "NEGOTIATE_UNIX_FD" ? "AGREE_UNIX_FD\r\n"
+                                                                       : nullptr;
+                    if (answer != nullptr) send(fds[i].fd, answer, strlen(answer), MSG_NOSIGNAL);
+                    // A reply: method return, no flags, version 1, no body, serial 1, no fields.
+                    static const char kReply[16] = {'l', 2, 0, 1, 0, 0, 0, 0, 1};
+                    if (line == "BEGIN" && kind_ == kAnswers) {
+                        send(fds[i].fd, kReply, sizeof kReply, MSG_NOSIGNAL);
+                    }
+                }
+            }
+        }
+        for (size_t i = 1; i < fds.size(); ++i) close(fds[i].fd);
+    }
+
+    Kind kind_;
+    int listener_ = -1;
+    bool ok_ = false;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+const char* g_hungBus = "silent";  // the kind of system bus HungBusTest meets
 
 }  // namespace
 
@@ -367,7 +442,8 @@ class NetworkManagerDialUpTest : public QObject {
     }
 
     // A reply of the wrong type reads as unreadable, never as a value; a
-    // profile this user may not read leaves only its own connection out.
+    // profile this user may not read leaves only its own connection out,
+    // one that does not answer fails the listing.
     void wronglyTypedRepliesAreUnreadable_data() {
         QTest::addColumn<QString>("reply");
         QTest::addColumn<int>("listRc");
@@ -385,6 +461,8 @@ class NetworkManagerDialUpTest : public QObject {
             << QStringLiteral("DeactivateConnection") << 0 << 0 << 0 << 10;
         QTest::newRow("GetSettings: another user's private profile")
             << QStringLiteral("GetSettings") << 0 << 0 << 0 << 0;
+        QTest::newRow("GetSettings: a profile read that never answers")
+            << QStringLiteral("GetSettings hangs") << 0 << 4 << 4 << 8;
     }
     void wronglyTypedRepliesAreUnreadable() {
         QFETCH(QString, reply);
@@ -500,26 +578,51 @@ class NmCodeTableTest : public QObject {
     }
 };
 
-// The system bus accepts the socket and never answers the handshake: each
-// operation of two instances at once gives up with kNmNoBus within its budget
-// (a plain connect waits as long as the bus stays silent), and meanwhile the
-// session bus, the tray's, connects and answers: neither they nor the watcher
-// hold up Qt's connects. Runs in a process of its own: libdbus reads the
-// system bus's address once per process.
+// The system bus accepts the socket and never answers the handshake, or
+// answers it and never Hello: each operation of two instances at once gives
+// up with kNmNoBus within its budget (a plain connect waits as long as the
+// bus stays silent), and meanwhile the session bus, the tray's, connects and
+// answers within 1 s: neither they nor the watcher hold up Qt's connects.
+// Runs in a process of its own: libdbus reads the system bus's address once
+// per process. Beside it, the probe over addresses, against buses the test
+// serves (no libdbus there).
 class HungBusTest : public QObject {
     Q_OBJECT
   private slots:
+    void systemBusProbe_data() {
+        QTest::addColumn<QString>("address");  // %1: the served bus's name
+        QTest::addColumn<int>("served");       // a FakeBus kind; -1: nobody listens
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("tcp: handed on") << "tcp:host=127.0.0.1,port=9" << -1 << true;
+        QTest::newRow("launchd: handed on") << "launchd:env=X" << -1 << true;
+        QTest::newRow("path") << "unix:path=%1" << int(FakeBus::kAnswers) << true;
+        QTest::newRow("abstract") << "unix:abstract=%1" << int(FakeBus::kAnswers) << true;
+        QTest::newRow("abstract, silent") << "unix:abstract=%1" << int(FakeBus::kSilent) << false;
+        QTest::newRow("path, no Hello") << "unix:path=%1" << int(FakeBus::kAuthOnly) << false;
+        QTest::newRow("nobody, then tcp") << "unix:path=%1;tcp:host=h" << -1 << true;
+        QTest::newRow("nobody") << "unix:path=%1" << -1 << false;
+    }
+    void systemBusProbe() {
+        QFETCH(QString, address);
+        QFETCH(int, served);
+        QFETCH(bool, answers);
+        QTemporaryDir dir;
+        const bool abstract = address.contains(QLatin1String("abstract="));
+        const QByteArray name = abstract ? "teleora-test-" + QByteArray::number(getpid())
+                                         : dir.filePath(QStringLiteral("bus")).toUtf8();
+        std::unique_ptr<FakeBus> bus;
+        if (served >= 0) bus = std::make_unique<FakeBus>(FakeBus::Kind(served), name, abstract);
+        QVERIFY(!bus || bus->ok());
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.arg(QString::fromUtf8(name)).toUtf8());
+        QCOMPARE(NmSystemBusAnswers(500), answers);
+    }
+
     void connectStaysInTheBudget() {
         QTemporaryDir dir;
         const QByteArray path = dir.filePath(QStringLiteral("bus")).toUtf8();
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        QVERIFY(size_t(path.size()) < sizeof address.sun_path);
-        memcpy(address.sun_path, path.constData(), size_t(path.size()));
-        const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
-        QVERIFY(listener >= 0);
-        QVERIFY(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
-        QVERIFY(listen(listener, 8) == 0);  // connects queue up, none is accepted
+        const bool hello = strcmp(g_hungBus, "hello") == 0;
+        FakeBus bus(hello ? FakeBus::kAuthOnly : FakeBus::kSilent, path, false);
+        QVERIFY(bus.ok());
         QProcess session;
         session.start(QStringLiteral("dbus-daemon"),
                       {QStringLiteral("--session"), QStringLiteral("--nofork"),
@@ -555,8 +658,7 @@ class HungBusTest : public QObject {
                                     ->isServiceRegistered(QStringLiteral("org.freedesktop.DBus"))
                                     .value());
         }).detach();
-        const bool prompt = reply.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
-        close(listener);
+        const bool prompt = reply.wait_for(std::chrono::seconds(1)) == std::future_status::ready;
         QVERIFY(prompt && reply.get());
         for (int i = 0; i < 2; ++i) {
             QCOMPARE(listRc[i], int32_t(kNmNoBus));
@@ -570,7 +672,8 @@ class HungBusTest : public QObject {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (argc > 1 && strcmp(argv[1], "--hung-bus") == 0) {
+    if (argc > 2 && strcmp(argv[1], "--hung-bus") == 0) {
+        g_hungBus = argv[2];
         HungBusTest hung;
         return QTest::qExec(&hung, 1, argv);
     }

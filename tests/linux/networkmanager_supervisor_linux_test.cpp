@@ -100,8 +100,9 @@ class NetworkManagerSupervisorTest : public QObject {
     void init() { QVERIFY2(mock_.Start(), qPrintable(mock_.Error())); }
 
     // The binding under the supervisor, drop-others on: a pass hangs up only
-    // dial-up connections (a Bluetooth DUN link, never a PAN link) and logs
-    // each hang-up with its text; one that must be up keeps the chosen entry.
+    // dial-up connections (a Bluetooth DUN link, never a PAN link, nor
+    // another user's link whose profile cannot be read) and logs each
+    // hang-up with its text; one that must be up keeps the chosen entry.
     void supervisorPassDropsOnlyDialUp_data() {
         QTest::addColumn<bool>("up");
         QTest::newRow("down") << false;
@@ -117,6 +118,7 @@ class NetworkManagerSupervisorTest : public QObject {
             mock_.AddProfile(QStringLiteral("Rete BT"), QStringLiteral("bluetooth/panu")));
         mock_.Activate(
             mock_.AddProfile(QStringLiteral("Telefono"), QStringLiteral("bluetooth/dun")));
+        mock_.BreakReply(QStringLiteral("GetSettings"));  // "Altrui", another user's
         // The one-record buffer grows once for the three dial-up connections.
         QStringList expected = {QLogLine("RasEnumConnections", "Realloc", 0),
                                 QLogLine("RasHangUp", "Ufficio", 0),
@@ -128,7 +130,7 @@ class NetworkManagerSupervisorTest : public QObject {
         WaitUntilInactive(QStringLiteral("Telefono"));
         if (!up) WaitUntilInactive(QStringLiteral("Provider Uno"));
         QStringList left = {QStringLiteral("Wired"), QStringLiteral("lo"),
-                            QStringLiteral("Rete BT")};
+                            QStringLiteral("Rete BT"), QStringLiteral("Altrui")};
         if (up) left.insert(2, QStringLiteral("Provider Uno"));
         QCOMPARE(mock_.ActiveIds(), left);
     }

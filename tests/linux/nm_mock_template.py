@@ -35,7 +35,9 @@ Extra methods on org.freedesktop.DBus.Mock at /org/freedesktop:
                         string), "ActivateConnection" (s, not o),
                         "DeactivateConnection" (s, not nothing); "GetSettings":
                         another user's Bluetooth DUN link comes up, and its
-                        profile refuses to be read (Settings.PermissionDenied)
+                        profile refuses to be read (Settings.PermissionDenied);
+                        "GetSettings hangs": a PPPoE profile "Muto" whose
+                        GetSettings answers only after 2.5 s (a hung daemon)
   ActiveIds() -> as     ids of the active connections, in order
   Drop(id)              id's active connection goes down by itself
   DropSilently(id)      the same without a signal: NetworkManager's state
@@ -285,6 +287,11 @@ def BreakReply(self, what):
             'raise dbus.exceptions.DBusException("Not allowed", name="%sSettings.'
             'PermissionDenied")' % NM_ERROR)
         activate(manager, path, '/', '/')
+    elif what == 'GetSettings hangs':
+        profile = dbusmock.get_object(_add_profile('Muto', 'pppoe'))
+        profile.teleora_hang = lambda: time.sleep(2.5)
+        profile.AddMethod(stock.CSETTINGS_IFACE, 'GetSettings', '', 'a{sa{sv}}',
+                          'self.teleora_hang(); ret = self.ConnectionGetSettings(self)')
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='as')
