@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
 
-ensure_packages cmake ninja-build g++ libbenchmark-dev python3
+ensure_packages "${BENCH_PACKAGES[@]}"
 
 repetitions=${BENCH_REPETITIONS:-3}
 out=${BENCH_OUT:-docs/performance.md}

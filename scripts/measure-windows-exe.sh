@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
 . scripts/lib/wine.sh
 
-windows_packages >&2
+ensure_packages "${WINDOWS_PACKAGES[@]}" >&2
 
 exe=build/win32-i686/Teleora.exe
 if [ ! -f "$exe" ]; then

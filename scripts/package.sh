@@ -17,7 +17,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
 
-ensure_packages cmake ninja-build g++ qt6-base-dev dpkg-dev file g++-mingw-w64-i686 binutils-mingw-w64-i686
+ensure_packages "${PACKAGING_PACKAGES[@]}"
 out=${1:-dist}
 mkdir -p build
 exec 9>build/package.lock

@@ -32,8 +32,7 @@ if [ "$(id -u)" -eq 0 ] && [ -z "${TELEORA_PACKAGES_NAMESPACE:-}" ]; then
 fi
 . scripts/lib/common.sh
 
-ensure_packages cmake ninja-build g++ qt6-base-dev dpkg-dev file lintian mmdebstrap desktop-file-utils \
-    zip unzip g++-mingw-w64-i686 binutils-mingw-w64-i686 icoutils
+ensure_packages "${PACKAGE_TEST_PACKAGES[@]}"
 
 fail() {
     echo "FAIL: $*" >&2

@@ -184,7 +184,7 @@ EOF
 }
 
 main() {
-    windows_packages
+    ensure_packages "${WINDOWS_PACKAGES[@]}"
     stage win32-i686 build_i686
     check_shipped_exe
     start_wine_session
@@ -195,9 +195,9 @@ main() {
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     case "${1:-}" in
-        packages) windows_packages ;;
+        packages) ensure_packages "${WINDOWS_PACKAGES[@]}" ;;
         screenshots)
-            windows_packages
+            ensure_packages "${WINDOWS_PACKAGES[@]}"
             start_wine_session
             take_screenshots "${2:-}"
             stop_wine_session

@@ -1,7 +1,8 @@
 # shellcheck shell=bash
-# Shared by the scripts and the Linux tests' shell helpers: installing missing
-# Debian packages, waiting for a condition, stopping a process, a virtual
-# screen, timing stages, the load average and running a fuzzer.
+# Shared by the scripts and the Linux tests' shell helpers: every script's
+# list of Debian packages and installing the missing ones, waiting for a
+# condition, stopping a process, a virtual screen, timing stages, the load
+# average and running a fuzzer.
 
 # What the Linux program's build needs, and with it what its desktop tests
 # and the demonstration need (each script adds its own few).
@@ -13,6 +14,19 @@ LINUX_APP_PACKAGES=("${LINUX_BUILD_PACKAGES[@]}" python3-dbusmock xvfb xauth tra
 CLANG_RT_PACKAGE=libclang-rt-14-dev
 # shellcheck disable=SC2034
 FUZZ_PACKAGES=(cmake ninja-build clang "$CLANG_RT_PACKAGE")
+# shellcheck disable=SC2034
+BENCH_PACKAGES=(cmake ninja-build g++ libbenchmark-dev python3)
+# The shipped i686 build; with the x86-64 one, Wine and a screen for the tests.
+MINGW_I686_PACKAGES=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
+# shellcheck disable=SC2034
+WINDOWS_PACKAGES=(cmake ninja-build googletest "${MINGW_I686_PACKAGES[@]}"
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 fonts-wine xvfb xauth xdotool
+    imagemagick libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1 libxfixes3)
+# Making the .deb and the zip, and checking them as a user's machine sees them.
+PACKAGING_PACKAGES=(cmake ninja-build g++ qt6-base-dev dpkg-dev file "${MINGW_I686_PACKAGES[@]}")
+# shellcheck disable=SC2034
+PACKAGE_TEST_PACKAGES=("${PACKAGING_PACKAGES[@]}" lintian mmdebstrap desktop-file-utils zip unzip
+    icoutils)
 
 # apt_failure_is_transient LOG: whether an apt-get failure, as LOG shows it,
 # may pass by itself: another installer holds the dpkg/apt lock, or the network

@@ -1,9 +1,9 @@
 # shellcheck shell=bash
 # The Windows builds' shared facts and the Wine session, for
 # scripts/test-windows.sh and scripts/measure-windows-exe.sh (after
-# scripts/lib/common.sh): the build folders, the shipped exe's size goal, the
-# packages, a Wine session of the build's own prefix on Xvfb, and the test
-# double of rasapi32.dll in the prefix's system folder.
+# scripts/lib/common.sh): the build folders, the shipped exe's size goal, a
+# Wine session of the build's own prefix on Xvfb, and the test double of
+# rasapi32.dll in the prefix's system folder.
 
 # shellcheck disable=SC2034 # read by the callers
 X64_BUILD=build/win32-x64
@@ -15,13 +15,6 @@ WINE=
 WINESERVER=
 XVFB_PID=
 WINESERVER_PID=
-
-windows_packages() {
-    ensure_packages cmake ninja-build googletest \
-        g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
-        wine64 fonts-wine xvfb xauth xdotool imagemagick libxrender1 libxrandr2 libxi6 \
-        libxcursor1 libxinerama1 libxcomposite1 libxfixes3
-}
 
 stop_wine_session() {
     if [ -n "$WINESERVER_PID" ]; then
