@@ -200,8 +200,8 @@ TEST(IniParse, KeepsEveryByteAndEveryLineEnd) {
     for (const std::string& text : texts) {
         EXPECT_EQ(Text(Parse(text)), text);
     }
-    EXPECT_EQ(Parse("a\rb\nc\r\nd").index, (IniIndex{1, 1, 1}));
-    EXPECT_EQ(Parse("\n\r").index, (IniIndex{0, 1, 1}));  // LF then CR: two line ends, not one
+    EXPECT_EQ(Parse("a\rb\nc\r\nd").index, (IniIndex{1, 1, 1, {}, {}}));
+    EXPECT_EQ(Parse("\n\r").index, (IniIndex{0, 1, 1, {}, {}}));  // LF then CR: two line ends, not one
 }
 
 struct WriteCase {
