@@ -89,7 +89,9 @@ const char* DominantEnding(const IniIndex& index) {
 // The start of the first section header at or after from (a line start) that
 // has its '[' before limit, or kNone. Only a '[' that begins a line (after
 // blanks) can open one, so the search jumps from '[' to '['.
-size_t NextHeader(const std::string& text, size_t from, size_t limit = kNone) {
+// Also gives the header's line and name when asked.
+size_t NextHeader(const std::string& text, size_t from, size_t limit = kNone,
+                  Line* header = nullptr, std::string_view* name = nullptr) {
     const char* data = text.data();
     limit = std::min(limit, text.size());
     for (size_t at = from; at < limit;) {
@@ -103,7 +105,12 @@ size_t NextHeader(const std::string& text, size_t from, size_t limit = kNone) {
             continue;
         }
         Line line = LineAt(text, start);
-        if (ClassifyIniLine(line.Content(text)).kind == IniLineKind::kSection) return start;
+        IniLineInfo info = ClassifyIniLine(line.Content(text));
+        if (info.kind == IniLineKind::kSection) {
+            if (header != nullptr) *header = line;
+            if (name != nullptr) *name = info.name;
+            return start;
+        }
         at = line.next;
     }
     return kNone;
@@ -176,24 +183,36 @@ void IndexHeader(IniDocument* doc, size_t start) {
         std::upper_bound(index.sections.begin(), index.sections.end(), added, Before), added);
 }
 
-// Reads every header of the text into the index. Headers are gathered a batch
-// at a time and merged in, keeping only the first of each name, so a file of
-// many headers of one name needs a batch of room, not one entry per header.
+// Reads every header of the text into the index. A header whose name the
+// index holds already is only counted as a repeat; new names are gathered a
+// batch at a time and merged in, keeping only the first of each, so a file of
+// many headers of few names needs a batch of room, not one entry per header.
 void BuildSectionIndex(const std::string& text, IniIndex* index) {
     std::vector<IniSectionStart>& sections = index->sections;
     size_t merged = 0;
+    size_t lastStart = kNone;
+    std::string_view lastName;
+    // Whether a merged entry before end has that name (and hash).
+    auto known = [&](size_t end, std::string_view name, uint64_t hash) {
+        auto at = std::lower_bound(sections.begin(), sections.begin() + static_cast<ptrdiff_t>(end),
+                                   IniSectionStart{0, hash}, Before);
+        for (; at != sections.begin() + static_cast<ptrdiff_t>(end) && at->hash == hash; ++at) {
+            if (at->start != lastStart) {  // a file of one name's headers reads it once
+                lastStart = at->start;
+                lastName = HeaderName(text, at->start);
+            }
+            if (EqualNoCase(lastName, name)) return true;
+        }
+        return false;
+    };
     auto merge = [&] {
         std::sort(sections.begin() + static_cast<ptrdiff_t>(merged), sections.end(), Before);
         std::inplace_merge(sections.begin(), sections.begin() + static_cast<ptrdiff_t>(merged),
                            sections.end(), Before);
         size_t kept = 0;
         for (size_t i = 0; i < sections.size(); ++i) {
-            bool repeated = false;
-            std::string_view name = HeaderName(text, sections[i].start);
-            for (size_t j = kept; j-- > 0 && sections[j].hash == sections[i].hash;) {
-                if (EqualNoCase(HeaderName(text, sections[j].start), name)) repeated = true;
-            }
-            if (repeated) {
+            const bool sameHash = kept > 0 && sections[kept - 1].hash == sections[i].hash;
+            if (sameHash && known(kept, HeaderName(text, sections[i].start), sections[i].hash)) {
                 index->repeats = true;
             } else {
                 sections[kept++] = sections[i];
@@ -202,11 +221,17 @@ void BuildSectionIndex(const std::string& text, IniIndex* index) {
         sections.resize(kept);
         merged = kept;
     };
-    for (size_t at = NextHeader(text, BodyStart(text)); at != kNone;) {
-        Line header = LineAt(text, at);
-        sections.push_back({at, IniNameHash(ClassifyIniLine(header.Content(text)).name)});
-        if (sections.size() - merged >= std::max<size_t>(1024, merged)) merge();
-        at = NextHeader(text, header.next);
+    Line header{};
+    std::string_view name;
+    for (size_t at = NextHeader(text, BodyStart(text), kNone, &header, &name); at != kNone;) {
+        const uint64_t hash = IniNameHash(name);
+        if (known(merged, name, hash)) {
+            index->repeats = true;
+        } else {
+            sections.push_back({at, hash});
+            if (sections.size() - merged >= std::max<size_t>(1024, merged)) merge();
+        }
+        at = NextHeader(text, header.next, kNone, &header, &name);
     }
     merge();
     index->shifts.reserve(kMaxShifts);
