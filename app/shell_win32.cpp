@@ -117,12 +117,21 @@ void StartNotepad(const char* notepad) {
 }
 
 // The log by its full path, so that nothing but the working folder's log
-// can be the file opened.
+// can be the file opened. The shell opens only a file that exists: a missing
+// log is created empty first, through the log's own open (which refuses a
+// link or a folder in its place). Whatever still fails is not shown.
 void OpenWithAssociatedProgram() {
     char path[MAX_PATH];
     DWORD length = GetFullPathNameA(kLogFileName, sizeof path, path, nullptr);
     if (length == 0 || length >= sizeof path) return;
-    ShellExecuteA(nullptr, "open", path, nullptr, nullptr, SW_SHOWNORMAL);
+    if (!LogFile(path).isOpen()) return;
+    SHELLEXECUTEINFOA open{};
+    open.cbSize = sizeof open;
+    open.fMask = SEE_MASK_FLAG_NO_UI;
+    open.lpVerb = "open";
+    open.lpFile = path;
+    open.nShow = SW_SHOWNORMAL;
+    ShellExecuteExA(&open);
 }
 
 }  // namespace

@@ -17,6 +17,9 @@ struct Lock {
 };
 
 void AcquireLock(Lock* lock);
+// For tests of the POSIX lock: when set, called by the thread that sets a
+// fresh lock up, inside the set-up (others arriving meanwhile must wait).
+extern void (*gLockSetUpHook)();
 void ReleaseLock(Lock* lock);
 
 // Holds a lock from its construction to the end of its scope.

@@ -6,6 +6,8 @@
 
 #include "common/lock.h"
 
+void (*gLockSetUpHook)() = nullptr;
+
 namespace {
 
 // The slot holds the mutex and the state of its one-time set-up, so a
@@ -29,6 +31,7 @@ pthread_mutex_t* Native(Lock* lock) {
     if (state.load(std::memory_order_acquire) != kReady) {
         int expected = kNew;
         if (state.compare_exchange_strong(expected, kSettingUp, std::memory_order_acquire)) {
+            if (gLockSetUpHook != nullptr) gLockSetUpHook();
             pthread_mutex_init(&native->mutex, nullptr);
             state.store(kReady, std::memory_order_release);
         } else {

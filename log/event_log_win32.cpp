@@ -10,18 +10,29 @@ LogFileKind ClassifyLogFile(DWORD attributes, DWORD reparseTag) {
     return IsReparseTagNameSurrogate(reparseTag) ? LogFileKind::kRefused : LogFileKind::kFiltered;
 }
 
+bool LogLastByteAtHand(DWORD attributes) {
+    constexpr DWORD kNotLocal =
+        FILE_ATTRIBUTE_OFFLINE | kFileAttributeRecallOnOpen | kFileAttributeRecallOnDataAccess;
+    return (attributes & kNotLocal) == 0;
+}
+
+bool LogRetryAppendOnly(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
 namespace {
 
 // Appends at the end, whatever the file position, and reads the last byte
-// for the line-end check. A file the user may append to but not read still
-// gets its lines, without that check.
+// for the line-end check. A file the user may append to but not read, or
+// that another program holds without sharing reads, still gets its lines,
+// without that check.
 HANDLE OpenLogFile(const char* path, DWORD disposition, DWORD flags) {
     const DWORD accesses[] = {FILE_READ_DATA | FILE_APPEND_DATA, FILE_APPEND_DATA};
     for (DWORD access : accesses) {
         HANDLE file =
             CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                         nullptr, disposition, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
-        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) return file;
+        if (file != INVALID_HANDLE_VALUE || !LogRetryAppendOnly(GetLastError())) return file;
     }
     return INVALID_HANDLE_VALUE;
 }
@@ -104,15 +115,18 @@ int LogFile::lockAndReadLastByte() {
     if (!isOpen()) return -1;
     HANDLE file = reinterpret_cast<HANDLE>(handle_);
     // Another copy holds the lock for one line at most; a lock held longer
-    // is waited for 50 ms only, and the line is written anyway.
+    // is waited for 50 ms only, and the line is written anyway. The wait is
+    // on the clock: a Sleep(1) lasts a whole timer tick (often 15.6 ms).
     OVERLAPPED at{};
     at.OffsetHigh = kLockOffsetHigh;
-    for (int tries = 0; tries < 50; ++tries) {
-        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) ||
-            GetLastError() != ERROR_LOCK_VIOLATION) {
-            break;
-        }
+    const ULONGLONG deadline = GetTickCount64() + 50;
+    while (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) &&
+           GetLastError() == ERROR_LOCK_VIOLATION && GetTickCount64() < deadline) {
         Sleep(1);
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info) || !LogLastByteAtHand(info.dwFileAttributes)) {
+        return -1;  // not at hand: taken as ended
     }
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0) return -1;

@@ -17,3 +17,18 @@ enum class LogFileKind {
 // The kind of a file from its attributes and reparse tag, as
 // GetFileInformationByHandleEx(FileAttributeTagInfo) reports them.
 LogFileKind ClassifyLogFile(DWORD attributes, DWORD reparseTag);
+
+// Attributes of files whose data the system fetches when they are opened or
+// read (cloud files that are not fully local), missing from older headers.
+constexpr DWORD kFileAttributeRecallOnOpen = 0x00040000;
+constexpr DWORD kFileAttributeRecallOnDataAccess = 0x00400000;
+
+// Whether the log's last byte may be read: not when the system keeps the
+// file's data elsewhere (a cloud placeholder, an offline file), as the read
+// would wait for the download, under the log's lock.
+bool LogLastByteAtHand(DWORD attributes);
+
+// Whether an open of the log that error refused is tried again for appending
+// only: the user may append to the file but not read it, or another program
+// holds it open without read sharing.
+bool LogRetryAppendOnly(DWORD error);

@@ -12,11 +12,34 @@
 #include <string_view>
 #include <vector>
 
-// How many lines end each way, kept up to date by each write (the line end
-// a new line gets is the one the file uses most).
+// Where the first header of one section name starts, and the hash of the
+// name (IniNameHash).
+struct IniSectionStart {
+    size_t start;
+    uint64_t hash;
+};
+
+// A change of the text not yet applied to the section starts: every start at
+// or after at moves by delta bytes.
+struct IniShift {
+    size_t at;
+    ptrdiff_t delta;
+};
+
+// What the document knows of its text, kept up to date by each write: how
+// many lines end each way (the line end a new line gets is the one the file
+// uses most) and where each section name first starts, so a look-up finds its
+// section without reading the headers before it. Only the first section of a
+// name is ever read or written, so a file of many headers of few names keeps
+// few starts. The starts are sorted by hash; a write shifts them lazily (up to
+// a few shifts wait in shifts and are applied as a look-up reads a start).
 struct IniIndex {
     size_t crlf = 0, lf = 0, cr = 0;
-    bool operator==(const IniIndex&) const = default;
+    std::vector<IniSectionStart> sections;
+    std::vector<IniShift> shifts;
+    bool repeats = false;  // some name has a later section too
+    // The same counts and the same first sections where the text has them.
+    bool operator==(const IniIndex& other) const;
 };
 
 // One file's bytes, kept as they are in one buffer: a line is where it lies
@@ -29,9 +52,9 @@ struct IniDocument {
 };
 
 // Takes text as the document (any mix of CR LF, LF and CR line ends; a UTF-8
-// BOM at the start is kept and not read as part of the first line). Pass the
-// text with std::move to keep one copy. Returns false, leaving doc empty,
-// when memory runs out.
+// BOM at the start is kept and not read as part of the first line) and reads
+// it once for the index. Pass the text with std::move to keep one copy.
+// Returns false, leaving doc empty, when memory runs out.
 bool ParseIni(std::string text, IniDocument* doc);
 // The exact bytes of the document: SerializeIni of ParseIni(t) gives t back.
 // Returns false, leaving text empty, when memory runs out.

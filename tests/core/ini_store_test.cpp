@@ -200,8 +200,9 @@ TEST(IniParse, KeepsEveryByteAndEveryLineEnd) {
     for (const std::string& text : texts) {
         EXPECT_EQ(Text(Parse(text)), text);
     }
-    EXPECT_EQ(Parse("a\rb\nc\r\nd").index, (IniIndex{1, 1, 1}));
-    EXPECT_EQ(Parse("\n\r").index, (IniIndex{0, 1, 1}));  // LF then CR: two line ends, not one
+    EXPECT_EQ(Parse("a\rb\nc\r\nd").index, (IniIndex{1, 1, 1, {}, {}}));
+    EXPECT_EQ(Parse("\n\r").index,
+              (IniIndex{0, 1, 1, {}, {}}));  // LF then CR: two line ends, not one
 }
 
 struct WriteCase {
@@ -234,6 +235,10 @@ TEST(IniWrite, ChangesOnlyWhatTheWriteNeeds) {
         {"section is written trimmed", "", " New\t", " k ", "v", "[New]\r\nk=v\r\n"},
         {"last line without end", "[H]\nb=2", "G", "c", "3", "[H]\nb=2\n[G]\nc=3\n"},
         {"key after last line without end", "[G]\r\na=1", "G", "c", "3", "[G]\r\na=1\r\nc=3\r\n"},
+        {"earlier section, last line without end", "[G]\na=1\n[H]\nb=2", "G", "c", "3",
+         "[G]\na=1\nc=3\n[H]\nb=2"},
+        {"a BOM alone is no open line", "\xEF\xBB\xBF", "G", "k", "1",
+         "\xEF\xBB\xBF[G]\r\nk=1\r\n"},
         {"CR-only file", "[G]\ra=1\r", "G", "b", "2", "[G]\ra=1\rb=2\r"},
         {"most used line end", "[G]\r\na=1\nb=2\n", "G", "c", "3", "[G]\r\na=1\nb=2\nc=3\n"},
         {"a tie goes to CR LF", "[G]\r\na=1\n", "G", "c", "3", "[G]\r\na=1\nc=3\r\n"},

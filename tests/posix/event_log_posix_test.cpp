@@ -23,6 +23,7 @@
 #include "common/lock.h"
 #include "log/event_log.h"
 #include "supervisor/supervisor.h"
+#include "support/loop_thread.h"
 #include "support/posix_sandbox.h"
 #include "support/test_support.h"
 
@@ -195,6 +196,26 @@ TEST(EventLogPosix, ReadOnlyFolderGetsNoLineAndTheCodeComesBack) {
     EXPECT_FALSE(FileExists(fresh));
 }
 
+// A log the user may write but not read still gets its lines (without the
+// check for a line cut short).
+TEST(EventLogPosix, AWriteOnlyLogStillGetsItsLines) {
+    ScratchDir dir;
+    const std::string path = dir.File(kLogFileName);
+    WriteWholeFile(path, "kept\r\n");
+    ASSERT_EQ(chmod(path.c_str(), 0222), 0);
+    ASSERT_EQ(chmod(dir.path.c_str(), 0711), 0);
+    int rc = RunInChild([&] {
+        if (!DropPrivileges()) return kSandboxUnavailable;
+        FixedClock clock;
+        LogEventTo(EventLog{path.c_str(), clock.clock(), {}}, "RasDial", "Office", 0);
+        return 0;
+    });
+    if (rc == kSandboxUnavailable) GTEST_SKIP() << SandboxUnavailableReason();
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    EXPECT_EQ(ReadWholeFile(path),
+              "kept\r\n6/12/2026 05:01:02: " + LogLine("RasDial", "Office", 0) + "\r\n");
+}
+
 TEST(EventLogPosix, ReadOnlyWorkingFolderRunsWithoutALog) {
     ScratchDir dir;
     int rc = RunInChild([&] {
@@ -330,6 +351,29 @@ TEST(EventLogPosix, AZeroFilledLockIsSetUpOnceAndExcludes) {
         for (std::thread& thread : threads) thread.join();
         ASSERT_EQ(counter, 4000) << "round " << round;
     }
+    // A thread that comes while another is inside the set-up waits for it.
+    static std::atomic<bool> inside, setUpDone;
+    inside = false;
+    setUpDone = false;
+    gLockSetUpHook = [] {
+        inside = true;
+        while (!setUpDone) std::this_thread::yield();
+    };
+    Lock lock{};
+    std::thread first([&] { LockGuard guard(&lock); });
+    ASSERT_TRUE(Eventually([] { return inside.load(); }));
+    std::atomic<bool> secondIn{false}, sawSetUpDone{false};
+    std::thread second([&] {
+        LockGuard guard(&lock);
+        sawSetUpDone = setUpDone.load();
+        secondIn = true;
+    });
+    EXPECT_FALSE(Eventually([&] { return secondIn.load(); }, 100)) << "no wait for the set-up";
+    setUpDone = true;
+    first.join();
+    second.join();
+    gLockSetUpHook = nullptr;
+    EXPECT_TRUE(sawSetUpDone);
 }
 
 }  // namespace

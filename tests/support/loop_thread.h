@@ -29,10 +29,10 @@ inline void StopLoopThread(Supervisor* supervisor, std::thread* thread) {
 }
 
 // Waits up to 10 s (far longer than any case needs, far shorter than the 30 s
-// pauses the loop tests use) for pred.
+// pauses the loop tests use), or the milliseconds given, for pred.
 template <typename Pred>
-bool Eventually(Pred pred) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+bool Eventually(Pred pred, int ms = 10000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!pred()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -286,12 +286,15 @@ TEST(EventLogWin32, Windows1252BytesStayAndAsciiControlsGo) {
 
 // Only a name surrogate would send the line elsewhere; every other reparse
 // point holds the log itself (cloud storage keeps fully local files as
-// reparse points too) and is written.
+// reparse points too) and is written. The last byte of a file that is not
+// fully local is not read (the read would wait for a download). Wine shows
+// neither cloud placeholders nor sharing modes: the tables stand for them.
 TEST(EventLogWin32, ReparsePointsAreRefusedOnlyWhenTheyNameAnotherFile) {
     constexpr DWORD kReparse = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE;
     struct Case {
         DWORD attributes, tag;
         LogFileKind kind;
+        bool lastByte = true;
     } cases[] = {
         {FILE_ATTRIBUTE_ARCHIVE, 0, LogFileKind::kPlain},
         {FILE_ATTRIBUTE_DIRECTORY, 0, LogFileKind::kRefused},
@@ -303,9 +306,19 @@ TEST(EventLogWin32, ReparsePointsAreRefusedOnlyWhenTheyNameAnotherFile) {
         {kReparse, IO_REPARSE_TAG_DEDUP, LogFileKind::kFiltered},
         {kReparse, IO_REPARSE_TAG_WOF, LogFileKind::kFiltered},
         {kReparse, 0x00001234, LogFileKind::kFiltered},  // an unknown tag of another maker
+        {kReparse | kFileAttributeRecallOnDataAccess, 0x9000601A, LogFileKind::kFiltered, false},
+        {kReparse | kFileAttributeRecallOnOpen, IO_REPARSE_TAG_CLOUD, LogFileKind::kFiltered,
+         false},
+        {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_OFFLINE, 0, LogFileKind::kPlain, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ClassifyLogFile(c.attributes, c.tag), c.kind) << std::hex << c.tag;
+        EXPECT_EQ(LogLastByteAtHand(c.attributes), c.lastByte) << std::hex << c.attributes;
+    }
+    // A file held open without read sharing is appended to as one that may
+    // not be read; a missing folder is no reason to try again.
+    for (DWORD error : {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_PATH_NOT_FOUND}) {
+        EXPECT_EQ(LogRetryAppendOnly(error), error != ERROR_PATH_NOT_FOUND) << error;
     }
 }
 
