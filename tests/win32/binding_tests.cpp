@@ -62,13 +62,9 @@ class RasBinding : public ::testing::Test {
     DialUpService service;
 };
 
-TEST_F(RasBinding, RecordSizesMatchTheServiceVersion) {
-    static_assert(sizeof(void*) == 8 ? kRasConnSize == 416 : kRasConnSize == 412);
+TEST_F(RasBinding, EnumeratesConnectionsIntoThePreparedBuffer) {
     EXPECT_EQ(service.connectionRecordSize, kRasConnSize);
     EXPECT_EQ(service.maxEntryNameLength, 256u);
-}
-
-TEST_F(RasBinding, EnumeratesConnectionsIntoThePreparedBuffer) {
     Scenario("conn 7 Office\nconn 9 Casa\n");
     std::vector<unsigned char> buffer(2 * kRasConnSize, 0xCD);
     service.prepareConnectionBuffer(service.ctx, buffer.data());
@@ -343,15 +339,6 @@ TEST(EventLogWin32, LinesFollowWhatTheFileHoldsOnALineOfTheirOwn) {
         LogEventTo(EventLog{path.c_str(), clock.clock(), {}}, "RasDial", "Office", 0);
         EXPECT_EQ(ReadWholeFile(path), c.after) << c.before;
     }
-}
-
-// Each Notepad in turn, then the user's program for the log; never one found
-// by name in the working or the program's folder.
-TEST(LogViewerChoice, SystemNotepadThenWindowsNotepadThenTheAssociatedProgram) {
-    EXPECT_EQ(ChooseLogViewer(true, true), LogViewer::kSystemNotepad);
-    EXPECT_EQ(ChooseLogViewer(true, false), LogViewer::kSystemNotepad);
-    EXPECT_EQ(ChooseLogViewer(false, true), LogViewer::kWindowsNotepad);
-    EXPECT_EQ(ChooseLogViewer(false, false), LogViewer::kAssociatedProgram);
 }
 
 TEST(TrayIcon, AddedWithItsCallbackAndRemovedAgain) {
