@@ -21,7 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/dialog/config_dialog_linux.h"
+#include "app/linux/config_dialog_qt.h"
 #include "app/status_notifier_linux.h"
 #include "log/event_log.h"
 #include "resources/ui_texts.h"
@@ -36,7 +36,7 @@
 // it, so the registration is asked for here, before the first icon is loaded.
 // Registering more than once is harmless.
 static void RegisterIconResources() {
-    Q_INIT_RESOURCE(icons_linux);
+    Q_INIT_RESOURCE(icons_qt);
 }
 
 const char kNoTrayNotice[] =

@@ -18,16 +18,16 @@ target_link_libraries(teleora_networkmanager PUBLIC teleora_core Qt6::Core Qt6::
 # The Qt binding of the tray menu and the configuration dialog.
 add_library(teleora_qt_ui STATIC
     app/tray_app_linux.cpp
-    app/single_copy_linux.cpp
+    app/linux/single_copy_linux.cpp
     app/status_notifier_linux.cpp
-    app/icons_linux.qrc
-    app/dialog/config_dialog_linux.cpp
+    app/linux/icons_qt.qrc
+    app/linux/config_dialog_qt.cpp
 )
 set_target_properties(teleora_qt_ui PROPERTIES AUTOMOC ON AUTORCC ON)
 # xcb (from libxcb1-dev, which qt6-base-dev pulls in) asks X11 for an XEmbed tray.
 target_link_libraries(teleora_qt_ui PUBLIC teleora_core Qt6::Core Qt6::Gui Qt6::Widgets Qt6::DBus xcb)
 
-add_executable(teleora app/main_linux.cpp app/command_line_linux.cpp)
+add_executable(teleora app/linux/main_linux.cpp app/linux/command_line.cpp)
 target_compile_definitions(teleora PRIVATE TELEORA_VERSION="${PROJECT_VERSION}")
 target_link_libraries(teleora PRIVATE teleora_qt_ui teleora_networkmanager teleora_ini)
 

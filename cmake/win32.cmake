@@ -9,8 +9,8 @@ enable_language(RC)
 add_library(teleora_win32 STATIC
     dialup/ras_dialup_win32.cpp
     settings/profile_store_win32.cpp
-    app/shell_win32.cpp
-    app/dialog/config_dialog_win32.cpp
+    app/win32/shell_win32.cpp
+    app/win32/config_dialog_win32.cpp
 )
 target_link_libraries(teleora_win32 PUBLIC teleora_core user32 shell32 kernel32)
 
@@ -26,7 +26,7 @@ set_source_files_properties(resources/teleora.rc PROPERTIES
 target_include_directories(teleora_resources PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/resources
     ${CMAKE_CURRENT_BINARY_DIR}/resources)
 
-add_executable(Teleora WIN32 app/main_win32.cpp $<TARGET_OBJECTS:teleora_resources>)
+add_executable(Teleora WIN32 app/win32/main_win32.cpp $<TARGET_OBJECTS:teleora_resources>)
 target_link_libraries(Teleora PRIVATE teleora_win32)
 
 # The shipped build is as small as the toolchain allows: unused sections

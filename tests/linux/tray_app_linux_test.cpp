@@ -9,7 +9,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/dialog/config_dialog_linux.h"
+#include "app/linux/config_dialog_qt.h"
 #include "common/wake_event.h"
 #include "log/event_log.h"
 #include "resources/ui_texts.h"

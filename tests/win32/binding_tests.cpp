@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/shell_win32.h"
+#include "app/win32/shell_win32.h"
 #include "dialup/ras_dialup_win32.h"
 #include "log/event_log.h"
 #include "log/event_log_win32.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog/config_dialog_win32.h"
-#include "app/shell_win32.h"
+#include "app/win32/config_dialog_win32.h"
+#include "app/win32/shell_win32.h"
 #include "resources/resource_ids.h"
 #include "settings/shared_state.h"
 #include "support/test_support.h"

@@ -1,4 +1,4 @@
-#include "app/dialog/config_dialog_win32.h"
+#include "app/win32/config_dialog_win32.h"
 
 #include "resources/resource_ids.h"
 

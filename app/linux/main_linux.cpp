@@ -25,9 +25,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/command_line_linux.h"
+#include "app/linux/command_line.h"
+#include "app/linux/single_copy_linux.h"
 #include "app/menu.h"
-#include "app/single_copy_linux.h"
 #include "app/tray_app_linux.h"
 #include "dialup/networkmanager_dialup_linux.h"
 #include "log/event_log.h"

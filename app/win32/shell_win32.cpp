@@ -1,4 +1,4 @@
-#include "app/shell_win32.h"
+#include "app/win32/shell_win32.h"
 
 #include <shellapi.h>
 

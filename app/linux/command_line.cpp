@@ -1,4 +1,4 @@
-#include "app/command_line_linux.h"
+#include "app/linux/command_line.h"
 
 #include <cstdio>
 #include <cstring>

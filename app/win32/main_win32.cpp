@@ -13,9 +13,9 @@
 // "Teleora stopped" is written before the message returns.
 #include <windows.h>
 
-#include "app/dialog/config_dialog_win32.h"
 #include "app/menu.h"
-#include "app/shell_win32.h"
+#include "app/win32/config_dialog_win32.h"
+#include "app/win32/shell_win32.h"
 #include "dialup/ras_dialup_win32.h"
 #include "log/event_log.h"
 #include "resources/resource_ids.h"

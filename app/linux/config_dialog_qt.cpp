@@ -1,4 +1,4 @@
-#include "app/dialog/config_dialog_linux.h"
+#include "app/linux/config_dialog_qt.h"
 
 #include <QApplication>
 #include <QCheckBox>

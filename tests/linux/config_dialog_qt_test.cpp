@@ -1,6 +1,6 @@
 // The Qt configuration dialog, driven through its widgets with QtTest under
 // the offscreen platform.
-#include "app/dialog/config_dialog_linux.h"
+#include "app/linux/config_dialog_qt.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -421,4 +421,4 @@ class QtConfigDialogTest : public QObject {
 };
 
 QTEST_MAIN(QtConfigDialogTest)
-#include "config_dialog_linux_test.moc"
+#include "config_dialog_qt_test.moc"

@@ -1,4 +1,4 @@
-#include "app/single_copy_linux.h"
+#include "app/linux/single_copy_linux.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
