@@ -36,6 +36,7 @@ class FakeWatcher : public QObject {
   public:
     bool host = false;
     mutable int questions = 0;
+    int questionsAtPing = -1;
     QStringList items;
     bool HostRegistered() const {
         ++questions;
@@ -43,8 +44,24 @@ class FakeWatcher : public QObject {
     }
   public slots:
     void RegisterStatusNotifierItem(const QString& service) { items.append(service); }
+    void Ping() { questionsAtPing = questions; }
   signals:
     void StatusNotifierHostRegistered();
+};
+
+// Called on the program's own connection after what was sent before it was
+// handled there, it pings the watcher over that connection: the watcher then
+// has every question the program asked meanwhile.
+class Relay : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "test.Relay")
+  public slots:
+    void PingWatcher() {
+        QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
+            QStringLiteral("org.kde.StatusNotifierWatcher"),
+            QStringLiteral("/StatusNotifierWatcher"),
+            QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("Ping")));
+    }
 };
 
 // What the menu announces: each LayoutUpdated's revision, each
@@ -205,7 +222,14 @@ class StatusNotifierTest : public QObject {
             QStringLiteral("/StatusNotifierWatcher"), QString::fromUtf8(kWatcher),
             QStringLiteral("StatusNotifierHostRegistered"));
         for (int i = 0; i < 10; ++i) panel_.send(spoof);
-        panel_.interface()->isServiceRegistered(QString::fromUtf8(kWatcher));  // all sent
+        Relay relay;
+        QDBusConnection::sessionBus().registerObject(QStringLiteral("/Relay"), &relay,
+                                                     QDBusConnection::ExportAllSlots);
+        panel_.asyncCall(QDBusMessage::createMethodCall(
+            QDBusConnection::sessionBus().baseService(), QStringLiteral("/Relay"),
+            QStringLiteral("test.Relay"), QStringLiteral("PingWatcher")));
+        QTRY_COMPARE(watcher_.questionsAtPing, 1);
+        QDBusConnection::sessionBus().unregisterObject(QStringLiteral("/Relay"));
         watcher_.host = true;
         emit watcher_.StatusNotifierHostRegistered();
         QTRY_VERIFY(app_->IconInTray());
