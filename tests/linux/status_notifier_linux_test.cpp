@@ -235,6 +235,9 @@ class StatusNotifierTest : public QObject {
         QTRY_VERIFY(app_->IconInTray());
         QTRY_COMPARE(watcher_.items.size(), 1);
         QCOMPARE(watcher_.questions, 2);
+        // Registered by the connection's unique name, which GNOME's extension
+        // does not watch on the side.
+        QCOMPARE(watcher_.items.first(), QDBusConnection::sessionBus().baseService());
 
         const QString service = watcher_.items.first();
         for (const char* member : {"LayoutUpdated", "ItemsPropertiesUpdated"}) {
