@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QtTest>
 #include <memory>
+#include <tuple>
 
 #include "app/dialog/config_dialog_linux.h"
 #include "app/tray_app_linux.h"
@@ -170,6 +171,8 @@ class StatusNotifierTest : public QObject {
             items << QStringLiteral("%1 %2%3").arg(id).arg(
                 mark, properties.value(QStringLiteral("label"), QStringLiteral("-")).toString());
         }
+        root.endArray();
+        root.endStructure();
         return items;
     }
     void Event(int id, const char* event) {
@@ -326,11 +329,16 @@ class StatusNotifierTest : public QObject {
         int height = 0;
         QByteArray argb;
         pixmaps.beginArray();
-        while (!pixmaps.atEnd() && width != 16) {
+        while (!pixmaps.atEnd()) {
+            int w = 0;
+            int h = 0;
+            QByteArray bytes;
             pixmaps.beginStructure();
-            pixmaps >> width >> height >> argb;
+            pixmaps >> w >> h >> bytes;
             pixmaps.endStructure();
+            if (w == 16) std::tie(width, height, argb) = std::tie(w, h, bytes);
         }
+        pixmaps.endArray();
         QCOMPARE(width, 16);
         QCOMPARE(argb.size(), 16 * 16 * 4);
         for (int i = 0; i < 16 * 16; ++i) {
