@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# One person's flow under a real panel, each desktop in a private session of
+# an unprivileged user (run as root, the test makes the system user
+# teleora-e2e), with the NetworkManager mock on a private system bus and real
+# pointer input:
+#   gnome           GNOME Shell (Wayland, headless) with the AppIndicator
+#                   extension; a test extension (gnome-test-extension/) gives
+#                   Eval, a virtual pointer and a reading of the shell's menu;
+#   plasma-wayland  KDE Plasma, KWin on Wayland as a window on Xvfb;
+#   plasma-x11      KDE Plasma on Xvfb;
+#   waybar          waybar under sway, sway as a window on Xvfb;
+#   xfce            xfce4-panel with xfwm4 on Xvfb;
+#   lxqt            lxqt-panel with openbox on Xvfb.
+# Pointer input is xdotool on the Xvfb (the nested compositors take it as
+# their own), the shell's virtual pointer on GNOME.
+# The flow: the icon appears; a left click shows the menu with its items;
+# "Connesso" chosen in that menu dials; the menu opened again shows the dot on
+# "Connesso"; "Configurazione..." opens the dialog as a window of its own
+# size; "Esci" ends the program with 0. The open menu is photographed
+# (SHOT_DIR/linux-DESKTOP-menu.png).
+#
+# Usage: panels_test.sh DESKTOP PATH/TO/teleora [SHOT_DIR]
+set -euo pipefail
+desktop=$1
+program=$(realpath "$2")
+shots=${3:-$(dirname "$program")/screenshots}
+mkdir -p "$shots"
+shots=$(realpath "$shots")
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../scripts/lib/services.sh"
+
+work=$(mktemp -d)
+chmod 755 "$work"
+home=$work/home
+run=$work/run
+mkdir "$home" && mkdir -m 700 "$run"
+teleora_pid=""
+cleanup() {
+    if [ -n "$teleora_pid" ]; then kill -9 "$teleora_pid" 2>/dev/null || true; fi
+    stop_services
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL ($desktop): $*" >&2
+    tail -n 30 "$home/teleoralog.txt" "$work/program.out" "$work/desktop.log" >&2 2>/dev/null || true
+    exit 1
+}
+trap 'fail "command failed at line $LINENO: $BASH_COMMAND"' ERR
+
+user=$(id -un)
+setuser=()
+if [ "$(id -u)" -eq 0 ]; then
+    user=teleora-e2e
+    id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
+    setuser=(setpriv --reuid="$user" --regid="$user" --init-groups)
+fi
+export BUS_GUEST_USER=$user
+start_private_bus "$work"
+start_nm_mock "$work/mock.log"
+mock_add_profile "Provider Uno" pppoe >/dev/null
+printf '[Generale]\r\ntDelay=2000\r\nszRasEntry=Provider Uno\r\nnUserEntries=0\r\n' >"$home/Teleora.ini"
+chown -R "$user:" "$home" "$run"
+
+# The session's environment; each desktop adds its display.
+session_env=(HOME="$home" XDG_RUNTIME_DIR="$run" PATH=/usr/local/bin:/usr/bin:/bin
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$run/bus" XDG_CONFIG_HOME="$home/.config"
+    XDG_DATA_HOME="$home/.local/share" LANG=C.UTF-8)
+# as_user COMMAND...: a command in the session, as its user.
+as_user() { "${setuser[@]}" env -i "${session_env[@]}" "$@"; }
+# as_user_bg COMMAND...: in the background, its PID recorded for stop_services.
+as_user_bg() {
+    (exec "${setuser[@]}" env -i "${session_env[@]}" "$@" </dev/null >>"$work/desktop.log" 2>&1) &
+    TELEORA_PIDS+=($!)
+}
+TELEORA_PIDS+=("$(as_user dbus-daemon --session --address="unix:path=$run/bus" --fork --print-pid=1)")
+
+count() {
+    local n
+    n=$(grep -c "$1" "$2" 2>/dev/null) || true
+    echo "${n:-0}"
+}
+log_has() { [ "$(count "$1" "$home/teleoralog.txt")" -ge 1 ]; }
+wait_for_log() { wait_until 20 log_has "$1" || fail "no log line with: $1"; }
+
+# --- GNOME Shell: everything through the test extension's helpers.
+gnome_eval() {
+    as_user gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell \
+        --method org.gnome.Shell.Eval "$1" 2>/dev/null |
+        /usr/bin/python3 -c 'import ast, json, sys
+text = sys.stdin.read().replace("(true,", "(True,").replace("(false,", "(False,")
+ok, out = ast.literal_eval(text) if text else (False, "")
+print(json.loads(out) if ok and out else "")'
+}
+gnome_helper() {
+    local args=""
+    [ $# -lt 2 ] || args=$(printf '"%s"' "$2")
+    gnome_eval "global.teleoraTest ? global.teleoraTest.$1($args) : ''"
+}
+gnome_start() {
+    local ext=$home/.local/share/gnome-shell/extensions/teleora-test@teleora.invalid
+    mkdir -p "$ext"
+    cp "$here"/gnome-test-extension/* "$ext"/
+    chown -R "$user:" "$home/.local"
+    as_user gsettings set org.gnome.shell disable-user-extensions false
+    as_user gsettings set org.gnome.shell enabled-extensions \
+        "['ubuntu-appindicators@ubuntu.com', 'teleora-test@teleora.invalid']"
+    as_user_bg env DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" \
+        gnome-shell --headless --virtual-monitor 1280x800 --wayland
+    ready() { [ "$(gnome_eval "global.teleoraTest ? 'ready' : ''")" = ready ]; }
+    wait_until 60 ready || fail "GNOME Shell did not start with the test extension"
+    program_env=(WAYLAND_DISPLAY=wayland-0 QT_QPA_PLATFORM=wayland XDG_SESSION_TYPE=wayland
+        XDG_CURRENT_DESKTOP=GNOME)
+}
+gnome_icon() { [ "$(gnome_helper icon)" = shown ]; }
+gnome_click_icon() { gnome_helper clickIcon >/dev/null; }
+gnome_menu() { gnome_helper menu; }
+gnome_choose() { [ -n "$(gnome_helper clickItem "$1")" ]; }
+gnome_window() { gnome_helper window "$1"; }
+gnome_close() { gnome_helper closeWindow "$1" >/dev/null; }
+gnome_shot() {
+    as_user gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell/Screenshot \
+        --method org.gnome.Shell.Screenshot.Screenshot false false "$run/shot.png" >/dev/null
+    cp "$run/shot.png" "$1"
+}
+
+# --- The flow.
+"${desktop/-/_}_start"
+menu_is() { [ "$("${desktop/-/_}_menu")" = "$1" ]; }
+icon_shown() { "${desktop/-/_}_icon"; }
+menu_open() { [ -n "$("${desktop/-/_}_menu")" ]; }
+# open_menu: a left click on the icon, until the menu is open.
+open_menu() {
+    "${desktop/-/_}_click_icon"
+    wait_until 10 menu_open || fail "a left click on the icon showed no menu"
+}
+
+(cd "$home" && exec "${setuser[@]}" env -i "${session_env[@]}" "${program_env[@]}" \
+    DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" "$program" --mode disconnesso >>"$work/program.out" 2>&1) &
+teleora_pid=$!
+flow_start=$SECONDS
+wait_for_log "Teleora started (Info) retcode 0: Success."
+wait_until 20 icon_shown || fail "no icon on the panel"
+open_menu
+items="Connesso,(x) Disconnesso,Disabilitato,-,Configurazione...,Log,-,Esci"
+wait_until 5 menu_is "$items" || fail "the menu reads $("${desktop/-/_}_menu"), not $items"
+"${desktop/-/_}_choose" Connesso || fail "no Connesso in the menu"
+wait_for_log "RasDial (Provider Uno) retcode 0: Success."
+open_menu
+items="(x) Connesso,Disconnesso,Disabilitato,-,Configurazione...,Log,-,Esci"
+wait_until 5 menu_is "$items" || fail "the menu opened again reads $("${desktop/-/_}_menu")"
+"${desktop/-/_}_shot" "$shots/linux-$desktop-menu.png"
+"${desktop/-/_}_choose" Configurazione... || fail "no Configurazione... in the menu"
+dialog_shown() { [ -n "$("${desktop/-/_}_window" Configurazione)" ]; }
+wait_until 10 dialog_shown || fail "the dialog did not open"
+geometry=$("${desktop/-/_}_window" Configurazione)
+[[ $geometry =~ ^[0-9]{3}x[0-9]{3}\ normal$ ]] || fail "the dialog is not a window of its own size: $geometry"
+"${desktop/-/_}_close" Configurazione
+dialog_gone() { ! dialog_shown; }
+wait_until 10 dialog_gone || fail "the dialog did not close"
+open_menu
+"${desktop/-/_}_choose" Esci || fail "no Esci in the menu"
+wait_until 10 process_gone "$teleora_pid" || fail "the program did not end after Esci"
+status=0
+wait "$teleora_pid" || status=$?
+teleora_pid=""
+[ "$status" -eq 0 ] || fail "exit code $status after Esci"
+echo "PASS: the flow under $desktop in $((SECONDS - flow_start)) s"
