@@ -38,11 +38,17 @@ teleora_pid=""
 cleanup() {
     if [ -n "$teleora_pid" ]; then kill -9 "$teleora_pid" 2>/dev/null || true; fi
     stop_services
+    # What the desktop started by itself (activated services, helpers).
+    if [ -n "${setuser[*]}" ]; then
+        local pid
+        for pid in $(pgrep -u "$user" || true); do kill -9 "$pid" 2>/dev/null || true; done
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
 fail() {
     echo "FAIL ($desktop): $*" >&2
+    if [ -n "${PANELS_HOLD:-}" ]; then declare -p session_env >"$work/env"; echo "$work"; sleep 100000; fi
     tail -n 30 "$home/teleoralog.txt" "$work/program.out" "$work/desktop.log" >&2 2>/dev/null || true
     exit 1
 }
@@ -51,7 +57,7 @@ trap 'fail "command failed at line $LINENO: $BASH_COMMAND"' ERR
 user=$(id -un)
 setuser=()
 if [ "$(id -u)" -eq 0 ]; then
-    user=teleora-e2e
+    user=teleora-panels
     id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
     setuser=(setpriv --reuid="$user" --regid="$user" --init-groups)
 fi
@@ -111,6 +117,8 @@ gnome_start() {
     wait_until 60 ready || fail "GNOME Shell did not start with the test extension"
     program_env=(WAYLAND_DISPLAY=wayland-0 QT_QPA_PLATFORM=wayland XDG_SESSION_TYPE=wayland
         XDG_CURRENT_DESKTOP=GNOME)
+    ui=gnome
+    menus=gnome
 }
 gnome_icon() { [ "$(gnome_helper icon)" = shown ]; }
 gnome_click_icon() { gnome_helper clickIcon >/dev/null; }
@@ -124,17 +132,101 @@ gnome_shot() {
     cp "$run/shot.png" "$1"
 }
 
-# --- The flow.
+# --- KDE Plasma.
+kde_env=(XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1)
+plasma_wayland_start() {
+    start_screen
+    session_env+=(DISPLAY="$DISPLAY" "${kde_env[@]}")
+    # A copy without the file capabilities, which fail in a container.
+    cp /usr/bin/kwin_wayland "$work/kwin_wayland"
+    as_user_bg "$work/kwin_wayland" --x11-display "$DISPLAY" --width 1024 --height 768 \
+        --socket wayland-kde --no-lockscreen
+    wait_until 20 test -S "$run/wayland-kde" || fail "KWin did not start"
+    session_env+=(WAYLAND_DISPLAY=wayland-kde QT_QPA_PLATFORM=wayland XDG_SESSION_TYPE=wayland)
+    as_user dbus-update-activation-environment "${session_env[@]}"
+    as_user_bg kded5
+    as_user_bg plasmashell
+    program_env=()
+}
+plasma_x11_start() {
+    start_screen
+    session_env+=(DISPLAY="$DISPLAY" "${kde_env[@]}" QT_QPA_PLATFORM=xcb XDG_SESSION_TYPE=x11)
+    as_user dbus-update-activation-environment "${session_env[@]}"
+    as_user_bg kwin_x11 --replace
+    as_user_bg kded5
+    as_user_bg plasmashell
+    program_env=()
+}
+
+# --- The desktops on the virtual screen: pointer and keys through xdotool,
+# the panel's menu and the dialog read through the accessibility bus.
+atspi() { as_user /usr/bin/python3 "$here/atspi.py" "$@"; }
+panel_app=plasmashell
+icon_name=Teleora
+icon_at=""
+screen_icon() { icon_at=$(atspi button "$panel_app" "$icon_name") && [ -n "$icon_at" ]; }
+# shellcheck disable=SC2086 # "X Y"
+screen_click_icon() { xdotool mousemove $icon_at click 1; }
+# Qt panels: their menus are read as their items take the focus (atspi.py
+# watch): each reading moves the highlight with a Down key and waits for the
+# next item's report.
+qt_menu() {
+    [ -n "${watch_started:-}" ] || {
+        as_user_bg /usr/bin/python3 "$here/atspi.py" watch "$panel_app" "$run/menu.txt"
+        watch_started=1
+    }
+    rm -f "$run/menu.txt"
+    xdotool key Down
+    wait_until 1 test -s "$run/menu.txt" && head -1 "$run/menu.txt"
+}
+focused() { [ "$(sed -n 's/^focus	//p' "$run/menu.txt")" = "$1" ]; }
+qt_choose() {
+    local tries
+    for ((tries = 0; tries < 10; tries++)); do
+        if focused "$1"; then
+            xdotool key Return
+            return 0
+        fi
+        local was
+        was=$(sed -n 's/^focus	//p' "$run/menu.txt")
+        xdotool key Down
+        wait_until 2 eval '! focused "$was"' || return 1
+    done
+    return 1
+}
+screen_window() {
+    local size
+    size=$(atspi window Teleora "$1") || return 0
+    local w=${size%x*} h=${size#*x}
+    if ((w < SCREEN_WIDTH && h < SCREEN_HEIGHT - 40)); then echo "$size normal"; else echo "$size large"; fi
+}
+screen_close() { xdotool key Escape; }
+screen_shot() { import -window root "$1"; }
+SCREEN_WIDTH=1024
+SCREEN_HEIGHT=768
+
+# --- The flow. Each desktop's start sets how the test sees it: ui (gnome or
+# screen: the icon, the clicks, the dialog, the screenshot) and menus (gnome,
+# qt or gtk: reading the open menu and choosing in it).
+ui=screen
+menus=qt
 "${desktop/-/_}_start"
-menu_is() { [ "$("${desktop/-/_}_menu")" = "$1" ]; }
-icon_shown() { "${desktop/-/_}_icon"; }
-menu_open() { [ -n "$("${desktop/-/_}_menu")" ]; }
+menu_is() { [ "$("${menus}_menu")" = "$1" ]; }
+icon_shown() { "${ui}_icon"; }
+menu_open() { [ -n "$("${menus}_menu")" ]; }
 # open_menu: a left click on the icon, until the menu is open.
 open_menu() {
-    "${desktop/-/_}_click_icon"
+    "${ui}_click_icon"
     wait_until 10 menu_open || fail "a left click on the icon showed no menu"
 }
 
+# The program starts once the panel is there, as it does from a session's autostart.
+watcher_ready() {
+    as_user gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
+        --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
+        IsStatusNotifierHostRegistered 2>/dev/null | grep -q true
+}
+wait_until 30 watcher_ready || fail "no StatusNotifierWatcher with a host on the session bus"
 (cd "$home" && exec "${setuser[@]}" env -i "${session_env[@]}" "${program_env[@]}" \
     DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" "$program" --mode disconnesso >>"$work/program.out" 2>&1) &
 teleora_pid=$!
@@ -143,23 +235,23 @@ wait_for_log "Teleora started (Info) retcode 0: Success."
 wait_until 20 icon_shown || fail "no icon on the panel"
 open_menu
 items="Connesso,(x) Disconnesso,Disabilitato,-,Configurazione...,Log,-,Esci"
-wait_until 5 menu_is "$items" || fail "the menu reads $("${desktop/-/_}_menu"), not $items"
-"${desktop/-/_}_choose" Connesso || fail "no Connesso in the menu"
+wait_until 5 menu_is "$items" || fail "the menu reads $("${menus}_menu"), not $items"
+"${menus}_choose" Connesso || fail "no Connesso in the menu"
 wait_for_log "RasDial (Provider Uno) retcode 0: Success."
 open_menu
 items="(x) Connesso,Disconnesso,Disabilitato,-,Configurazione...,Log,-,Esci"
-wait_until 5 menu_is "$items" || fail "the menu opened again reads $("${desktop/-/_}_menu")"
-"${desktop/-/_}_shot" "$shots/linux-$desktop-menu.png"
-"${desktop/-/_}_choose" Configurazione... || fail "no Configurazione... in the menu"
-dialog_shown() { [ -n "$("${desktop/-/_}_window" Configurazione)" ]; }
+wait_until 5 menu_is "$items" || fail "the menu opened again reads $("${menus}_menu")"
+"${ui}_shot" "$shots/linux-$desktop-menu.png"
+"${menus}_choose" Configurazione... || fail "no Configurazione... in the menu"
+dialog_shown() { [ -n "$("${ui}_window" Configurazione)" ]; }
 wait_until 10 dialog_shown || fail "the dialog did not open"
-geometry=$("${desktop/-/_}_window" Configurazione)
+geometry=$("${ui}_window" Configurazione)
 [[ $geometry =~ ^[0-9]{3}x[0-9]{3}\ normal$ ]] || fail "the dialog is not a window of its own size: $geometry"
-"${desktop/-/_}_close" Configurazione
+"${ui}_close" Configurazione
 dialog_gone() { ! dialog_shown; }
 wait_until 10 dialog_gone || fail "the dialog did not close"
 open_menu
-"${desktop/-/_}_choose" Esci || fail "no Esci in the menu"
+"${menus}_choose" Esci || fail "no Esci in the menu"
 wait_until 10 process_gone "$teleora_pid" || fail "the program did not end after Esci"
 status=0
 wait "$teleora_pid" || status=$?

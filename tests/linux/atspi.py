@@ -1,0 +1,133 @@
+"""What panels_test.sh reads of a panel through the accessibility bus.
+
+  atspi.py button APP NAME   the centre "X Y" of APP's showing button NAME
+  atspi.py menu APP          APP's showing menu: its items, "-" for a
+                             separator, "(x) " before a checked one
+  atspi.py item APP LABEL    the centre "X Y" of that item of the showing menu
+  atspi.py window APP TITLE  the size "WxH" of APP's showing window TITLE
+Each prints nothing and ends with 1 when there is no such thing.
+  atspi.py watch APP FILE    for Qt panels, whose popup menus are not among
+                             the application's children: on every item that
+                             takes the focus in APP's menu, writes FILE anew:
+                             the menu's reading, then per item "LABEL<TAB>X Y"
+"""
+import os
+import sys
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi  # noqa: E402
+
+SHOWING = Atspi.StateType.SHOWING
+ITEM_ROLES = {"menu item", "check menu item", "radio menu item", "separator"}
+
+
+def showing(node):
+    try:
+        return node.get_state_set().contains(SHOWING)
+    except Exception:  # the object went away while we looked
+        return False
+
+
+def walk(node, depth=0):
+    yield node
+    if depth > 14:
+        return
+    try:
+        count = node.get_child_count()
+    except Exception:
+        return
+    for i in range(count):
+        child = node.get_child_at_index(i)
+        if child is not None:
+            yield from walk(child, depth + 1)
+
+
+def app(name):
+    desktop = Atspi.get_desktop(0)
+    for i in range(desktop.get_child_count()):
+        child = desktop.get_child_at_index(i)
+        if child is not None and child.get_name() == name:
+            return child
+    return None
+
+
+def centre(node):
+    box = node.get_extents(Atspi.CoordType.SCREEN)
+    return f"{box.x + box.width // 2} {box.y + box.height // 2}"
+
+
+def menu_items(root):
+    for node in walk(root):
+        if node.get_role_name() in ("menu", "popup menu") and showing(node):
+            items = [c for c in walk(node) if c is not node and c.get_role_name() in ITEM_ROLES]
+            items = [c for c in items if showing(c) or c.get_role_name() == "separator"]
+            if items:
+                return items
+    return []
+
+
+def label(item):
+    if item.get_role_name() == "separator":
+        return "-"
+    checked = item.get_state_set().contains(Atspi.StateType.CHECKED)
+    return ("(x) " if checked else "") + item.get_name().replace("&", "")
+
+
+def watch(name, path):
+    def on_focus(event):
+        item = event.source
+        if not event.detail1 or item.get_role_name() not in ITEM_ROLES:
+            return
+        try:
+            if item.get_application().get_name() != name:
+                return
+            menu = item.get_parent()
+            items = [menu.get_child_at_index(i) for i in range(menu.get_child_count())]
+            lines = [",".join(label(i) for i in items)]
+            lines += [f"{label(i).removeprefix('(x) ')}\t{centre(i)}" for i in items]
+            lines.append(f"focus\t{label(item).removeprefix('(x) ')}")
+        except Exception:  # the menu closed while we read it
+            return
+        with open(path + ".new", "w") as out:
+            out.write("\n".join(lines) + "\n")
+        os.replace(path + ".new", path)
+
+    listener = Atspi.EventListener.new(on_focus)
+    listener.register("object:state-changed:focused")
+    Atspi.event_main()
+
+
+def main(argv):
+    if argv[1] == "watch":
+        return watch(argv[2], argv[3])
+    root = app(argv[2])
+    if root is None:
+        return 1
+    if argv[1] == "button":
+        for node in walk(root):
+            if node.get_role_name() == "push button" and node.get_name() == argv[3] and showing(node):
+                print(centre(node))
+                return 0
+        return 1
+    if argv[1] == "window":
+        for node in walk(root, 13):
+            if node.get_role_name() in ("frame", "dialog") and node.get_name() == argv[3] and showing(node):
+                box = node.get_extents(Atspi.CoordType.SCREEN)
+                print(f"{box.width}x{box.height}")
+                return 0
+        return 1
+    items = menu_items(root)
+    if argv[1] == "menu" and items:
+        print(",".join(label(i) for i in items))
+        return 0
+    if argv[1] == "item":
+        for item in items:
+            if label(item).removeprefix("(x) ") == argv[3]:
+                print(centre(item))
+                return 0
+    return 1
+
+
+sys.exit(main(sys.argv))
