@@ -6,9 +6,10 @@
   atspi.py item APP LABEL    the centre "X Y" of that item of the showing menu
   atspi.py window APP TITLE  the size "WxH" of APP's showing window TITLE
 Each prints nothing and ends with 1 when there is no such thing.
-  atspi.py watch APP FILE    for Qt panels, whose popup menus are not among
+  atspi.py watch APPS FILE   for Qt panels, whose popup menus are not among
                              the application's children: on every item that
-                             takes the focus in APP's menu, writes FILE anew:
+                             takes the focus in a menu of one of APPS (names
+                             separated by commas), writes FILE anew:
                              the menu's reading, then per item "LABEL<TAB>X Y"
 """
 import os
@@ -75,13 +76,15 @@ def label(item):
     return ("(x) " if checked else "") + item.get_name().replace("&", "")
 
 
-def watch(name, path):
+def watch(names, path):
+    names = names.split(",")
+
     def on_focus(event):
         item = event.source
         if not event.detail1 or item.get_role_name() not in ITEM_ROLES:
             return
         try:
-            if item.get_application().get_name() != name:
+            if item.get_application().get_name() not in names:
                 return
             menu = item.get_parent()
             items = [menu.get_child_at_index(i) for i in range(menu.get_child_count())]

@@ -81,13 +81,24 @@ as_user_bg() {
 }
 TELEORA_PIDS+=("$(as_user dbus-daemon --session --address="unix:path=$run/bus" --fork --print-pid=1)")
 
+# within SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds; fails
+# when SECONDS have passed (however long each run takes).
+within() {
+    local end=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        ((SECONDS < end)) || return 1
+        sleep 0.1
+    done
+}
+
 count() {
     local n
     n=$(grep -c "$1" "$2" 2>/dev/null) || true
     echo "${n:-0}"
 }
 log_has() { [ "$(count "$1" "$home/teleoralog.txt")" -ge 1 ]; }
-wait_for_log() { wait_until 20 log_has "$1" || fail "no log line with: $1"; }
+wait_for_log() { within 20 log_has "$1" || fail "no log line with: $1"; }
 
 # --- GNOME Shell: everything through the test extension's helpers.
 gnome_eval() {
@@ -114,7 +125,7 @@ gnome_start() {
     as_user_bg env DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" \
         gnome-shell --headless --virtual-monitor 1280x800 --wayland
     ready() { [ "$(gnome_eval "global.teleoraTest ? 'ready' : ''")" = ready ]; }
-    wait_until 60 ready || fail "GNOME Shell did not start with the test extension"
+    within 60 ready || fail "GNOME Shell did not start with the test extension"
     program_env=(WAYLAND_DISPLAY=wayland-0 QT_QPA_PLATFORM=wayland XDG_SESSION_TYPE=wayland
         XDG_CURRENT_DESKTOP=GNOME)
     ui=gnome
@@ -141,7 +152,7 @@ plasma_wayland_start() {
     cp /usr/bin/kwin_wayland "$work/kwin_wayland"
     as_user_bg "$work/kwin_wayland" --x11-display "$DISPLAY" --width 1024 --height 768 \
         --socket wayland-kde --no-lockscreen
-    wait_until 20 test -S "$run/wayland-kde" || fail "KWin did not start"
+    within 20 test -S "$run/wayland-kde" || fail "KWin did not start"
     session_env+=(WAYLAND_DISPLAY=wayland-kde QT_QPA_PLATFORM=wayland XDG_SESSION_TYPE=wayland)
     as_user dbus-update-activation-environment "${session_env[@]}"
     as_user_bg kded5
@@ -172,12 +183,12 @@ screen_click_icon() { xdotool mousemove $icon_at click 1; }
 # next item's report.
 qt_menu() {
     [ -n "${watch_started:-}" ] || {
-        as_user_bg /usr/bin/python3 "$here/atspi.py" watch "$panel_app" "$run/menu.txt"
+        as_user_bg /usr/bin/python3 "$here/atspi.py" watch "$panel_app,Teleora" "$run/menu.txt"
         watch_started=1
     }
     rm -f "$run/menu.txt"
     xdotool key Down
-    wait_until 1 test -s "$run/menu.txt" && head -1 "$run/menu.txt"
+    within 2 test -s "$run/menu.txt" && head -1 "$run/menu.txt"
 }
 focused() { [ "$(sed -n 's/^focus	//p' "$run/menu.txt")" = "$1" ]; }
 qt_choose() {
@@ -190,7 +201,7 @@ qt_choose() {
         local was
         was=$(sed -n 's/^focus	//p' "$run/menu.txt")
         xdotool key Down
-        wait_until 2 eval '! focused "$was"' || return 1
+        within 2 eval '! focused "$was"' || return 1
     done
     return 1
 }
@@ -217,7 +228,7 @@ menu_open() { [ -n "$("${menus}_menu")" ]; }
 # open_menu: a left click on the icon, until the menu is open.
 open_menu() {
     "${ui}_click_icon"
-    wait_until 10 menu_open || fail "a left click on the icon showed no menu"
+    within 10 menu_open || fail "a left click on the icon showed no menu"
 }
 
 # The program starts once the panel is there, as it does from a session's autostart.
@@ -226,33 +237,33 @@ watcher_ready() {
         --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
         IsStatusNotifierHostRegistered 2>/dev/null | grep -q true
 }
-wait_until 30 watcher_ready || fail "no StatusNotifierWatcher with a host on the session bus"
+within 30 watcher_ready || fail "no StatusNotifierWatcher with a host on the session bus"
 (cd "$home" && exec "${setuser[@]}" env -i "${session_env[@]}" "${program_env[@]}" \
     DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" "$program" --mode disconnesso >>"$work/program.out" 2>&1) &
 teleora_pid=$!
 flow_start=$SECONDS
 wait_for_log "Teleora started (Info) retcode 0: Success."
-wait_until 20 icon_shown || fail "no icon on the panel"
+within 20 icon_shown || fail "no icon on the panel"
 open_menu
 items="Connesso,(x) Disconnesso,Disabilitato,-,Configurazione...,Log,-,Esci"
-wait_until 5 menu_is "$items" || fail "the menu reads $("${menus}_menu"), not $items"
+within 5 menu_is "$items" || fail "the menu reads $("${menus}_menu"), not $items"
 "${menus}_choose" Connesso || fail "no Connesso in the menu"
 wait_for_log "RasDial (Provider Uno) retcode 0: Success."
 open_menu
 items="(x) Connesso,Disconnesso,Disabilitato,-,Configurazione...,Log,-,Esci"
-wait_until 5 menu_is "$items" || fail "the menu opened again reads $("${menus}_menu")"
+within 5 menu_is "$items" || fail "the menu opened again reads $("${menus}_menu")"
 "${ui}_shot" "$shots/linux-$desktop-menu.png"
 "${menus}_choose" Configurazione... || fail "no Configurazione... in the menu"
 dialog_shown() { [ -n "$("${ui}_window" Configurazione)" ]; }
-wait_until 10 dialog_shown || fail "the dialog did not open"
+within 10 dialog_shown || fail "the dialog did not open"
 geometry=$("${ui}_window" Configurazione)
 [[ $geometry =~ ^[0-9]{3}x[0-9]{3}\ normal$ ]] || fail "the dialog is not a window of its own size: $geometry"
 "${ui}_close" Configurazione
 dialog_gone() { ! dialog_shown; }
-wait_until 10 dialog_gone || fail "the dialog did not close"
+within 10 dialog_gone || fail "the dialog did not close"
 open_menu
 "${menus}_choose" Esci || fail "no Esci in the menu"
-wait_until 10 process_gone "$teleora_pid" || fail "the program did not end after Esci"
+within 10 process_gone "$teleora_pid" || fail "the program did not end after Esci"
 status=0
 wait "$teleora_pid" || status=$?
 teleora_pid=""
