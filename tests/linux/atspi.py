@@ -1,16 +1,13 @@
 """What panels_test.sh reads of a panel through the accessibility bus.
 
   atspi.py button APP NAME   the centre "X Y" of APP's showing button NAME
-  atspi.py menu APP          APP's showing menu: its items, "-" for a
-                             separator, "(x) " before a checked one
-  atspi.py item APP LABEL    the centre "X Y" of that item of the showing menu
   atspi.py window APP TITLE  the size "WxH" of APP's showing window TITLE
 Each prints nothing and ends with 1 when there is no such thing.
-  atspi.py watch APPS FILE   for Qt panels, whose popup menus are not among
-                             the application's children: on every item that
-                             takes the focus in a menu of one of APPS (names
-                             separated by commas), writes FILE anew:
-                             the menu's reading, then per item "LABEL<TAB>X Y"
+  atspi.py watch APPS FILE   on every item that takes the focus in a menu of
+                             one of APPS (names separated by commas), writes
+                             FILE anew: the menu's items ("-" a separator,
+                             "(x) " before a checked one), then per item
+                             "LABEL<TAB>X Y", then "focus<TAB>LABEL"
 """
 import os
 import sys
@@ -59,16 +56,6 @@ def centre(node):
     return f"{box.x + box.width // 2} {box.y + box.height // 2}"
 
 
-def menu_items(root):
-    for node in walk(root):
-        if node.get_role_name() in ("menu", "popup menu") and showing(node):
-            items = [c for c in walk(node) if c is not node and c.get_role_name() in ITEM_ROLES]
-            items = [c for c in items if showing(c) or c.get_role_name() == "separator"]
-            if items:
-                return items
-    return []
-
-
 def label(item):
     if item.get_role_name() == "separator":
         return "-"
@@ -115,21 +102,12 @@ def main(argv):
                 return 0
         return 1
     if argv[1] == "window":
-        for node in walk(root, 13):
-            if node.get_role_name() in ("frame", "dialog") and node.get_name() == argv[3] and showing(node):
+        for node in (root.get_child_at_index(i) for i in range(root.get_child_count())):
+            if node is not None and node.get_role_name() in ("frame", "dialog") and node.get_name() == argv[3] and showing(node):
                 box = node.get_extents(Atspi.CoordType.SCREEN)
                 print(f"{box.width}x{box.height}")
                 return 0
         return 1
-    items = menu_items(root)
-    if argv[1] == "menu" and items:
-        print(",".join(label(i) for i in items))
-        return 0
-    if argv[1] == "item":
-        for item in items:
-            if label(item).removeprefix("(x) ") == argv[3]:
-                print(centre(item))
-                return 0
     return 1
 
 

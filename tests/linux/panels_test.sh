@@ -71,7 +71,7 @@ chown -R "$user:" "$home" "$run"
 # The session's environment; each desktop adds its display.
 session_env=(HOME="$home" XDG_RUNTIME_DIR="$run" PATH=/usr/local/bin:/usr/bin:/bin
     DBUS_SESSION_BUS_ADDRESS="unix:path=$run/bus" XDG_CONFIG_HOME="$home/.config"
-    XDG_DATA_HOME="$home/.local/share" LANG=C.UTF-8)
+    XDG_DATA_HOME="$home/.local/share" LANG=C.UTF-8 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1)
 # as_user COMMAND...: a command in the session, as its user.
 as_user() { "${setuser[@]}" env -i "${session_env[@]}" "$@"; }
 # as_user_bg COMMAND...: in the background, its PID recorded for stop_services.
@@ -99,6 +99,9 @@ count() {
 }
 log_has() { [ "$(count "$1" "$home/teleoralog.txt")" -ge 1 ]; }
 wait_for_log() { within 20 log_has "$1" || fail "no log line with: $1"; }
+
+SCREEN_WIDTH=1024
+SCREEN_HEIGHT=768
 
 # --- GNOME Shell: everything through the test extension's helpers.
 gnome_eval() {
@@ -144,7 +147,7 @@ gnome_shot() {
 }
 
 # --- KDE Plasma.
-kde_env=(XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1)
+kde_env=(XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5)
 plasma_wayland_start() {
     start_screen
     session_env+=(DISPLAY="$DISPLAY" "${kde_env[@]}")
@@ -169,19 +172,97 @@ plasma_x11_start() {
     program_env=()
 }
 
+# --- waybar under sway, sway as a window on the virtual screen.
+waybar_start() {
+    start_screen
+    session_env+=(DISPLAY="$DISPLAY")
+    printf '{"position": "top", "height": 30, "modules-right": ["tray"], "tray": {"spacing": 8}}\n' \
+        >"$work/waybar.json"
+    printf 'output X11-1 resolution %dx%d\nexec waybar -c %s\n' "$SCREEN_WIDTH" "$SCREEN_HEIGHT" \
+        "$work/waybar.json" >"$work/sway.conf"
+    as_user_bg env WLR_BACKENDS=x11 WLR_RENDERER=pixman WLR_X11_OUTPUTS=1 sway -c "$work/sway.conf"
+    within 20 test -S "$run/wayland-1" || fail "sway did not start"
+    session_env+=(WAYLAND_DISPLAY=wayland-1 XDG_SESSION_TYPE=wayland)
+    program_env=(QT_QPA_PLATFORM=wayland)
+    panel_app=waybar
+}
+
+# --- xfce4-panel with its notification area (the systray plugin) and xfwm4.
+xfce_start() {
+    start_screen
+    session_env+=(DISPLAY="$DISPLAY" XDG_CURRENT_DESKTOP=XFCE)
+    local conf=$home/.config/xfce4/xfconf/xfce-perchannel-xml
+    mkdir -p "$conf"
+    cat >"$conf/xfce4-panel.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="30"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray"/>
+  </property>
+</channel>
+XML
+    chown -R "$user:" "$home/.config"
+    as_user_bg xfwm4
+    as_user_bg xfce4-panel
+    program_env=(QT_QPA_PLATFORM=xcb)
+    # The plugin runs in a process of its own, the only item on the panel.
+    panel_app=wrapper-2.0
+    locate_icon=plug_icon
+}
+
+# --- lxqt-panel with its status notifier plugin, and openbox.
+lxqt_start() {
+    start_screen
+    session_env+=(DISPLAY="$DISPLAY" XDG_CURRENT_DESKTOP=LXQt)
+    mkdir -p "$home/.config/lxqt"
+    printf '[General]\npanels=panel1\n\n[panel1]\nplugins=statusnotifier\nposition=Top\n\n[statusnotifier]\ntype=statusnotifier\n' \
+        >"$home/.config/lxqt/panel.conf"
+    chown -R "$user:" "$home/.config"
+    as_user_bg openbox
+    as_user_bg lxqt-panel
+    program_env=(QT_QPA_PLATFORM=xcb)
+    panel_app=lxqt-panel
+}
+
 # --- The desktops on the virtual screen: pointer and keys through xdotool,
 # the panel's menu and the dialog read through the accessibility bus.
 atspi() { as_user /usr/bin/python3 "$here/atspi.py" "$@"; }
 panel_app=plasmashell
-icon_name=Teleora
 icon_at=""
-screen_icon() { icon_at=$(atspi button "$panel_app" "$icon_name") && [ -n "$icon_at" ]; }
+# The icon as an accessible button named after the program.
+button_icon() { atspi button "$panel_app" Teleora; }
+# The centre of the panel plugin's window, when the program's item is its only one.
+plug_icon() {
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    item_registered && eval "$(xdotool search --onlyvisible --class "$panel_app" getwindowgeometry --shell)" &&
+        echo "$((X + WIDTH / 2)) $((Y + HEIGHT / 2))"
+}
+item_registered() {
+    as_user gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
+        --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
+        RegisteredStatusNotifierItems 2>/dev/null | grep -q StatusNotifierItem
+}
+screen_icon() { icon_at=$("$locate_icon") && [ -n "$icon_at" ]; }
 # shellcheck disable=SC2086 # "X Y"
 screen_click_icon() { xdotool mousemove $icon_at click 1; }
-# Qt panels: their menus are read as their items take the focus (atspi.py
-# watch): each reading moves the highlight with a Down key and waits for the
+# The menus (Qt's popups are not among the application's children, and a GTK
+# plugin's menu is not found from its plug) are read as their items take the
+# focus (atspi.py watch): each reading moves the highlight with a Down key and waits for the
 # next item's report.
-qt_menu() {
+focus_menu() {
     [ -n "${watch_started:-}" ] || {
         as_user_bg /usr/bin/python3 "$here/atspi.py" watch "$panel_app,Teleora" "$run/menu.txt"
         watch_started=1
@@ -191,7 +272,7 @@ qt_menu() {
     within 2 test -s "$run/menu.txt" && head -1 "$run/menu.txt"
 }
 focused() { [ "$(sed -n 's/^focus	//p' "$run/menu.txt")" = "$1" ]; }
-qt_choose() {
+focus_choose() {
     local tries
     for ((tries = 0; tries < 10; tries++)); do
         if focused "$1"; then
@@ -213,14 +294,13 @@ screen_window() {
 }
 screen_close() { xdotool key Escape; }
 screen_shot() { import -window root "$1"; }
-SCREEN_WIDTH=1024
-SCREEN_HEIGHT=768
 
 # --- The flow. Each desktop's start sets how the test sees it: ui (gnome or
 # screen: the icon, the clicks, the dialog, the screenshot) and menus (gnome,
 # qt or gtk: reading the open menu and choosing in it).
 ui=screen
-menus=qt
+menus=focus
+locate_icon=button_icon
 "${desktop/-/_}_start"
 menu_is() { [ "$("${menus}_menu")" = "$1" ]; }
 icon_shown() { "${ui}_icon"; }
@@ -268,4 +348,7 @@ status=0
 wait "$teleora_pid" || status=$?
 teleora_pid=""
 [ "$status" -eq 0 ] || fail "exit code $status after Esci"
+# The panel's own warnings about the menu's answers (a GTK panel's dbusmenu
+# client warns when an answer leaves out an item it asked for).
+! grep -m3 "LIBDBUSMENU-GLIB-WARNING" "$work/desktop.log" || fail "the panel warned about the menu"
 echo "PASS: the flow under $desktop in $((SECONDS - flow_start)) s"
