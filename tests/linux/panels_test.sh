@@ -235,6 +235,7 @@ lxqt_start() {
     as_user_bg lxqt-panel
     program_env=(QT_QPA_PLATFORM=xcb)
     panel_app=lxqt-panel
+    icon_name=""
 }
 
 # --- The desktops on the virtual screen: pointer and keys through xdotool,
@@ -242,8 +243,10 @@ lxqt_start() {
 atspi() { as_user /usr/bin/python3 "$here/atspi.py" "$@"; }
 panel_app=plasmashell
 icon_at=""
-# The icon as an accessible button named after the program.
-button_icon() { atspi button "$panel_app" Teleora; }
+# The icon as an accessible button named after the program (lxqt-panel names
+# none: there the only button).
+icon_name=Teleora
+button_icon() { atspi button "$panel_app" "$icon_name"; }
 # The centre of the panel plugin's window, when the program's item is its only one.
 plug_icon() {
     local X Y WIDTH HEIGHT SCREEN WINDOW
@@ -255,7 +258,15 @@ item_registered() {
         --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
         RegisteredStatusNotifierItems 2>/dev/null | grep -q StatusNotifierItem
 }
-screen_icon() { icon_at=$("$locate_icon") && [ -n "$icon_at" ]; }
+# icon_drawn: whether the program's icon (a red telephone) is drawn at
+# icon_at, not a placeholder.
+icon_drawn() {
+    local x=${icon_at% *} y=${icon_at#* } red
+    import -window root -crop "20x20+$((x - 10))+$((y - 10))" "$run/icon.png"
+    red=$(convert "$run/icon.png" -fx '(r > 0.55 && g < 0.35 && b < 0.35) ? 1 : 0' -format '%[fx:mean]' info:)
+    awk "BEGIN { exit !($red > 0.05) }"
+}
+screen_icon() { icon_at=$("$locate_icon") && [ -n "$icon_at" ] && icon_drawn; }
 # shellcheck disable=SC2086 # "X Y"
 screen_click_icon() { xdotool mousemove $icon_at click 1; }
 # The menus (Qt's popups are not among the application's children, and a GTK
