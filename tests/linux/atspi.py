@@ -1,6 +1,9 @@
 """What panels_test.sh reads of a panel through the accessibility bus.
 
   atspi.py button APP NAME   the centre "X Y" of APP's showing button NAME
+  atspi.py menu APP          APP's showing menu, when it is one of APP's
+                             windows, read as "watch" reads it (no focus), then
+                             "menu<TAB>X Y WIDTH HEIGHT": its own box
   atspi.py window APP TITLE  the size "WxH" of APP's showing window TITLE
 Each prints nothing and ends with 1 when there is no such thing.
   atspi.py watch APPS FILE   on every item that takes the focus in a menu of
@@ -63,6 +66,18 @@ def label(item):
     return ("(x) " if checked else "") + item.get_name().replace("&", "")
 
 
+def reading(items, focus=None):
+    lines = [",".join(label(i) for i in items)]
+    lines += [f"{label(i).removeprefix('(x) ')}\t{centre(i)}" for i in items]
+    if focus is not None:
+        lines.append(f"focus\t{label(focus).removeprefix('(x) ')}")
+    return "\n".join(lines)
+
+
+def children(node):
+    return [c for c in (node.get_child_at_index(i) for i in range(node.get_child_count())) if c]
+
+
 def watch(names, path):
     names = names.split(",")
 
@@ -73,15 +88,11 @@ def watch(names, path):
         try:
             if item.get_application().get_name() not in names:
                 return
-            menu = item.get_parent()
-            items = [menu.get_child_at_index(i) for i in range(menu.get_child_count())]
-            lines = [",".join(label(i) for i in items)]
-            lines += [f"{label(i).removeprefix('(x) ')}\t{centre(i)}" for i in items]
-            lines.append(f"focus\t{label(item).removeprefix('(x) ')}")
+            text = reading(children(item.get_parent()), item)
         except Exception:  # the menu closed while we read it
             return
         with open(path + ".new", "w") as out:
-            out.write("\n".join(lines) + "\n")
+            out.write(text + "\n")
         os.replace(path + ".new", path)
 
     listener = Atspi.EventListener.new(on_focus)
@@ -97,9 +108,18 @@ def main(argv):
         return 1
     if argv[1] == "button":
         for node in walk(root):
-            if node.get_role_name() == "push button" and node.get_name() == argv[3] and showing(node):
+            if node.get_role_name() in ("push button", "icon") and node.get_name() == argv[3] and showing(node):
                 print(centre(node))
                 return 0
+        return 1
+    if argv[1] == "menu":
+        for window in children(root):
+            for menu in children(window):
+                if menu.get_role_name() == "menu" and showing(menu):
+                    box = menu.get_extents(Atspi.CoordType.SCREEN)
+                    print(reading(children(menu)))
+                    print(f"menu\t{box.x} {box.y} {box.width} {box.height}")
+                    return 0
         return 1
     if argv[1] == "window":
         for node in (root.get_child_at_index(i) for i in range(root.get_child_count())):

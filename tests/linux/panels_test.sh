@@ -185,6 +185,8 @@ waybar_start() {
     session_env+=(WAYLAND_DISPLAY=wayland-1 XDG_SESSION_TYPE=wayland)
     program_env=(QT_QPA_PLATFORM=wayland)
     panel_app=waybar
+    icon_name=""
+    menus=popup
 }
 
 # --- xfce4-panel with its notification area (the systray plugin) and xfwm4.
@@ -296,6 +298,21 @@ focus_choose() {
         within 2 eval '! focused "$was"' || return 1
     done
     return 1
+}
+# waybar: its GTK menu is one of its windows, but the menu's popup takes no
+# keyboard and knows its place on the screen only relative to itself; the
+# item is clicked where the menu's box (the white one on the screen) puts it.
+popup_menu() { atspi menu "$panel_app" | head -1; }
+popup_choose() {
+    local reading box mx my x y
+    reading=$(atspi menu "$panel_app") || return 1
+    read -r mx my _ <<<"$(sed -n 's/^menu\t//p' <<<"$reading")"
+    read -r x y <<<"$(awk -F'\t' -v l="$1" '$1 == l { print $2 }' <<<"$reading")"
+    [ -n "$x" ] || return 1
+    import -window root "$run/screen.png"
+    box=$(convert "$run/screen.png" -threshold 90% -format '%@' info:) # WxH+X+Y
+    box=${box#*+}
+    xdotool mousemove $((x - mx + ${box%+*})) $((y - my + ${box#*+})) click 1
 }
 screen_window() {
     local size
