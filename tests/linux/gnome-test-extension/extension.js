@@ -61,12 +61,12 @@ const helpers = {
         const item = items().find(i => i.label && i.label.text === label);
         return item ? click(item) : '';
     },
-    // The window with that title: "WxH normal|maximized|fullscreen".
+    // The shown window with that title: "WxH normal|maximized|fullscreen".
     window(title) {
         const w = global.get_window_actors().map(a => a.meta_window).find(m => m.get_title() === title);
-        if (!w)
+        const r = w ? w.get_frame_rect() : null;
+        if (!r || r.width === 0 || !w.showing_on_its_workspace())
             return '';
-        const r = w.get_frame_rect();
         const state = w.is_fullscreen() ? 'fullscreen' : w.get_maximized() ? 'maximized' : 'normal';
         return `${r.width}x${r.height} ${state}`;
     },
