@@ -133,6 +133,7 @@ gnome_start() {
         XDG_CURRENT_DESKTOP=GNOME)
     ui=gnome
     menus=gnome
+    shot_crop=330x310+950+0 # the icon and its menu, top right
 }
 gnome_icon() { [ "$(gnome_helper icon)" = shown ]; }
 gnome_click_icon() { gnome_helper clickIcon >/dev/null; }
@@ -143,7 +144,7 @@ gnome_close() { gnome_helper closeWindow "$1" >/dev/null; }
 gnome_shot() {
     as_user gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell/Screenshot \
         --method org.gnome.Shell.Screenshot.Screenshot false false "$run/shot.png" >/dev/null
-    cp "$run/shot.png" "$1"
+    convert "$run/shot.png" -crop "$shot_crop" +repage "$1"
 }
 
 # --- KDE Plasma.
@@ -161,6 +162,7 @@ plasma_wayland_start() {
     as_user_bg kded5
     as_user_bg plasmashell
     program_env=()
+    shot_crop=320x250+704+518 # the menu above the icon, bottom right
 }
 plasma_x11_start() {
     start_screen
@@ -321,7 +323,7 @@ screen_window() {
     if ((w < SCREEN_WIDTH && h < SCREEN_HEIGHT - 40)); then echo "$size normal"; else echo "$size large"; fi
 }
 screen_close() { xdotool key Escape; }
-screen_shot() { import -window root "$1"; }
+screen_shot() { import -window root -crop "$shot_crop" +repage "$1"; }
 
 # --- The flow. Each desktop's start sets how the test sees it: ui (gnome or
 # screen: the icon, the clicks, the dialog, the screenshot) and menus (gnome,
@@ -329,6 +331,7 @@ screen_shot() { import -window root "$1"; }
 ui=screen
 menus=focus
 locate_icon=button_icon
+shot_crop=100%x100%+0+0 # what of the screen the menu's screenshot keeps
 "${desktop/-/_}_start"
 menu_is() { [ "$("${menus}_menu")" = "$1" ]; }
 icon_shown() { "${ui}_icon"; }
