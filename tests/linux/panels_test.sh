@@ -253,6 +253,7 @@ icon_name=Teleora
 button_icon() { atspi button "$panel_app" "$icon_name"; }
 # The centre of the panel plugin's window, when the program's item is its only one.
 plug_icon() {
+    # shellcheck disable=SC2034 # set by xdotool's output
     local X Y WIDTH HEIGHT SCREEN WINDOW
     item_registered && eval "$(xdotool search --onlyvisible --class "$panel_app" getwindowgeometry --shell)" &&
         echo "$((X + WIDTH / 2)) $((Y + HEIGHT / 2))"
@@ -286,6 +287,7 @@ focus_menu() {
     xdotool key Down
     within 2 test -s "$run/menu.txt" && head -1 "$run/menu.txt"
 }
+moved_from() { ! focused "$1"; }
 focused() { [ "$(sed -n 's/^focus	//p' "$run/menu.txt")" = "$1" ]; }
 focus_choose() {
     local tries
@@ -297,7 +299,7 @@ focus_choose() {
         local was
         was=$(sed -n 's/^focus	//p' "$run/menu.txt")
         xdotool key Down
-        within 2 eval '! focused "$was"' || return 1
+        within 2 moved_from "$was" || return 1
     done
     return 1
 }
