@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One person's flow under a real panel, each desktop in a private session of
 # an unprivileged user (run as root, the test makes the system user
-# teleora-e2e), with the NetworkManager mock on a private system bus and real
+# teleora-panels and at the end stops every process of that user: one run at a
+# time), with the NetworkManager mock on a private system bus and real
 # pointer input:
 #   gnome           GNOME Shell (Wayland, headless) with the AppIndicator
 #                   extension; a test extension (gnome-test-extension/) gives
@@ -12,7 +13,9 @@
 #   xfce            xfce4-panel with xfwm4 on Xvfb;
 #   lxqt            lxqt-panel with openbox on Xvfb.
 # Pointer input is xdotool on the Xvfb (the nested compositors take it as
-# their own), the shell's virtual pointer on GNOME.
+# their own), the shell's virtual pointer on GNOME. The panels' icons, menus
+# and the dialog are read over the accessibility bus (atspi.py), GNOME's
+# through the test extension.
 # The flow: the icon appears; a left click shows the menu with its items;
 # "Connesso" chosen in that menu dials; the menu opened again shows the dot on
 # "Connesso"; "Configurazione..." opens the dialog as a window of its own
@@ -48,7 +51,6 @@ cleanup() {
 trap cleanup EXIT
 fail() {
     echo "FAIL ($desktop): $*" >&2
-    if [ -n "${PANELS_HOLD:-}" ]; then declare -p session_env >"$work/env"; echo "$work"; sleep 100000; fi
     tail -n 30 "$home/teleoralog.txt" "$work/program.out" "$work/desktop.log" >&2 2>/dev/null || true
     exit 1
 }
