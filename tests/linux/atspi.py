@@ -93,7 +93,7 @@ def watch(names, path):
             return
         with open(path + ".new", "w") as out:
             out.write(text + "\n")
-        os.replace(path + ".new", path)
+        os.replace(path + ".new", path)  # the reader never sees half a file
 
     listener = Atspi.EventListener.new(on_focus)
     listener.register("object:state-changed:focused")

@@ -255,10 +255,9 @@ icon_name=Teleora
 button_icon() { atspi button "$panel_app" "$icon_name"; }
 # The centre of the panel plugin's window, when the program's item is its only one.
 plug_icon() {
-    # shellcheck disable=SC2034 # set by xdotool's output
-    local X Y WIDTH HEIGHT SCREEN WINDOW
+    local X="" Y="" WIDTH="" HEIGHT="" SCREEN WINDOW
     item_registered && eval "$(xdotool search --onlyvisible --class "$panel_app" getwindowgeometry --shell)" &&
-        echo "$((X + WIDTH / 2)) $((Y + HEIGHT / 2))"
+        [ -n "$X" ] && echo "$((X + WIDTH / 2)) $((Y + HEIGHT / 2))"
 }
 item_registered() {
     as_user gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
@@ -281,10 +280,6 @@ screen_click_icon() { xdotool mousemove $icon_at click 1; }
 # focus (atspi.py watch): each reading moves the highlight with a Down key and waits for the
 # next item's report.
 focus_menu() {
-    [ -n "${watch_started:-}" ] || {
-        as_user_bg /usr/bin/python3 "$here/atspi.py" watch "$panel_app,Teleora" "$run/menu.txt"
-        watch_started=1
-    }
     rm -f "$run/menu.txt"
     xdotool key Down
     within 2 test -s "$run/menu.txt" && head -1 "$run/menu.txt"
@@ -353,6 +348,9 @@ watcher_ready() {
         IsStatusNotifierHostRegistered 2>/dev/null | grep -q true
 }
 within 30 watcher_ready || fail "no StatusNotifierWatcher with a host on the session bus"
+if [ "$menus" = focus ]; then
+    as_user_bg /usr/bin/python3 "$here/atspi.py" watch "$panel_app,Teleora" "$run/menu.txt"
+fi
 (cd "$home" && exec "${setuser[@]}" env -i "${session_env[@]}" "${program_env[@]}" \
     DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" "$program" --mode disconnesso >>"$work/program.out" 2>&1) &
 teleora_pid=$!
