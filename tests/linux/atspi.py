@@ -88,7 +88,11 @@ def watch(names, path):
         try:
             if item.get_application().get_name() not in names:
                 return
-            text = reading(children(item.get_parent()), item)
+            # The states of a menu shown before are stale: nothing is cached.
+            item.get_application().set_cache_mask(Atspi.Cache.NONE)
+            menu = item.get_parent()
+            menu.clear_cache()
+            text = reading(children(menu), item)
         except Exception:  # the menu closed while we read it
             return
         with open(path + ".new", "w") as out:

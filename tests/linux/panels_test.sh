@@ -255,6 +255,7 @@ icon_name=Teleora
 button_icon() { atspi button "$panel_app" "$icon_name"; }
 # The centre of the panel plugin's window, when the program's item is its only one.
 plug_icon() {
+    # shellcheck disable=SC2034 # set by the eval of xdotool's output
     local X="" Y="" WIDTH="" HEIGHT="" SCREEN WINDOW
     item_registered && eval "$(xdotool search --onlyvisible --class "$panel_app" getwindowgeometry --shell)" &&
         [ -n "$X" ] && echo "$((X + WIDTH / 2)) $((Y + HEIGHT / 2))"
