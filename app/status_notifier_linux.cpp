@@ -550,7 +550,11 @@ void StatusNotifierItem::Register() {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QString::fromUtf8(kWatcher), QStringLiteral("/StatusNotifierWatcher"),
         QString::fromUtf8(kWatcher), QStringLiteral("RegisterStatusNotifierItem"));
-    call << service_;
+    // Registered by the connection's unique name, not the item's well-known
+    // one: given a well-known name, GNOME's AppIndicator extension also
+    // watches that name's owner, and when that answer comes while it is still
+    // reading the item's properties, it drops what it read and then the item.
+    call << QDBusConnection::sessionBus().baseService();
     // Not waited for: a watcher that refuses leaves nothing to do.
     QDBusConnection::sessionBus().asyncCall(call);
 }
