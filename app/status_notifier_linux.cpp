@@ -14,7 +14,9 @@
 #include <QDBusVariant>
 #include <QEvent>
 #include <QImage>
+#include <QMap>
 #include <QMenu>
+#include <QSet>
 #include <QTimer>
 #include <QtEndian>
 
@@ -27,7 +29,8 @@ const char kMenuPath[] = "/MenuBar";
 // The D-Bus records of both interfaces: an icon image (iiay, ARGB32 in
 // network byte order), the tool tip (sa(iiay)ss), a menu item with its
 // children (ia{sv}av, each child a variant holding the same record), a menu
-// item's properties (ia{sv}) and a panel's event (isvu).
+// item's properties (ia{sv}), the names of properties an item lost (ias) and
+// a panel's event (isvu).
 struct IconImage {
     int width = 0;
     int height = 0;
@@ -50,6 +53,11 @@ struct MenuItemProperties {
     QVariantMap properties;
 };
 using MenuItemPropertiesList = QList<MenuItemProperties>;
+struct MenuItemPropertyNames {
+    int id = 0;
+    QStringList names;
+};
+using MenuItemPropertyNamesList = QList<MenuItemPropertyNames>;
 struct MenuEvent {
     int id = 0;
     QString eventId;
@@ -64,6 +72,7 @@ Q_DECLARE_METATYPE(IconImage)
 Q_DECLARE_METATYPE(ToolTipRecord)
 Q_DECLARE_METATYPE(MenuLayout)
 Q_DECLARE_METATYPE(MenuItemProperties)
+Q_DECLARE_METATYPE(MenuItemPropertyNames)
 Q_DECLARE_METATYPE(MenuEvent)
 
 namespace {
@@ -127,6 +136,18 @@ const QDBusArgument& operator>>(const QDBusArgument& arg, MenuItemProperties& p)
     arg.endStructure();
     return arg;
 }
+QDBusArgument& operator<<(QDBusArgument& arg, const MenuItemPropertyNames& p) {
+    arg.beginStructure();
+    arg << p.id << p.names;
+    arg.endStructure();
+    return arg;
+}
+const QDBusArgument& operator>>(const QDBusArgument& arg, MenuItemPropertyNames& p) {
+    arg.beginStructure();
+    arg >> p.id >> p.names;
+    arg.endStructure();
+    return arg;
+}
 QDBusArgument& operator<<(QDBusArgument& arg, const MenuEvent& e) {
     arg.beginStructure();
     arg << e.id << e.eventId << e.data << e.timestamp;
@@ -144,6 +165,7 @@ void RegisterTypes() {
     // The lists by their names too: QtDBus finds a slot's parameter types by name.
     qRegisterMetaType<IconPixmaps>("IconPixmaps");
     qRegisterMetaType<MenuItemPropertiesList>("MenuItemPropertiesList");
+    qRegisterMetaType<MenuItemPropertyNamesList>("MenuItemPropertyNamesList");
     qRegisterMetaType<MenuEvents>("MenuEvents");
     qDBusRegisterMetaType<IconImage>();
     qDBusRegisterMetaType<IconPixmaps>();
@@ -151,6 +173,8 @@ void RegisterTypes() {
     qDBusRegisterMetaType<MenuLayout>();
     qDBusRegisterMetaType<MenuItemProperties>();
     qDBusRegisterMetaType<MenuItemPropertiesList>();
+    qDBusRegisterMetaType<MenuItemPropertyNames>();
+    qDBusRegisterMetaType<MenuItemPropertyNamesList>();
     qDBusRegisterMetaType<MenuEvent>();
     qDBusRegisterMetaType<MenuEvents>();
 }
@@ -191,37 +215,70 @@ class ItemAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(bool ItemIsMenu READ ItemIsMenu)
     Q_PROPERTY(QDBusObjectPath Menu READ Menu)
   public:
+    // The icon's name only when the icon theme has it (a program run from its
+    // build tree finds none): a panel that gets a name draws that name, even
+    // when it cannot find it, and never looks at the pixmaps.
     explicit ItemAdaptor(StatusNotifierItem* item)
-        : QDBusAbstractAdaptor(item), item_(item), pixmaps_(Pixmaps(item->Icon())) {}
+        : QDBusAbstractAdaptor(item),
+          item_(item),
+          iconName_(QIcon::hasThemeIcon(QStringLiteral("teleora")) ? QStringLiteral("teleora")
+                                                                   : QString()),
+          pixmaps_(Pixmaps(item->Icon())) {}
 
     QString Category() const { return QStringLiteral("ApplicationStatus"); }
     QString Id() const { return QStringLiteral("teleora"); }
     QString Title() const { return QStringLiteral("Teleora"); }
     QString Status() const { return QStringLiteral("Active"); }
     int WindowId() const { return 0; }
-    QString IconName() const { return QStringLiteral("teleora"); }
+    QString IconName() const { return iconName_; }
     IconPixmaps IconPixmap() const { return pixmaps_; }
     QString Empty() const { return QString(); }
     IconPixmaps NoPixmaps() const { return {}; }
-    ToolTipRecord ToolTip() const { return {IconName(), {}, item_->ToolTip(), QString()}; }
+    ToolTipRecord ToolTip() const { return {iconName_, {}, item_->ToolTip(), QString()}; }
     // The menu is all the item offers: a panel that honours the mark shows
     // it on a left click too, instead of calling Activate.
     bool ItemIsMenu() const { return true; }
     QDBusObjectPath Menu() const { return QDBusObjectPath(QString::fromUtf8(kMenuPath)); }
 
   public slots:
-    void Activate(int x, int y) { item_->PopUp(QPoint(x, y)); }
-    void ContextMenu(int x, int y) { item_->PopUp(QPoint(x, y)); }
+    // Where the program can place its own menu at the icon, a click opens it
+    // there. Elsewhere (Wayland) the answer is an error: panels that call
+    // Activate on a left click (Plasma) then show the exported menu themselves.
+    void Activate(int x, int y, const QDBusMessage& call) { PopUpOrRefuse(x, y, call); }
+    void ContextMenu(int x, int y, const QDBusMessage& call) { PopUpOrRefuse(x, y, call); }
     void SecondaryActivate(int, int) {}
     void Scroll(int, const QString&) {}
 
   private:
+    void PopUpOrRefuse(int x, int y, const QDBusMessage& call) {
+        if (item_->PopUp(QPoint(x, y))) return;
+        call.setDelayedReply(true);
+        QDBusConnection::sessionBus().send(call.createErrorReply(
+            QDBusError::UnknownMethod,
+            QStringLiteral("the item shows no menu of its own here; the panel shows it")));
+    }
+
     StatusNotifierItem* item_;
+    QString iconName_;
     IconPixmaps pixmaps_;
+};
+
+// A menu item's properties by name.
+using ItemProperties = QVariantMap;
+// The menu as a panel last saw it: the ids in order, and each one's properties.
+struct MenuSnapshot {
+    QList<int> ids;
+    QMap<int, ItemProperties> properties;
 };
 
 // The QMenu as a panel reads it. An item's id is its command (the action's
 // data), a separator's its position + 1; the root is 0.
+//
+// What changed is announced the way dbusmenu asks: items that come, go or
+// move bring a new layout (LayoutUpdated with a greater revision); a change
+// of an item that stays (a check mark, a label) is sent with its new
+// properties (ItemsPropertiesUpdated), since panels re-read only the layout's
+// structure and keep the properties of the items they know.
 class MenuAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
@@ -230,7 +287,8 @@ class MenuAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString Status READ Status)
     Q_PROPERTY(QStringList IconThemePath READ IconThemePath)
   public:
-    MenuAdaptor(QObject* parent, QMenu* menu) : QDBusAbstractAdaptor(parent), menu_(menu) {
+    MenuAdaptor(QObject* parent, QMenu* menu)
+        : QDBusAbstractAdaptor(parent), menu_(menu), shown_(Snapshot()) {
         menu_->installEventFilter(this);
     }
 
@@ -243,7 +301,7 @@ class MenuAdaptor : public QDBusAbstractAdaptor {
         const QEvent::Type type = event->type();
         if (type == QEvent::ActionAdded || type == QEvent::ActionChanged ||
             type == QEvent::ActionRemoved) {
-            ChangeLayout();
+            AnnounceSoon();
         }
         return false;
     }
@@ -254,51 +312,70 @@ class MenuAdaptor : public QDBusAbstractAdaptor {
         layout = MenuLayout{parentId, {}, {}};
         if (parentId != 0) {
             if (QAction* action = Find(parentId))
-                layout.properties = Properties(action, propertyNames);
+                layout.properties = Asked(Properties(action), propertyNames);
             return revision_;
         }
-        layout.properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
+        layout.properties = Asked(RootProperties(), propertyNames);
         if (recursionDepth == 0) return revision_;
         const QList<QAction*> actions = menu_->actions();
         for (int i = 0; i < actions.size(); ++i) {
-            layout.children.append({Id(actions[i], i), Properties(actions[i], propertyNames), {}});
+            layout.children.append(
+                {Id(actions[i], i), Asked(Properties(actions[i]), propertyNames), {}});
         }
         return revision_;
     }
+    // Every id asked that exists, the root included; all of them for none.
     MenuItemPropertiesList GetGroupProperties(const QList<int>& ids,
                                               const QStringList& propertyNames) {
         MenuItemPropertiesList list;
+        if (ids.isEmpty() || ids.contains(0))
+            list.append({0, Asked(RootProperties(), propertyNames)});
         const QList<QAction*> actions = menu_->actions();
         for (int i = 0; i < actions.size(); ++i) {
             const int id = Id(actions[i], i);
             if (ids.isEmpty() || ids.contains(id))
-                list.append({id, Properties(actions[i], propertyNames)});
+                list.append({id, Asked(Properties(actions[i]), propertyNames)});
         }
         return list;
     }
     QDBusVariant GetProperty(int id, const QString& name) {
         QAction* action = Find(id);
-        return QDBusVariant(action != nullptr ? Properties(action, {name}).value(name)
-                                              : QVariant());
+        const ItemProperties p = id == 0
+                                     ? RootProperties()
+                                     : (action != nullptr ? Properties(action) : ItemProperties());
+        return QDBusVariant(p.value(name));
     }
     // A choice runs as a click in the QMenu does: the action is triggered.
+    // Only a click chooses: panels also report the pointer passing over an
+    // item ("hovered") and the menu opening and closing.
     void Event(int id, const QString& eventId, const QDBusVariant&, uint) {
         QAction* action = Find(id);
         if (action != nullptr && eventId == QLatin1String("clicked") && action->isEnabled())
             action->trigger();
     }
+    // At most one click per item and call: a burst of the same click starts
+    // one log viewer, not thirty.
     QList<int> EventGroup(const MenuEvents& events) {
         QList<int> unknown;
+        QSet<int> clicked;
         for (const MenuEvent& e : events) {
-            if (Find(e.id) == nullptr) unknown.append(e.id);
-            Event(e.id, e.eventId, e.data, e.timestamp);
+            if (Find(e.id) == nullptr) {
+                unknown.append(e.id);
+                continue;
+            }
+            if (e.eventId == QLatin1String("clicked") && !clicked.contains(e.id)) {
+                clicked.insert(e.id);
+                Event(e.id, e.eventId, e.data, e.timestamp);
+            }
         }
         return unknown;
     }
-    // The menu brings its check marks up to date as it does before showing.
+    // The menu brings its check marks up to date as it does before showing;
+    // what that changed is announced before the answer, which says whether
+    // the panel must read the layout again.
     bool AboutToShow(int id) {
         if (id == 0) emit menu_->aboutToShow();
-        return changePending_;
+        return Announce();
     }
     QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
         idErrors.clear();
@@ -312,6 +389,8 @@ class MenuAdaptor : public QDBusAbstractAdaptor {
 
   signals:
     void LayoutUpdated(uint revision, int parent);
+    void ItemsPropertiesUpdated(const MenuItemPropertiesList& updatedProps,
+                                const MenuItemPropertyNamesList& removedProps);
 
   private:
     static int Id(const QAction* action, int position) {
@@ -325,18 +404,35 @@ class MenuAdaptor : public QDBusAbstractAdaptor {
         }
         return nullptr;
     }
+    static ItemProperties RootProperties() {
+        return {{QStringLiteral("children-display"), QStringLiteral("submenu")}};
+    }
+    // Qt's mnemonic mark "&" becomes dbusmenu's "_"; a "_" of the text is
+    // doubled, Qt's "&&" is a plain "&".
+    static QString Label(const QString& text) {
+        QString label;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            if (c == QLatin1Char('_')) {
+                label += QLatin1String("__");
+            } else if (c == QLatin1Char('&') && i + 1 < text.size()) {
+                ++i;
+                if (text[i] != QLatin1Char('&')) label += QLatin1Char('_');
+                label += text[i] == QLatin1Char('_') ? QStringLiteral("__") : QString(text[i]);
+            } else {
+                label += c;
+            }
+        }
+        return label;
+    }
     // The properties as Qt's own export gives them (mode items are "radio"
     // items: they form one exclusive group).
-    static QVariantMap Properties(const QAction* action, const QStringList& names) {
-        QVariantMap p;
+    static ItemProperties Properties(const QAction* action) {
+        ItemProperties p;
         if (action->isSeparator()) {
             p.insert(QStringLiteral("type"), QStringLiteral("separator"));
         } else {
-            // dbusmenu marks the mnemonic with "_" where Qt uses "&".
-            QString label = action->text().replace(QLatin1Char('_'), QLatin1String("__"));
-            const qsizetype amp = label.indexOf(QLatin1Char('&'));
-            if (amp >= 0 && amp + 1 < label.size()) label[amp] = QLatin1Char('_');
-            p.insert(QStringLiteral("label"), label);
+            p.insert(QStringLiteral("label"), Label(action->text()));
             p.insert(QStringLiteral("enabled"), action->isEnabled());
             if (action->isCheckable()) {
                 const bool radio =
@@ -347,27 +443,67 @@ class MenuAdaptor : public QDBusAbstractAdaptor {
             }
         }
         p.insert(QStringLiteral("visible"), action->isVisible());
+        return p;
+    }
+    static ItemProperties Asked(const ItemProperties& p, const QStringList& names) {
         if (names.isEmpty()) return p;
-        QVariantMap asked;
+        ItemProperties asked;
         for (const QString& name : names) {
             if (p.contains(name)) asked.insert(name, p.value(name));
         }
         return asked;
     }
-    // Announces the new layout once the current burst of changes is over
-    // (rebuilding the rule items changes every action).
-    void ChangeLayout() {
-        if (changePending_) return;
-        changePending_ = true;
-        QTimer::singleShot(0, this, [this] {
-            changePending_ = false;
-            emit LayoutUpdated(++revision_, 0);
-        });
+    MenuSnapshot Snapshot() const {
+        MenuSnapshot now;
+        const QList<QAction*> actions = menu_->actions();
+        for (int i = 0; i < actions.size(); ++i) {
+            const int id = Id(actions[i], i);
+            now.ids.append(id);
+            now.properties.insert(id, Properties(actions[i]));
+        }
+        return now;
+    }
+    // Announces the changes once the current burst is over (rebuilding the
+    // rule items changes every action).
+    void AnnounceSoon() {
+        if (announcePending_) return;
+        announcePending_ = true;
+        QTimer::singleShot(0, this, [this] { Announce(); });
+    }
+    // Compares the menu with what the panel last saw and announces the
+    // difference; true when the layout changed.
+    bool Announce() {
+        announcePending_ = false;
+        MenuSnapshot now = Snapshot();
+        MenuItemPropertiesList updated;
+        MenuItemPropertyNamesList removed;
+        for (int id : now.ids) {
+            if (!shown_.properties.contains(id)) continue;
+            const ItemProperties& before = shown_.properties[id];
+            const ItemProperties& after = now.properties[id];
+            MenuItemProperties changes{id, {}};
+            MenuItemPropertyNames gone{id, {}};
+            for (auto p = after.cbegin(); p != after.cend(); ++p) {
+                if (before.value(p.key()) != p.value())
+                    changes.properties.insert(p.key(), p.value());
+            }
+            for (auto p = before.cbegin(); p != before.cend(); ++p) {
+                if (!after.contains(p.key())) gone.names.append(p.key());
+            }
+            if (!changes.properties.isEmpty()) updated.append(changes);
+            if (!gone.names.isEmpty()) removed.append(gone);
+        }
+        const bool layoutChanged = now.ids != shown_.ids;
+        shown_ = std::move(now);
+        if (!updated.isEmpty() || !removed.isEmpty()) emit ItemsPropertiesUpdated(updated, removed);
+        if (layoutChanged) emit LayoutUpdated(++revision_, 0);
+        return layoutChanged;
     }
 
     QMenu* menu_;
+    MenuSnapshot shown_;
     uint revision_ = 1;
-    bool changePending_ = false;
+    bool announcePending_ = false;
 };
 
 }  // namespace
@@ -414,7 +550,11 @@ void StatusNotifierItem::Register() {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QString::fromUtf8(kWatcher), QStringLiteral("/StatusNotifierWatcher"),
         QString::fromUtf8(kWatcher), QStringLiteral("RegisterStatusNotifierItem"));
-    call << service_;
+    // Registered by the connection's unique name, not the item's well-known
+    // one: given a well-known name, GNOME's AppIndicator extension also
+    // watches that name's owner, and when that answer comes while it is still
+    // reading the item's properties, it drops what it read and then the item.
+    call << QDBusConnection::sessionBus().baseService();
     // Not waited for: a watcher that refuses leaves nothing to do.
     QDBusConnection::sessionBus().asyncCall(call);
 }

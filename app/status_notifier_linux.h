@@ -5,7 +5,8 @@
 // com.canonical.dbusmenu. The exported menu is the QMenu itself, read action
 // by action (texts, order, separators, check marks); a panel's choice
 // triggers the action, as a click in the QMenu does, and every change of the
-// QMenu's actions is announced to the panel (LayoutUpdated).
+// QMenu's actions is announced to the panel at once (ItemsPropertiesUpdated
+// for the items that stay, LayoutUpdated when items come or go).
 #pragma once
 
 #include <QIcon>
@@ -21,7 +22,8 @@ class StatusNotifierItem : public QObject {
   public:
     // popUp shows the menu at a point of the screen: the panel's Activate and
     // ContextMenu call it. Left empty where a program cannot place a popup at
-    // a panel's icon (Wayland): there the panel shows the exported menu.
+    // a panel's icon (Wayland): there both answer with an error, and the
+    // panel shows the exported menu.
     StatusNotifierItem(QMenu* menu, const QIcon& icon, const QString& toolTip,
                        std::function<void(const QPoint&)> popUp, QObject* parent = nullptr);
 
@@ -34,8 +36,11 @@ class StatusNotifierItem : public QObject {
 
     const QIcon& Icon() const { return icon_; }
     const QString& ToolTip() const { return toolTip_; }
-    void PopUp(const QPoint& at) const {
-        if (popUp_) popUp_(at);
+    // False where the program shows no menu of its own.
+    bool PopUp(const QPoint& at) const {
+        if (!popUp_) return false;
+        popUp_(at);
+        return true;
     }
 
   private slots:

@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QDir>
@@ -52,6 +53,8 @@ namespace {
 constexpr int kNoTrayNoticeDelayMs = 10000;
 // How often X11 is asked whether an XEmbed tray has appeared meanwhile.
 constexpr int kXEmbedTrayCheckMs = 5000;
+// How long the StatusNotifierItem watcher may take to say whether a host is there.
+constexpr int kHostQuestionTimeoutMs = 2000;
 
 const char kSniWatcher[] = "org.kde.StatusNotifierWatcher";
 
@@ -59,28 +62,17 @@ bool OnWayland() {
     return QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
 }
 
-// Whether a StatusNotifierItem host is there: a watcher on the session bus
-// that says a host has registered with it.
-bool StatusNotifierHostRegistered() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(QString::fromUtf8(kSniWatcher)))
-        return false;
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        QString::fromUtf8(kSniWatcher), QStringLiteral("/StatusNotifierWatcher"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << QString::fromUtf8(kSniWatcher) << QStringLiteral("IsStatusNotifierHostRegistered");
-    const QDBusMessage reply = bus.call(get, QDBus::Block, 2000);
-    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-           reply.arguments().first().value<QDBusVariant>().variant().toBool();
-}
-
 // Whether an XEmbed tray owns the tray selection of the X screen (the one
 // DISPLAY names), asked on Qt's own X connection: one round trip a check
 // (the selection's name is looked up once).
+// Only a Qt on xcb with a connection has one: another platform plugin may
+// offer the X11 interface with no connection behind it ("-platform offscreen"
+// with DISPLAY set).
 bool XEmbedTrayPresent() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return false;
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (x11 == nullptr) return false;
-    xcb_connection_t* connection = x11->connection();
+    xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
+    if (connection == nullptr) return false;
     static xcb_atom_t selection = XCB_NONE;
     if (selection == XCB_NONE) {
         const char* display = getenv("DISPLAY");
@@ -229,34 +221,69 @@ void QtTrayApp::ShowIconWhenTrayAppears() {
         if (!IconInTray()) ReportNoTray();
     });
     noTrayNotice_->start(kNoTrayNoticeDelayMs);
-    const bool statusNotifier = StatusNotifierHostRegistered();
-    if (statusNotifier || (!OnWayland() && XEmbedTrayPresent())) {
-        ShowIconNow(statusNotifier);
-        return;
-    }
-    // No tray yet. A StatusNotifierItem host is watched for on the session
-    // bus; under X11 an XEmbed tray is checked for every few seconds (once the
-    // icon exists, Qt itself follows the XEmbed tray going and coming).
+    // A StatusNotifierItem host is watched for on the session bus: a watcher
+    // coming up, or its owner saying that a host registered with it. Only the
+    // watcher's owner is heard: the bus drops that signal from anyone else.
     QDBusConnection bus = QDBusConnection::sessionBus();
     auto* watcher = new QDBusServiceWatcher(QString::fromUtf8(kSniWatcher), bus,
                                             QDBusServiceWatcher::WatchForRegistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceRegistered, this,
             &QtTrayApp::StatusNotifierHostMayExist);
-    bus.connect(QString(), QStringLiteral("/StatusNotifierWatcher"), QString::fromUtf8(kSniWatcher),
-                QStringLiteral("StatusNotifierHostRegistered"), this,
-                SLOT(StatusNotifierHostMayExist()));
-    if (!OnWayland()) {
-        xembedCheck_ = new QTimer(this);
-        connect(xembedCheck_, &QTimer::timeout, this, [this] {
-            if (XEmbedTrayPresent()) ShowIconNow(false);
-        });
-        xembedCheck_->start(kXEmbedTrayCheckMs);
-    }
+    bus.connect(QString::fromUtf8(kSniWatcher), QStringLiteral("/StatusNotifierWatcher"),
+                QString::fromUtf8(kSniWatcher), QStringLiteral("StatusNotifierHostRegistered"),
+                this, SLOT(StatusNotifierHostMayExist()));
+    firstQuestion_ = true;
+    StatusNotifierHostMayExist();
 }
 
+// Asks the watcher whether a host is there, without waiting for the answer
+// and with at most one question in flight: what comes meanwhile asks once
+// more after the answer.
 void QtTrayApp::StatusNotifierHostMayExist() {
-    if (icon_ == nullptr && statusNotifier_ == nullptr && StatusNotifierHostRegistered())
-        ShowIconNow(true);
+    if (icon_ != nullptr || statusNotifier_ != nullptr || stopped_) return;
+    if (hostQuestion_ != nullptr) {
+        askAgain_ = true;
+        return;
+    }
+    askAgain_ = false;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        QString::fromUtf8(kSniWatcher), QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QString::fromUtf8(kSniWatcher) << QStringLiteral("IsStatusNotifierHostRegistered");
+    hostQuestion_ = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(get, kHostQuestionTimeoutMs), this);
+    connect(hostQuestion_, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* call) {
+                const QDBusMessage reply = call->reply();
+                call->deleteLater();
+                hostQuestion_ = nullptr;
+                const bool host =
+                    reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+                    reply.arguments().first().value<QDBusVariant>().variant().toBool();
+                if (host) {
+                    ShowIconNow(true);
+                } else if (firstQuestion_) {
+                    StartXEmbedChecks();
+                }
+                firstQuestion_ = false;
+                if (askAgain_) StatusNotifierHostMayExist();
+            });
+}
+
+// Without a StatusNotifierItem host at start, under X11: an XEmbed tray now,
+// or one checked for every few seconds (once the icon exists, Qt itself
+// follows the XEmbed tray going and coming).
+void QtTrayApp::StartXEmbedChecks() {
+    if (OnWayland() || icon_ != nullptr || statusNotifier_ != nullptr || stopped_) return;
+    if (XEmbedTrayPresent()) {
+        ShowIconNow(false);
+        return;
+    }
+    xembedCheck_ = new QTimer(this);
+    connect(xembedCheck_, &QTimer::timeout, this, [this] {
+        if (XEmbedTrayPresent()) ShowIconNow(false);
+    });
+    xembedCheck_->start(kXEmbedTrayCheckMs);
 }
 
 // One icon, of the tray's kind, for the whole run.

@@ -23,6 +23,7 @@
 #include "settings/profile_store.h"
 
 class QActionGroup;
+class QDBusPendingCallWatcher;
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
@@ -83,6 +84,7 @@ class QtTrayApp : public QObject {
 
   private:
     void CreateIcon();
+    void StartXEmbedChecks();
     void ShowIconNow(bool statusNotifier);
     void ReportNoTray();
     void RebuildMenu();
@@ -111,7 +113,10 @@ class QtTrayApp : public QObject {
     QSystemTrayIcon* icon_ = nullptr;               // in an XEmbed tray
     StatusNotifierItem* statusNotifier_ = nullptr;  // on a StatusNotifierItem panel
     QTimer* noTrayNotice_ = nullptr;
-    QTimer* xembedCheck_ = nullptr;  // under X11, while there is no tray
+    QTimer* xembedCheck_ = nullptr;                    // under X11, while there is no tray
+    QDBusPendingCallWatcher* hostQuestion_ = nullptr;  // the watcher asked for its host
+    bool askAgain_ = false;       // a reason to ask came while a question was in flight
+    bool firstQuestion_ = false;  // the question at start, after which X11 is asked
     QIcon programIcon_;
     bool stopped_ = false;
 };

@@ -11,6 +11,10 @@
 #          the dialog as a user meets it first (the default pause, one rule
 #          "Ufficio, giorni feriali" selected, the rule of the menu's
 #          picture) with the title bar a window manager (openbox) gives it;
+#          linux-gnome-menu.png and linux-plasma-menu.png, the menu under
+#          GNOME Shell and under KDE Plasma on Wayland
+#          (tests/linux/panels_test.sh; scripts/test-panels.sh installs what
+#          it needs);
 # windows: windows-menu.png and windows-dialog.png, from the win32-x64
 #          preset's program under wine64 (scripts/test-windows.sh screenshots).
 set -euo pipefail
@@ -90,6 +94,9 @@ linux_screenshots() {
     crop_menu "$shots/linux-menu.png" "$shots/linux-menu-cropped.png"
     rm -f "$shots/linux-menu-rules.png" # the test's own picture, not the README's
     (dialog_screenshot build/linux/teleora "$shots/linux-dialog.png")
+    tests/linux/panels_test.sh gnome build/linux/teleora "$shots"
+    tests/linux/panels_test.sh plasma-wayland build/linux/teleora "$shots"
+    mv "$shots/linux-plasma-wayland-menu.png" "$shots/linux-plasma-menu.png"
 }
 
 windows_screenshots() {

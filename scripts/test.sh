@@ -15,7 +15,7 @@ stage tsan preset_build_and_test tsan
 stage fuzz scripts/test-fuzz.sh
 
 # The platform programs add their own stages.
-for extra in scripts/test-linux-app.sh scripts/test-windows.sh scripts/test-packages.sh; do
+for extra in scripts/test-linux-app.sh scripts/test-panels.sh scripts/test-windows.sh scripts/test-packages.sh; do
     if [ -x "$extra" ]; then
         stage "$(basename "$extra" .sh)" "$extra"
     fi

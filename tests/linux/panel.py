@@ -7,16 +7,24 @@
                             items registered
   panel.py item             the first registered item ("SERVICE PATH")
   panel.py prop NAME        one property of that item
-  panel.py activate         a left click on it (Activate)
-  panel.py menu             its exported menu as a panel reads it (AboutToShow,
-                            GetLayout): one line an item, "-" a separator,
-                            "(x) " / "( ) " before a checked / unchecked radio
-                            item, "[x] " / "[ ] " for a checkmark item
+  panel.py activate         a left click on it (Activate); prints "error NAME"
+                            when the item answers with an error
+  panel.py follow FILE      keeps the item's menu as GNOME's AppIndicator
+                            extension does and writes it to FILE at every
+                            change: the layout read with only "type" and
+                            "children-display", new items' properties asked
+                            for once, the items it knows changed only by
+                            ItemsPropertiesUpdated. One line an item, "-" a
+                            separator, "(x) " / "( ) " before a checked /
+                            unchecked radio item, "[x] " / "[ ] " for a
+                            checkmark item
+  panel.py about-to-show    the menu is about to open (AboutToShow)
   panel.py click LABEL      chooses the menu item LABEL (Event "clicked")
   panel.py windows          the program's windows in sway's tree (read on
                             stdin): "floating|tiled TITLE WIDTHxHEIGHT"
 '''
 import json
+import os
 import sys
 
 import dbus
@@ -52,12 +60,57 @@ def prop(name):
     return dbus.SessionBus().get_object(service, path).Get(ITEM, name, dbus_interface=dbus.PROPERTIES_IFACE)
 
 
-def menu():
-    service, path = item()
-    menu_object = dbus.SessionBus().get_object(service, prop('Menu'))
-    menu_object.AboutToShow(0, dbus_interface=MENU)
-    _, layout = menu_object.GetLayout(0, -1, dbus.Array([], signature='s'), dbus_interface=MENU)
-    return menu_object, [(int(child[0]), child[1]) for child in layout[2]]
+def menu_object():
+    service, _ = item()
+    return dbus.SessionBus().get_object(service, prop('Menu'))
+
+
+def line(props):
+    if props.get('type') == 'separator':
+        return '-'
+    mark = {'radio': '()', 'checkmark': '[]'}.get(props.get('toggle-type'), '')
+    if mark:
+        mark = mark[0] + ('x' if props.get('toggle-state') == 1 else ' ') + mark[1] + ' '
+    return mark + props.get('label', '')
+
+
+def follow(path):
+    from dbus.mainloop.glib import DBusGMainLoop
+    from gi.repository import GLib
+    DBusGMainLoop(set_as_default=True)
+    bus = dbus.SessionBus()
+    service, _ = item()
+    menu_path = prop('Menu')
+    menu = bus.get_object(service, menu_path)
+    ids, known = [], {}
+
+    def write():
+        with open(path + '.new', 'w') as out:
+            out.writelines(line(known[id]) + '\n' for id in ids if id in known)
+        os.replace(path + '.new', path)
+
+    def read_layout(*_):
+        _, layout = menu.GetLayout(0, -1, ['type', 'children-display'], dbus_interface=MENU)
+        ids[:] = [int(child[0]) for child in layout[2]]
+        new = [id for id in ids if id not in known]
+        if new:
+            for id, props in menu.GetGroupProperties(new, dbus.Array([], signature='s'),
+                                                     dbus_interface=MENU):
+                known[int(id)] = dict(props)
+        write()
+
+    def properties_updated(updated, removed):
+        for id, props in updated:
+            known.get(int(id), {}).update(props)
+        for id, names in removed:
+            for name in names:
+                known.get(int(id), {}).pop(name, None)
+        write()
+
+    for member, handler in ('LayoutUpdated', read_layout), ('ItemsPropertiesUpdated', properties_updated):
+        bus.add_signal_receiver(handler, member, MENU, service, menu_path)
+    read_layout()
+    GLib.MainLoop().run()
 
 
 def main(command, *args):
@@ -83,23 +136,22 @@ def main(command, *args):
         print(prop(args[0]))
     elif command == 'activate':
         service, path = item()
-        dbus.SessionBus().get_object(service, path).Activate(0, 0, dbus_interface=ITEM)
-    elif command == 'menu':
-        for _, props in menu()[1]:
-            if props.get('type') == 'separator':
-                print('-')
-            else:
-                mark = {'radio': '()', 'checkmark': '[]'}.get(props.get('toggle-type'), '')
-                if mark:
-                    mark = mark[0] + ('x' if props.get('toggle-state') == 1 else ' ') + mark[1] + ' '
-                print(mark + props.get('label', ''))
+        try:
+            dbus.SessionBus().get_object(service, path).Activate(0, 0, dbus_interface=ITEM)
+        except dbus.DBusException as error:
+            print('error', error.get_dbus_name())
+    elif command == 'follow':
+        follow(args[0])
+    elif command == 'about-to-show':
+        menu_object().AboutToShow(0, dbus_interface=MENU)
     elif command == 'click':
-        menu_object, children = menu()
-        ids = [id for id, props in children if props.get('label') == args[0]]
+        menu = menu_object()
+        _, layout = menu.GetLayout(0, -1, dbus.Array([], signature='s'), dbus_interface=MENU)
+        ids = [int(child[0]) for child in layout[2] if child[1].get('label') == args[0]]
         if not ids:
             sys.exit(f'no menu item {args[0]}')
-        menu_object.Event(ids[0], 'clicked', dbus.Int32(0, variant_level=1), dbus.UInt32(0),
-                          dbus_interface=MENU)
+        menu.Event(ids[0], 'clicked', dbus.Int32(0, variant_level=1), dbus.UInt32(0),
+                   dbus_interface=MENU)
 
 
 if __name__ == '__main__':
