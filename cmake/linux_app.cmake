@@ -17,9 +17,9 @@ target_link_libraries(teleora_networkmanager PUBLIC teleora_core Qt6::Core Qt6::
 
 # The Qt binding of the tray menu and the configuration dialog.
 add_library(teleora_qt_ui STATIC
-    app/tray_app_linux.cpp
+    app/linux/tray_app_qt.cpp
     app/linux/single_copy_linux.cpp
-    app/status_notifier_linux.cpp
+    app/linux/status_notifier_linux.cpp
     app/linux/icons_qt.qrc
     app/linux/config_dialog_qt.cpp
 )

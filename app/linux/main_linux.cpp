@@ -27,8 +27,8 @@
 
 #include "app/linux/command_line.h"
 #include "app/linux/single_copy_linux.h"
+#include "app/linux/tray_app_qt.h"
 #include "app/menu.h"
-#include "app/tray_app_linux.h"
 #include "dialup/networkmanager_dialup_linux.h"
 #include "log/event_log.h"
 #include "settings/ini_file.h"

@@ -17,8 +17,8 @@
 #include <memory>
 #include <tuple>
 
-#include "app/dialog/config_dialog_linux.h"
-#include "app/tray_app_linux.h"
+#include "app/linux/config_dialog_qt.h"
+#include "app/linux/tray_app_qt.h"
 #include "common/wake_event.h"
 #include "settings/shared_state.h"
 #include "support/test_support.h"

@@ -1,6 +1,6 @@
 // The Qt tray menu and its host: the items, the rule items, the check marks,
 // what each command does, and the tray while the dialog is open.
-#include "app/tray_app_linux.h"
+#include "app/linux/tray_app_qt.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -255,4 +255,4 @@ class QtTrayAppTest : public QObject {
 };
 
 QTEST_MAIN(QtTrayAppTest)
-#include "tray_app_linux_test.moc"
+#include "tray_app_qt_test.moc"

@@ -1,4 +1,4 @@
-#include "app/tray_app_linux.h"
+#include "app/linux/tray_app_qt.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -23,7 +23,7 @@
 #include <cstring>
 
 #include "app/linux/config_dialog_qt.h"
-#include "app/status_notifier_linux.h"
+#include "app/linux/status_notifier_linux.h"
 #include "log/event_log.h"
 #include "resources/ui_texts.h"
 #include "settings/settings_file.h"

@@ -1,4 +1,4 @@
-#include "app/status_notifier_linux.h"
+#include "app/linux/status_notifier_linux.h"
 
 #include <QAction>
 #include <QActionGroup>
