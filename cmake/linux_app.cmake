@@ -20,6 +20,8 @@ add_library(teleora_qt_ui STATIC
     app/linux/tray_app_qt.cpp
     app/linux/single_copy_linux.cpp
     app/linux/status_notifier_linux.cpp
+    app/linux/tray_host_linux.cpp
+    app/linux/xembed_tray_linux.cpp
     app/linux/icons_qt.qrc
     app/linux/config_dialog_qt.cpp
 )

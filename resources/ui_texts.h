@@ -1,8 +1,8 @@
-// The program's Italian texts: the tray menu, the configuration dialog and
-// its messages. One list for the resource script (teleora.rc), the portable
-// core and the Qt widgets. The resource compiler reads this file too, so the
-// texts are plain #define string literals; C++ additions stay under
-// #ifndef RC_INVOKED.
+// The program's Italian texts: the tray menu, the configuration dialog, its
+// messages and the Linux program's no-tray notice. One list for the resource
+// script (teleora.rc), the portable core and the Qt widgets. The resource
+// compiler reads this file too, so the texts are plain #define string
+// literals; C++ additions stay under #ifndef RC_INVOKED.
 #pragma once
 
 #define UI_PROGRAM_NAME "Teleora"
@@ -43,6 +43,14 @@
 #define UI_ERROR_CAPTION "Errore"
 
 #ifndef RC_INVOKED
+// What the Linux program says, once, when no tray shows its icon (on stderr and
+// as a desktop notification).
+inline constexpr char kUiNoTrayNotice[] =
+    "Teleora \u00e8 in esecuzione, ma questo desktop non mostra le icone di stato (tray). "
+    "Su GNOME si ottengono con l'estensione AppIndicator: installare il pacchetto "
+    "gnome-shell-extension-appindicator e attivarla in Estensioni; l'icona di Teleora "
+    "comparir\u00e0 da sola.";
+
 // The day labels, Sunday first, as the rules' days are numbered.
 inline constexpr const char* kUiDayNames[] = {UI_SUNDAY,   UI_MONDAY, UI_TUESDAY, UI_WEDNESDAY,
                                               UI_THURSDAY, UI_FRIDAY, UI_SATURDAY};

@@ -20,9 +20,10 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include "app/linux/tray_host_linux.h"
+
 namespace {
 
-const char kWatcher[] = "org.kde.StatusNotifierWatcher";
 const char kItemPath[] = "/StatusNotifierItem";
 const char kMenuPath[] = "/MenuBar";
 
@@ -221,20 +222,20 @@ class ItemAdaptor : public QDBusAbstractAdaptor {
     explicit ItemAdaptor(StatusNotifierItem* item)
         : QDBusAbstractAdaptor(item),
           item_(item),
-          iconName_(QIcon::hasThemeIcon(QStringLiteral("teleora")) ? QStringLiteral("teleora")
+          iconName_(QIcon::hasThemeIcon(item->Identity().iconName) ? item->Identity().iconName
                                                                    : QString()),
           pixmaps_(Pixmaps(item->Icon())) {}
 
     QString Category() const { return QStringLiteral("ApplicationStatus"); }
-    QString Id() const { return QStringLiteral("teleora"); }
-    QString Title() const { return QStringLiteral("Teleora"); }
+    QString Id() const { return item_->Identity().id; }
+    QString Title() const { return item_->Identity().title; }
     QString Status() const { return QStringLiteral("Active"); }
     int WindowId() const { return 0; }
     QString IconName() const { return iconName_; }
     IconPixmaps IconPixmap() const { return pixmaps_; }
     QString Empty() const { return QString(); }
     IconPixmaps NoPixmaps() const { return {}; }
-    ToolTipRecord ToolTip() const { return {iconName_, {}, item_->ToolTip(), QString()}; }
+    ToolTipRecord ToolTip() const { return {iconName_, {}, item_->Identity().toolTip, QString()}; }
     // The menu is all the item offers: a panel that honours the mark shows
     // it on a left click too, instead of calling Activate.
     bool ItemIsMenu() const { return true; }
@@ -508,12 +509,13 @@ class MenuAdaptor : public QDBusAbstractAdaptor {
 
 }  // namespace
 
-StatusNotifierItem::StatusNotifierItem(QMenu* menu, const QIcon& icon, const QString& toolTip,
+StatusNotifierItem::StatusNotifierItem(QMenu* menu, const QIcon& icon,
+                                       const StatusNotifierIdentity& identity,
                                        std::function<void(const QPoint&)> popUp, QObject* parent)
     : QObject(parent),
       menu_(menu),
       icon_(icon),
-      toolTip_(toolTip),
+      identity_(identity),
       popUp_(std::move(popUp)),
       menuObject_(new QObject(this)) {
     RegisterTypes();
@@ -532,7 +534,7 @@ bool StatusNotifierItem::Show() {
         Hide();
         return false;
     }
-    auto* watcher = new QDBusServiceWatcher(QString::fromUtf8(kWatcher), bus,
+    auto* watcher = new QDBusServiceWatcher(QString::fromUtf8(kStatusNotifierWatcher), bus,
                                             QDBusServiceWatcher::WatchForRegistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &StatusNotifierItem::Register);
     Register();
@@ -548,8 +550,8 @@ void StatusNotifierItem::Hide() {
 
 void StatusNotifierItem::Register() {
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QString::fromUtf8(kWatcher), QStringLiteral("/StatusNotifierWatcher"),
-        QString::fromUtf8(kWatcher), QStringLiteral("RegisterStatusNotifierItem"));
+        QString::fromUtf8(kStatusNotifierWatcher), QString::fromUtf8(kStatusNotifierWatcherPath),
+        QString::fromUtf8(kStatusNotifierWatcher), QStringLiteral("RegisterStatusNotifierItem"));
     // Registered by the connection's unique name, not the item's well-known
     // one: given a well-known name, GNOME's AppIndicator extension also
     // watches that name's owner, and when that answer comes while it is still

@@ -17,6 +17,16 @@
 
 class QMenu;
 
+// Who the item is to a panel: its id, its title, its icon's name in the icon
+// theme (offered only when the theme has it; the pixmaps always) and its
+// tool tip.
+struct StatusNotifierIdentity {
+    QString id;
+    QString title;
+    QString iconName;
+    QString toolTip;
+};
+
 class StatusNotifierItem : public QObject {
     Q_OBJECT
   public:
@@ -24,7 +34,7 @@ class StatusNotifierItem : public QObject {
     // ContextMenu call it. Left empty where a program cannot place a popup at
     // a panel's icon (Wayland): there both answer with an error, and the
     // panel shows the exported menu.
-    StatusNotifierItem(QMenu* menu, const QIcon& icon, const QString& toolTip,
+    StatusNotifierItem(QMenu* menu, const QIcon& icon, const StatusNotifierIdentity& identity,
                        std::function<void(const QPoint&)> popUp, QObject* parent = nullptr);
 
     // Exports the item and its menu on the session bus and registers the item
@@ -35,7 +45,7 @@ class StatusNotifierItem : public QObject {
     void Hide();
 
     const QIcon& Icon() const { return icon_; }
-    const QString& ToolTip() const { return toolTip_; }
+    const StatusNotifierIdentity& Identity() const { return identity_; }
     // False where the program shows no menu of its own.
     bool PopUp(const QPoint& at) const {
         if (!popUp_) return false;
@@ -49,7 +59,7 @@ class StatusNotifierItem : public QObject {
   private:
     QMenu* menu_;
     QIcon icon_;
-    QString toolTip_;
+    StatusNotifierIdentity identity_;
     std::function<void(const QPoint&)> popUp_;
     QObject* menuObject_;
     QString service_;

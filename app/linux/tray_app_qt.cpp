@@ -4,33 +4,23 @@
 #include <QActionGroup>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDBusServiceWatcher>
-#include <QDBusVariant>
 #include <QDir>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QMenu>
-#include <QPointer>
 #include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "app/linux/config_dialog_qt.h"
 #include "app/linux/status_notifier_linux.h"
+#include "app/linux/tray_host_linux.h"
+#include "app/linux/xembed_tray_linux.h"
 #include "log/event_log.h"
 #include "resources/ui_texts.h"
 #include "settings/settings_file.h"
 #include "settings/shared_state.h"
-
-// After Qt's headers: xcb's names must not shadow theirs.
-#include <xcb/xcb.h>
 
 // The icons are built into the static UI library; the linker keeps its
 // resource object (and its start-up registration) only if something refers to
@@ -40,12 +30,6 @@ static void RegisterIconResources() {
     Q_INIT_RESOURCE(icons_qt);
 }
 
-const char kNoTrayNotice[] =
-    "Teleora \u00e8 in esecuzione, ma questo desktop non mostra le icone di stato (tray). "
-    "Su GNOME si ottengono con l'estensione AppIndicator: installare il pacchetto "
-    "gnome-shell-extension-appindicator e attivarla in Estensioni; l'icona di Teleora "
-    "comparir\u00e0 da sola.";
-
 namespace {
 
 // How long after start the tray may take to appear before the program says
@@ -53,45 +37,13 @@ namespace {
 constexpr int kNoTrayNoticeDelayMs = 10000;
 // How often X11 is asked whether an XEmbed tray has appeared meanwhile.
 constexpr int kXEmbedTrayCheckMs = 5000;
-// How long the StatusNotifierItem watcher may take to say whether a host is there.
-constexpr int kHostQuestionTimeoutMs = 2000;
-
-const char kSniWatcher[] = "org.kde.StatusNotifierWatcher";
+// The item's identity on a StatusNotifierItem panel; the icon's name is also
+// the notification's.
+const char kItemId[] = "teleora";
+const char kIconName[] = "teleora";
 
 bool OnWayland() {
     return QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
-}
-
-// Whether an XEmbed tray owns the tray selection of the X screen (the one
-// DISPLAY names), asked on Qt's own X connection: one round trip a check
-// (the selection's name is looked up once).
-// Only a Qt on xcb with a connection has one: another platform plugin may
-// offer the X11 interface with no connection behind it ("-platform offscreen"
-// with DISPLAY set).
-bool XEmbedTrayPresent() {
-    if (QGuiApplication::platformName() != QLatin1String("xcb")) return false;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
-    if (connection == nullptr) return false;
-    static xcb_atom_t selection = XCB_NONE;
-    if (selection == XCB_NONE) {
-        const char* display = getenv("DISPLAY");
-        const char* dot = display != nullptr ? strrchr(display, '.') : nullptr;
-        const int screen = dot != nullptr && dot > strrchr(display, ':') ? atoi(dot + 1) : 0;
-        char name[32];
-        snprintf(name, sizeof name, "_NET_SYSTEM_TRAY_S%d", screen);
-        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(strlen(name)), name),
-            nullptr);
-        if (atom == nullptr) return false;
-        selection = atom->atom;
-        free(atom);
-    }
-    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
-        connection, xcb_get_selection_owner(connection, selection), nullptr);
-    const bool present = owner != nullptr && owner->owner != XCB_NONE;
-    free(owner);
-    return present;
 }
 
 }  // namespace
@@ -221,53 +173,15 @@ void QtTrayApp::ShowIconWhenTrayAppears() {
         if (!IconInTray()) ReportNoTray();
     });
     noTrayNotice_->start(kNoTrayNoticeDelayMs);
-    // A StatusNotifierItem host is watched for on the session bus: a watcher
-    // coming up, or its owner saying that a host registered with it. Only the
-    // watcher's owner is heard: the bus drops that signal from anyone else.
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    auto* watcher = new QDBusServiceWatcher(QString::fromUtf8(kSniWatcher), bus,
-                                            QDBusServiceWatcher::WatchForRegistration, this);
-    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this,
-            &QtTrayApp::StatusNotifierHostMayExist);
-    bus.connect(QString::fromUtf8(kSniWatcher), QStringLiteral("/StatusNotifierWatcher"),
-                QString::fromUtf8(kSniWatcher), QStringLiteral("StatusNotifierHostRegistered"),
-                this, SLOT(StatusNotifierHostMayExist()));
-    firstQuestion_ = true;
-    StatusNotifierHostMayExist();
-}
-
-// Asks the watcher whether a host is there, without waiting for the answer
-// and with at most one question in flight: what comes meanwhile asks once
-// more after the answer.
-void QtTrayApp::StatusNotifierHostMayExist() {
-    if (icon_ != nullptr || statusNotifier_ != nullptr || stopped_) return;
-    if (hostQuestion_ != nullptr) {
-        askAgain_ = true;
-        return;
-    }
-    askAgain_ = false;
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        QString::fromUtf8(kSniWatcher), QStringLiteral("/StatusNotifierWatcher"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << QString::fromUtf8(kSniWatcher) << QStringLiteral("IsStatusNotifierHostRegistered");
-    hostQuestion_ = new QDBusPendingCallWatcher(
-        QDBusConnection::sessionBus().asyncCall(get, kHostQuestionTimeoutMs), this);
-    connect(hostQuestion_, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* call) {
-                const QDBusMessage reply = call->reply();
-                call->deleteLater();
-                hostQuestion_ = nullptr;
-                const bool host =
-                    reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-                    reply.arguments().first().value<QDBusVariant>().variant().toBool();
-                if (host) {
-                    ShowIconNow(true);
-                } else if (firstQuestion_) {
-                    StartXEmbedChecks();
-                }
-                firstQuestion_ = false;
-                if (askAgain_) StatusNotifierHostMayExist();
-            });
+    hostWatch_ = new StatusNotifierHostWatch(this);
+    connect(hostWatch_, &StatusNotifierHostWatch::Answered, this, [this](bool host, bool first) {
+        if (host) {
+            ShowIconNow(true);
+        } else if (first) {
+            StartXEmbedChecks();
+        }
+    });
+    hostWatch_->Start();
 }
 
 // Without a StatusNotifierItem host at start, under X11: an XEmbed tray now,
@@ -290,6 +204,8 @@ void QtTrayApp::StartXEmbedChecks() {
 void QtTrayApp::ShowIconNow(bool statusNotifier) {
     if (xembedCheck_ != nullptr) xembedCheck_->stop();
     if (icon_ != nullptr || statusNotifier_ != nullptr || stopped_) return;
+    // One icon for the whole run: no host's coming or going changes its kind.
+    if (hostWatch_ != nullptr) hostWatch_->Stop();
     if (!statusNotifier) {
         CreateIcon();
         icon_->show();
@@ -301,8 +217,10 @@ void QtTrayApp::ShowIconNow(bool statusNotifier) {
     // do nothing and the panel shows the exported menu itself.
     std::function<void(const QPoint&)> popUp;
     if (!OnWayland()) popUp = [this](const QPoint& at) { PopUpMenu(at); };
-    statusNotifier_ = new StatusNotifierItem(menu_, programIcon_, QStringLiteral(UI_PROGRAM_NAME),
-                                             std::move(popUp), this);
+    const StatusNotifierIdentity identity{
+        QString::fromUtf8(kItemId), QStringLiteral(UI_PROGRAM_NAME), QString::fromUtf8(kIconName),
+        QStringLiteral(UI_PROGRAM_NAME)};
+    statusNotifier_ = new StatusNotifierItem(menu_, programIcon_, identity, std::move(popUp), this);
     if (!statusNotifier_->Show()) {
         delete statusNotifier_;
         statusNotifier_ = nullptr;
@@ -315,17 +233,10 @@ bool QtTrayApp::IconInTray() const {
 }
 
 void QtTrayApp::ReportNoTray() {
-    fprintf(stderr, "teleora: %s\n", kNoTrayNotice);
+    fprintf(stderr, "teleora: %s\n", kUiNoTrayNotice);
     fflush(stderr);
-    QDBusMessage notify = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"),
-        QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    notify << QStringLiteral(UI_PROGRAM_NAME) << 0u << QStringLiteral("teleora")
-           << QStringLiteral(UI_PROGRAM_NAME) << QString::fromUtf8(kNoTrayNotice) << QStringList()
-           << QVariantMap() << -1;
-    // Sent without waiting: no notification service means no notification.
-    QDBusConnection::sessionBus().asyncCall(notify);
+    NotifyDesktop(QStringLiteral(UI_PROGRAM_NAME), QString::fromUtf8(kIconName),
+                  QStringLiteral(UI_PROGRAM_NAME), QString::fromUtf8(kUiNoTrayNotice));
 }
 
 bool QtTrayApp::Stop() {
@@ -340,6 +251,7 @@ void QtTrayApp::Finish() {
     LogProgramStopped();
     if (noTrayNotice_ != nullptr) noTrayNotice_->stop();
     if (xembedCheck_ != nullptr) xembedCheck_->stop();
+    if (hostWatch_ != nullptr) hostWatch_->Stop();
     if (icon_ != nullptr) icon_->hide();
     if (statusNotifier_ != nullptr) statusNotifier_->Hide();
     menu_->hide();

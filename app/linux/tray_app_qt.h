@@ -23,10 +23,10 @@
 #include "settings/profile_store.h"
 
 class QActionGroup;
-class QDBusPendingCallWatcher;
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
+class StatusNotifierHostWatch;
 class StatusNotifierItem;
 class QtConfigDialog;
 struct SharedState;
@@ -78,10 +78,6 @@ class QtTrayApp : public QObject {
     // file's absolute path.
     static QStringList LogViewerCommand();
 
-  private slots:
-    // A StatusNotifierWatcher or its host came up on the session bus.
-    void StatusNotifierHostMayExist();
-
   private:
     void CreateIcon();
     void StartXEmbedChecks();
@@ -113,16 +109,11 @@ class QtTrayApp : public QObject {
     QSystemTrayIcon* icon_ = nullptr;               // in an XEmbed tray
     StatusNotifierItem* statusNotifier_ = nullptr;  // on a StatusNotifierItem panel
     QTimer* noTrayNotice_ = nullptr;
-    QTimer* xembedCheck_ = nullptr;                    // under X11, while there is no tray
-    QDBusPendingCallWatcher* hostQuestion_ = nullptr;  // the watcher asked for its host
-    bool askAgain_ = false;       // a reason to ask came while a question was in flight
-    bool firstQuestion_ = false;  // the question at start, after which X11 is asked
+    QTimer* xembedCheck_ = nullptr;                 // under X11, while there is no tray
+    StatusNotifierHostWatch* hostWatch_ = nullptr;  // while the icon waits for a tray
     QIcon programIcon_;
     bool stopped_ = false;
 };
-
-// What the program says, once, when no tray shows its icon.
-extern const char kNoTrayNotice[];
 
 // The program's icon, from the built-in images.
 QIcon TeleoraIcon();
