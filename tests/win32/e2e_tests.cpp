@@ -57,10 +57,11 @@ class TeleoraTest : public ::testing::Test {
         Finish(&run);
     }
 
-    void Settings(const std::string& text) { WriteText(dir.File("Teleora.ini"), text); }
-    void Scenario(const std::string& text) { WriteText(dir.File("rasdouble.txt"), text); }
-
-    void Start() {
+    // Writes the settings file and the double's scenario (each only when
+    // given), starts the program and waits for its start line.
+    void Start(const std::string& settings = "", const std::string& scenario = "") {
+        if (!settings.empty()) WriteText(dir.File("Teleora.ini"), settings);
+        if (!scenario.empty()) WriteText(dir.File("rasdouble.txt"), scenario);
         ASSERT_TRUE(Launch(&run, dir.path));
         ASSERT_TRUE(WaitForLog(kStarted));
     }
@@ -96,8 +97,7 @@ class TeleoraTest : public ::testing::Test {
 };
 
 TEST_F(TeleoraTest, StartLogsOnceAndDoesNothingUntilAModeIsChosen) {
-    Scenario("entry Office\nconn 7 Casa\n");
-    Start();
+    Start("", "entry Office\nconn 7 Casa\n");
     ASSERT_TRUE(Sync(run.tray));
     // The first pass runs at once in "Disabilitato": no call reaches the service.
     SetEvent(OpenEventA(EVENT_MODIFY_STATE, FALSE, "BreskTeleoraEvent"));
@@ -116,9 +116,7 @@ TEST_F(TeleoraTest, StartLogsOnceAndDoesNothingUntilAModeIsChosen) {
 }
 
 TEST_F(TeleoraTest, ConnessoDialsTheEntryWithItsStoredParameters) {
-    Settings(General(5000, 0, "Office", 0));
-    Scenario("entry Casa\nentry Office\n");
-    Start();
+    Start(General(5000, 0, "Office", 0), "entry Casa\nentry Office\n");
     PostCommand(run, kConnesso);
     ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Office", 0)));
     // Choosing the checked mode again wakes the supervisor: the entry is up now.
@@ -147,9 +145,8 @@ TEST_F(TeleoraTest, ConnessoDialsTheEntryWithItsStoredParameters) {
 }
 
 TEST_F(TeleoraTest, FailedDialIsLoggedWithTheServiceTextAndItsHandleHungUp) {
-    Settings(General(5000, 0, "Office", 0));
-    Scenario("entry Office\ndial 678 4321\ntext 678 Nessuna risposta.\n");
-    Start();
+    Start(General(5000, 0, "Office", 0),
+          "entry Office\ndial 678 4321\ntext 678 Nessuna risposta.\n");
     PostCommand(run, kConnesso);
     ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Office", 678, "Nessuna risposta.")));
     ASSERT_TRUE(WaitForCalls("RasHangUpA handle=4321", 1));
@@ -161,9 +158,7 @@ TEST_F(TeleoraTest, FailedDialIsLoggedWithTheServiceTextAndItsHandleHungUp) {
 }
 
 TEST_F(TeleoraTest, UnknownEntryLogsTheFixedDialParamsErrorAndDialsNothing) {
-    Settings(General(5000, 0, "Nessuna", 0));
-    Scenario("entry Office\n");
-    Start();
+    Start(General(5000, 0, "Nessuna", 0), "entry Office\n");
     PostCommand(run, kConnesso);
     // Code 1 has no text in the service: "Unknown.".
     ASSERT_TRUE(WaitForLog(LogLine("RasGetEntryDialParams", "Error", 1)));
@@ -174,9 +169,8 @@ TEST_F(TeleoraTest, UnknownEntryLogsTheFixedDialParamsErrorAndDialsNothing) {
 }
 
 TEST_F(TeleoraTest, DisconnessoWithDropOthersHangsUpEveryConnection) {
-    Settings(General(5000, 1, "Office", 0));
-    Scenario("entry Office\nconn 7 office\nconn 8 Office\nconn 9 Casa\n");
-    Start();
+    Start(General(5000, 1, "Office", 0),
+          "entry Office\nconn 7 office\nconn 8 Office\nconn 9 Casa\n");
     PostCommand(run, kDisconnesso);
     ASSERT_TRUE(WaitForCalls("RasHangUpA", 3));
     ASSERT_TRUE(WaitForLog(LogLine("RasHangUp", "Casa", 0)));
@@ -193,9 +187,7 @@ TEST_F(TeleoraTest, DisconnessoWithDropOthersHangsUpEveryConnection) {
 }
 
 TEST_F(TeleoraTest, DisconnessoWithoutDropOthersHangsUpOnlyTheChosenEntry) {
-    Settings(General(5000, 0, "Office", 0));
-    Scenario("entry Office\nconn 8 Office\nconn 9 Casa\n");
-    Start();
+    Start(General(5000, 0, "Office", 0), "entry Office\nconn 8 Office\nconn 9 Casa\n");
     PostCommand(run, kDisconnesso);
     ASSERT_TRUE(WaitForLog(LogLine("RasHangUp", "Office", 0)));
     Exit();
@@ -204,9 +196,7 @@ TEST_F(TeleoraTest, DisconnessoWithoutDropOthersHangsUpOnlyTheChosenEntry) {
 }
 
 TEST_F(TeleoraTest, MoreConnectionsThanFitGrowTheBufferOnceAndItStaysGrown) {
-    Settings(General(5000, 0, "Office", 0));
-    Scenario("entry Office\nconn 7 Casa\nconn 8 Lavoro\nconn 9 Mare\n");
-    Start();
+    Start(General(5000, 0, "Office", 0), "entry Office\nconn 7 Casa\nconn 8 Lavoro\nconn 9 Mare\n");
     PostCommand(run, kConnesso);
     ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Office", 0)));
     PostCommand(run, kConnesso);
@@ -232,10 +222,9 @@ TEST_F(TeleoraTest, MoreConnectionsThanFitGrowTheBufferOnceAndItStaysGrown) {
 TEST_F(TeleoraTest, RuleModeDialsInsideItsWindowAndHangsUpOutsideIt) {
     const int today = Today();
     const unsigned all = 0x7F;
-    Settings(General(5000, 0, "Office", 2) + RuleSection(0, "Oggi", 1u << today) +
-             RuleSection(1, "Altri giorni", all & ~(1u << today)));
-    Scenario("entry Office\n");
-    Start();
+    Start(General(5000, 0, "Office", 2) + RuleSection(0, "Oggi", 1u << today) +
+              RuleSection(1, "Altri giorni", all & ~(1u << today)),
+          "entry Office\n");
     PostCommand(run, kRule0);
     ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Office", 0)));
     PostCommand(run, kRule0 + 1);
@@ -247,9 +236,8 @@ TEST_F(TeleoraTest, RuleModeDialsInsideItsWindowAndHangsUpOutsideIt) {
 }
 
 TEST_F(TeleoraTest, DialogOpensWithTheSettingsAndThePhonebookSorted) {
-    Settings(General(2500, 1, "off", 1) + RuleSection(0, "Sera", 0));
-    Scenario("entry Zeta\nentry Office\nentry Casa\nentry Officina\n");
-    Start();
+    Start(General(2500, 1, "off", 1) + RuleSection(0, "Sera", 0),
+          "entry Zeta\nentry Office\nentry Casa\nentry Officina\n");
     HWND dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(FieldText(dialog, 1000), "2");
@@ -273,9 +261,7 @@ TEST_F(TeleoraTest, DialogOpensWithTheSettingsAndThePhonebookSorted) {
 
 TEST_F(TeleoraTest, OkStoresTheSettingsRebuildsTheRuleItemsAndSwitchesToDisabilitato) {
     const int today = Today();
-    Settings(General(5000, 1, "Casa", 1) + RuleSection(0, "Sera", 0));
-    Scenario("entry Casa\nentry Office\n");
-    Start();
+    Start(General(5000, 1, "Casa", 1) + RuleSection(0, "Sera", 0), "entry Casa\nentry Office\n");
     PostCommand(run, kConnesso);
     ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Casa", 0)));
 
@@ -345,9 +331,7 @@ TEST_F(TeleoraTest, OkStoresTheSettingsRebuildsTheRuleItemsAndSwitchesToDisabili
 }
 
 TEST_F(TeleoraTest, PauseOutsideOneToThreeThousandSixHundredIsRefused) {
-    Settings(General(5000, 1, "Office", 0));
-    Scenario("entry Office\n");
-    Start();
+    Start(General(5000, 1, "Office", 0), "entry Office\n");
     const std::string before = ReadText(dir.File("Teleora.ini"));
     HWND dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);
@@ -373,9 +357,7 @@ TEST_F(TeleoraTest, PauseOutsideOneToThreeThousandSixHundredIsRefused) {
 }
 
 TEST_F(TeleoraTest, AnnullaKeepsTheModeAndStoresNothing) {
-    Settings(General(5000, 0, "Office", 0));
-    Scenario("entry Office\nentry Casa\n");
-    Start();
+    Start(General(5000, 0, "Office", 0), "entry Office\nentry Casa\n");
     PostCommand(run, kConnesso);
     ASSERT_TRUE(WaitForLog(LogLine("RasDial", "Office", 0)));
     HWND dialog = OpenDialog();
@@ -396,9 +378,7 @@ TEST_F(TeleoraTest, AnnullaKeepsTheModeAndStoresNothing) {
 }
 
 TEST_F(TeleoraTest, SecondConfigurazioneRaisesTheOpenDialogInsteadOfOpeningAnother) {
-    Settings(General(5000, 0, "Office", 0));
-    Scenario("entry Office\n");
-    Start();
+    Start(General(5000, 0, "Office", 0), "entry Office\n");
     HWND dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);
     SetFieldText(dialog, 1000, "42");
@@ -422,9 +402,7 @@ class EndWhileTheDialogIsOpen : public TeleoraTest,
                                 public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(EndWhileTheDialogIsOpen, CancelsTheDialogAndExits) {
-    Settings(General(5000, 0, "Office", 0));
-    Scenario("entry Office\n");
-    Start();
+    Start(General(5000, 0, "Office", 0), "entry Office\n");
     const std::string before = ReadText(dir.File("Teleora.ini"));
     HWND dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);
@@ -454,9 +432,7 @@ INSTANTIATE_TEST_SUITE_P(Ways, EndWhileTheDialogIsOpen, ::testing::Values("Esci"
 // there applies at once, the dialog keeps what was typed, and "Esci" chosen
 // there ends the program without storing the dialog's edits.
 TEST_F(TeleoraTest, TrayMenuWorksOverTheOpenDialog) {
-    Settings(General(5000, 0, "Office", 0));
-    Scenario("entry Office\n");
-    Start();
+    Start(General(5000, 0, "Office", 0), "entry Office\n");
     const std::string before = ReadText(dir.File("Teleora.ini"));
     HWND dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);
@@ -556,9 +532,7 @@ TEST_F(TeleoraTest, LogViewerIsTheSystemsNotepadNotOneInTheWorkingFolder) {
 // dial-up client of the system folder (the test double put there).
 TEST_F(TeleoraTest, DialUpClientComesFromTheSystemFolderNotTheProgramsFolder) {
     ASSERT_TRUE(FileExists(TestBinDir() + "\\rasapi32.dll"));
-    Settings(General(5000, 0, "Office", 0));
-    Scenario("entry Office\n");
-    Start();
+    Start(General(5000, 0, "Office", 0), "entry Office\n");
     PostCommand(run, kConnesso);
     EXPECT_TRUE(WaitForLog(LogLine("RasDial", "Office", 0)));
     Exit();
@@ -571,9 +545,7 @@ TEST_F(TeleoraTest, DialUpClientComesFromTheSystemFolderNotTheProgramsFolder) {
 // the menu. Afterwards the file holds what was typed.
 TEST_F(TeleoraTest, PersonAddsARuleByMouseAndKeysCorrectsThePauseAndExits) {
     const int today = Today();
-    Settings(General(5000, 0, "Office", 0));
-    Scenario("entry Office\n");
-    Start();
+    Start(General(5000, 0, "Office", 0), "entry Office\n");
     HWND icon = WaitForTrayIconWindow();
     ASSERT_NE(icon, nullptr);
     MouseClick(icon, true);
@@ -655,7 +627,7 @@ class FullAtomTable {
 };
 
 TEST_F(TeleoraTest, FailedClassRegistrationExitsWithOneAndDoesNothingElse) {
-    Scenario("entry Office\n");
+    WriteText(dir.File("rasdouble.txt"), "entry Office\n");
     PROCESS_INFORMATION process{};
     DWORD code = STILL_ACTIVE;
     {
