@@ -1,4 +1,4 @@
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2034 # its variables are read by the callers
 # Shared by the scripts and the Linux tests' shell helpers: every script's
 # list of Debian packages and installing the missing ones, waiting for a
 # condition, stopping a process, a virtual screen, timing stages, the load
@@ -6,25 +6,19 @@
 
 # What the Linux program's build needs, and with it what its desktop tests
 # and the demonstration need (each script adds its own few).
-# shellcheck disable=SC2034 # read by the callers
 LINUX_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev dbus)
-# shellcheck disable=SC2034
 LINUX_APP_PACKAGES=("${LINUX_BUILD_PACKAGES[@]}" python3-dbusmock xvfb xauth trayer xdotool x11-utils)
 # The sanitizer and libFuzzer runtime of Debian 12's clang (clang 14).
 CLANG_RT_PACKAGE=libclang-rt-14-dev
-# shellcheck disable=SC2034
 FUZZ_PACKAGES=(cmake ninja-build clang "$CLANG_RT_PACKAGE")
-# shellcheck disable=SC2034
 BENCH_PACKAGES=(cmake ninja-build g++ libbenchmark-dev python3)
 # The shipped i686 build; with the x86-64 one, Wine and a screen for the tests.
 MINGW_I686_PACKAGES=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
-# shellcheck disable=SC2034
 WINDOWS_PACKAGES=(cmake ninja-build googletest "${MINGW_I686_PACKAGES[@]}"
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 fonts-wine xvfb xauth xdotool
     imagemagick libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1 libxfixes3)
 # Making the .deb and the zip, and checking them as a user's machine sees them.
 PACKAGING_PACKAGES=(cmake ninja-build g++ qt6-base-dev dpkg-dev file "${MINGW_I686_PACKAGES[@]}")
-# shellcheck disable=SC2034
 PACKAGE_TEST_PACKAGES=("${PACKAGING_PACKAGES[@]}" lintian mmdebstrap desktop-file-utils zip unzip
     icoutils)
 
@@ -115,7 +109,6 @@ start_xvfb() {
     fifo=$dir/displayfd
     mkfifo -m 600 "$fifo"
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-    # shellcheck disable=SC2034 # read by the callers
     XVFB_PID=$!
     read -r -t 15 number <"$fifo" || true
     rm -rf "$dir"
@@ -175,10 +168,8 @@ run_fuzzer() {
     { time build/fuzz/fuzz/fuzz_"$target" -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$work/$target-crashes/" "$@" "$corpus" >"$work/$target.log" 2>&1 ||
         status=$?; } 2>"$work/$target.cpu"
-    # shellcheck disable=SC2034 # read by the callers
     FUZZ_RUNS=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/$target.log" |
         grep -o '[0-9]*$' || echo "?")
-    # shellcheck disable=SC2034
     FUZZ_CPU_SECONDS=$(awk "BEGIN { t = $(cat "$work/$target.cpu"); print (t > 0.001 ? t : 0.001) }")
     return "$status"
 }
