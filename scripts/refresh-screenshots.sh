@@ -86,7 +86,7 @@ linux_screenshots() {
     ensure_packages "${LINUX_APP_PACKAGES[@]}" imagemagick openbox
     [ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
     cmake --build --preset linux --target teleora -j2 | tail -1
-    tests/linux/e2e_tray_test.sh build/linux/teleora "$shots"
+    tests/linux/desktop_test.sh xembed build/linux/teleora "$shots"
     crop_menu "$shots/linux-menu.png" "$shots/linux-menu-cropped.png"
     rm -f "$shots/linux-menu-rules.png" # the test's own picture, not the README's
     (dialog_screenshot build/linux/teleora "$shots/linux-dialog.png")

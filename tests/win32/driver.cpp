@@ -151,8 +151,34 @@ void ClickTrayIcon(const TeleoraRun& run, UINT mouseMessage) {
     PostMessageA(run.tray, WM_USER + 10, 69, mouseMessage);
 }
 
-bool ChooseMenuItemByKeyboard(const TeleoraRun& run, int downs) {
+bool WaitForKeyboard(HWND window, DWORD timeoutMs) {
+    const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    char className[16] = "";
+    GetClassNameA(window, className, sizeof className);
+    const bool menu = strcmp(className, "#32768") == 0;
+    return WaitUntil(
+        [&] {
+            GUITHREADINFO info{};
+            info.cbSize = sizeof info;
+            HWND front = GetForegroundWindow();
+            if (front == nullptr || GetWindowThreadProcessId(front, nullptr) != thread ||
+                !GetGUIThreadInfo(thread, &info)) {
+                return false;
+            }
+            return menu ? (info.flags & GUI_INMENUMODE) != 0 && IsWindowVisible(window)
+                        : front == window;
+        },
+        timeoutMs);
+}
+
+// The open popup menu of the program once its loop reads the keyboard, or null.
+static HWND WaitForMenu(const TeleoraRun& run) {
     HWND popup = WaitForProcessWindow(run.process.dwProcessId, "#32768", nullptr);
+    return popup != nullptr && WaitForKeyboard(popup) ? popup : nullptr;
+}
+
+bool ChooseMenuItemByKeyboard(const TeleoraRun& run, int downs) {
+    HWND popup = WaitForMenu(run);
     if (popup == nullptr) return false;
     for (int i = 0; i < downs; ++i) PostMessageA(popup, WM_KEYDOWN, VK_DOWN, 0);
     PostMessageA(popup, WM_KEYDOWN, VK_RETURN, 0);
@@ -343,7 +369,7 @@ void PressKeyboardKey(WORD key) {
 }
 
 bool ChooseMenuItemWithKeys(const TeleoraRun& run, int downs) {
-    HWND popup = WaitForProcessWindow(run.process.dwProcessId, "#32768", nullptr);
+    HWND popup = WaitForMenu(run);
     if (popup == nullptr) return false;
     for (int i = 0; i < downs; ++i) PressKeyboardKey(VK_DOWN);
     PressKeyboardKey(VK_RETURN);
