@@ -162,9 +162,11 @@ open_menu() {
         wait_for_menu $seen || fail "Activate opened no menu under X11"
         ;;
     sway)
+        local before
+        before=$(windows)
         "${panel[@]}" activate
-        sleep 0.5
-        [ -z "$(windows)" ] || fail "Activate opened a window: $(windows)"
+        sleep 0.5 # room for a window, which must not come
+        [ "$(windows)" = "$before" ] || fail "Activate opened a window: $(windows)"
         ;;
     esac
 }
@@ -219,6 +221,11 @@ focused() {
     else
         focused_title "$1" >/dev/null
     fi
+}
+# gone TITLE: whether the program's window TITLE is closed.
+gone() {
+    if [ "$desktop" = sway ]; then ! windows | grep -q " $1 "; else
+        ! search_window --onlyvisible --name "^$1\$" >/dev/null; fi
 }
 # menu_height: the height of the open XEmbed menu.
 menu_height() { xwininfo -id "$MENU_WINDOW" | sed -n 's/^ *Height: //p'; }
@@ -303,6 +310,7 @@ keys Tab
 type_text "18:30"
 keys Return
 wait_until 10 ini_has "nUserEntries=2" || fail "OK did not store the new rule"
+wait_until 10 gone Configurazione || fail "OK did not close the dialog"
 for line in "[Rule1]" "szName=Sera tardi" hStart0=7 mStart0=5 hStop0=18 mStop0=30 \
     "szName=Ufficio" hStart1=8 mStart1=30; do
     ini_has "$line" || fail "Teleora.ini lacks $line after OK"
@@ -326,7 +334,7 @@ type_text 0
 keys Return
 wait_until 10 focused Errore || fail "a pause of 0 brought no error box"
 keys Return
-wait_until 10 eval '! focused Errore' || fail "Enter did not close the error box"
+wait_until 10 gone Errore || fail "Enter did not close the error box"
 ini_has "tDelay=2000" || fail "the refused pause changed Teleora.ini"
 # With no window manager nobody hands the keyboard back to the dialog when
 # the box closes (a desktop's does); the dialog keeps its focused field.
@@ -336,6 +344,7 @@ keys ctrl+a
 type_text 3
 keys Return
 wait_until 10 ini_has "tDelay=3000" || fail "OK did not store the corrected pause"
+wait_until 10 gone Configurazione || fail "OK did not close the dialog"
 cp "$home/Teleora.ini" "$work/Teleora.ini.before"
 
 # The dialog again, its first rule selected (the screenshot); then
