@@ -10,8 +10,9 @@
 # test (hostile_files) and the Windows end-to-end tests under wine64
 # (e2e.TeleoraTest.*). The load is `stress-ng --cpu 2`, started before the
 # first round and stopped by PID at the end. Prints per test the runs, the
-# failures and the slowest run; the output of each failed run is kept in
-# build/repeat-under-load/. Exits 1 when any run failed.
+# failures and the slowest run (also when stopped early, for the rounds
+# run); the output of each failed run is kept in build/repeat-under-load/.
+# Exits 1 when any run failed.
 #
 # It builds what it runs (the linux and win32-x64 presets) but is not a stage
 # of the test command: it takes long. Run it before closing any work that
@@ -45,9 +46,21 @@ done < <(ctest --preset win32-x64 -N | sed -n 's/^ *Test *#[0-9]*: \(e2e\..*\)$/
 
 rm -rf "$out"
 mkdir -p "$out"
+declare -A ran failures slowest
+for name in "${tests[@]}"; do ran[$name]=0 failures[$name]=0 slowest[$name]=0; done
+
+# report: the table, also when the script is stopped before its last round.
+report() {
+    printf '%-75s %5s %8s %9s\n' test runs failures slowest
+    for name in "${tests[@]}"; do
+        printf '%-75s %5d %8d %8.1fs\n' "$name" "${ran[$name]}" "${failures[$name]}" \
+            "$(awk -v ms="${slowest[$name]}" 'BEGIN { print ms / 1000 }')"
+    done
+}
 stress-ng --cpu 2 --quiet &
 load_pid=$!
-trap 'stop_pid "$load_pid"; stop_wine_session' EXIT
+trap 'stop_pid "$load_pid"; stop_wine_session; report' EXIT
+trap 'exit 130' INT TERM
 
 # run_test NAME LOG: one run of the test NAME, its output into LOG.
 run_test() {
@@ -58,8 +71,7 @@ run_test() {
     esac >"$2" 2>&1
 }
 
-declare -A failures slowest
-for name in "${tests[@]}"; do failures[$name]=0 slowest[$name]=0; done
+total=0
 for ((round = 1; round <= runs; round++)); do
     for name in "${tests[@]}"; do
         start=$(date +%s%N)
@@ -67,19 +79,13 @@ for ((round = 1; round <= runs; round++)); do
             rm "$out/$name.$round.log"
         else
             failures[$name]=$((failures[$name] + 1))
+            total=$((total + 1))
             echo "round $round: $name FAILED (output in $out/$name.$round.log)"
         fi
         ms=$((($(date +%s%N) - start) / 1000000))
         ((ms <= slowest[$name])) || slowest[$name]=$ms
+        ran[$name]=$((ran[$name] + 1))
     done
-    echo "== round $round of $runs done (load average $(load_average))"
-done
-
-printf '%-75s %5s %8s %9s\n' test runs failures slowest
-total=0
-for name in "${tests[@]}"; do
-    printf '%-75s %5d %8d %8.1fs\n' "$name" "$runs" "${failures[$name]}" \
-        "$(awk -v ms="${slowest[$name]}" 'BEGIN { print ms / 1000 }')"
-    total=$((total + failures[$name]))
+    echo "== round $round of $runs done at $(date +%T) (load average $(load_average))"
 done
 [ "$total" -eq 0 ]
