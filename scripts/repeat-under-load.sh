@@ -38,9 +38,10 @@ fi
 [ -f "$X64_BUILD/CMakeCache.txt" ] || cmake --preset win32-x64 >/dev/null
 cmake --build --preset win32-x64 -j2 | tail -1
 windows=0
-while read -r name; do
-    [[ $name =~ $pattern ]] && tests+=("$name") && windows=1
-done < <(ctest --preset win32-x64 -N | sed -n 's/^ *Test *#[0-9]*: \(e2e\..*\)$/\1/p')
+declare -A number # a Windows test's number in CTest
+while read -r n name; do
+    [[ $name =~ $pattern ]] && tests+=("$name") && number[$name]=$n && windows=1
+done < <(ctest --preset win32-x64 -N | sed -n 's/^ *Test *#\([0-9]*\): \(e2e\..*\)$/\1 \2/p')
 [ "$windows" -eq 0 ] || start_wine_session
 [ ${#tests[@]} -gt 0 ] || { echo "no end-to-end test matches $pattern" >&2; exit 1; }
 
@@ -53,13 +54,13 @@ for name in "${tests[@]}"; do ran[$name]=0 failures[$name]=0 slowest[$name]=0; d
 report() {
     printf '%-75s %5s %8s %9s\n' test runs failures slowest
     for name in "${tests[@]}"; do
-        printf '%-75s %5d %8d %8.1fs\n' "$name" "${ran[$name]}" "${failures[$name]}" \
+        printf '%-75s %5d %8d %8.1fs\n' "${name%%  #*}" "${ran[$name]}" "${failures[$name]}" \
             "$(awk -v ms="${slowest[$name]}" 'BEGIN { print ms / 1000 }')"
     done
 }
 stress-ng --cpu 2 --quiet &
 load_pid=$!
-trap 'stop_pid "$load_pid"; stop_wine_session; report' EXIT
+trap 'report; stop_pid "$load_pid"; stop_wine_session' EXIT
 trap 'exit 130' INT TERM
 
 # run_test NAME LOG: one run of the test NAME, its output into LOG.
@@ -67,7 +68,7 @@ run_test() {
     case $1 in
     desktop.*) tests/linux/desktop_test.sh "${1#desktop.}" build/linux/teleora "$out/screenshots" ;;
     hostile_files) tests/linux/hostile_files_test.sh build/linux/teleora ;;
-    e2e.*) ctest --preset win32-x64 --output-on-failure -R "^${1//./\\.}\$" ;;
+    e2e.*) ctest --preset win32-x64 --output-on-failure -I "${number[$1]},${number[$1]}" ;;
     esac >"$2" 2>&1
 }
 
@@ -75,12 +76,13 @@ total=0
 for ((round = 1; round <= runs; round++)); do
     for name in "${tests[@]}"; do
         start=$(date +%s%N)
-        if run_test "$name" "$out/$name.$round.log"; then
-            rm "$out/$name.$round.log"
+        log=$out/${name//[^A-Za-z0-9._-]/_}.$round.log
+        if run_test "$name" "$log"; then
+            rm "$log"
         else
             failures[$name]=$((failures[$name] + 1))
             total=$((total + 1))
-            echo "round $round: $name FAILED (output in $out/$name.$round.log)"
+            echo "round $round: $name FAILED (output in $log)"
         fi
         ms=$((($(date +%s%N) - start) / 1000000))
         ((ms <= slowest[$name])) || slowest[$name]=$ms
