@@ -8,7 +8,7 @@
 # extended regular expression PATTERN (default: all): the person's flow on
 # each desktop (desktop.xembed, desktop.sni, desktop.sway), the hostile-files
 # test (hostile_files) and the Windows end-to-end tests under wine64
-# (e2e.TeleoraTest.*). The load is `stress-ng --cpu 2`, started before the
+# (e2e.*). The load is `stress-ng --cpu 2`, started before the
 # first round and stopped by PID at the end. Prints per test the runs, the
 # failures and the slowest run (also when stopped early, for the rounds
 # run); the output of each failed run is kept in build/repeat-under-load/.

@@ -202,9 +202,11 @@ void ClickButton(HWND dialog, int control) {
 void SelectListLine(HWND dialog, int control, int index) {
     HWND list = GetDlgItem(dialog, control);
     SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(control, LBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(list));
-    Sync(dialog);
+    // Sent, not posted: a message sent after a posted one (as Sync's) is
+    // handled first, so only this returns once the fields are filled.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(dialog, WM_COMMAND, MAKEWPARAM(control, LBN_SELCHANGE),
+                        reinterpret_cast<LPARAM>(list), SMTO_ABORTIFHUNG, 10000, &ignored);
 }
 
 int ListCount(HWND dialog, int control) {
