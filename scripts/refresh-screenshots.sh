@@ -65,17 +65,8 @@ dialog_screenshot() {
     (cd "$work" && exec env DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" QT_QPA_PLATFORM=xcb "$shot_program" \
         >"$work/program.out" 2>&1) &
     shot_pid=$!
-    # The icon is the program's window inside the tray host's.
-    docked_icon() {
-        local id
-        for id in $(xdotool search --class teleora 2>/dev/null); do
-            xwininfo -tree -id "$id" 2>/dev/null | awk '/Root window id:/ { r = $4 }
-                /Parent window id:/ { p = $4 } END { exit !(r != "" && p != r) }' && { echo "$id"; return 0; }
-        done
-        return 1
-    }
     local icon dialog
-    icon=$(wait_until 20 docked_icon)
+    icon=$(wait_for_docked_icon)
     tray_open_menu "$icon"
     xdotool key Up Up Up Return # "Configurazione...", third from the bottom
     dialog=$(wait_for_title Configurazione)
@@ -90,7 +81,7 @@ linux_screenshots() {
     ensure_packages "${LINUX_APP_PACKAGES[@]}" imagemagick openbox
     [ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
     cmake --build --preset linux --target teleora -j2 | tail -1
-    tests/linux/e2e_tray_test.sh build/linux/teleora "$shots"
+    tests/linux/desktop_test.sh xembed build/linux/teleora "$shots"
     crop_menu "$shots/linux-menu.png" "$shots/linux-menu-cropped.png"
     rm -f "$shots/linux-menu-rules.png" # the test's own picture, not the README's
     (dialog_screenshot build/linux/teleora "$shots/linux-dialog.png")

@@ -150,7 +150,7 @@ fi
 tail -n +1 -F "$work/teleoralog.txt" 2>/dev/null &
 tail_pid=$!
 
-icon=$(wait_for_window teleora) || {
+icon=$(wait_for_docked_icon) || {
     echo "no tray icon appeared; program output:" >&2
     cat "$work/program.out" >&2
     exit 1

@@ -198,15 +198,147 @@ more_windows_than() {
     [ "$(visible_windows)" -gt "$1" ]
 }
 
+# --- The shell tests of the whole program. A test sets `work` (its scratch
+# folder, removed at the end), `home` (the program's working folder, with
+# Teleora.ini and teleoralog.txt), `teleora_pid` (the program while it runs),
+# TEST_NAME and TEST_LOGS (what a failure names and the files whose last
+# lines it shows), and calls `trap cleanup EXIT`.
+TEST_LOGS=()
+
+# cleanup: kills the program, stops the services, removes the scratch folder.
+cleanup() {
+    if [ -n "${teleora_pid:-}" ]; then kill -9 "$teleora_pid" 2>/dev/null || true; fi
+    stop_services
+    rm -rf "$work"
+}
+
+# fail MESSAGE: ends the test, showing the last lines of the log and of TEST_LOGS.
+fail() {
+    echo "FAIL${TEST_NAME:+ ($TEST_NAME)}: $*" >&2
+    tail -n 20 "$home/teleoralog.txt" "${TEST_LOGS[@]}" >&2 2>/dev/null || true
+    exit 1
+}
+
+# count PATTERN FILE: how many lines of FILE match (0 without FILE).
+count() {
+    local n
+    n=$(grep -c "$1" "$2" 2>/dev/null) || true
+    echo "${n:-0}"
+}
+
+# log_count TEXT: how many lines of the program's log hold TEXT.
+log_count() {
+    local n
+    n=$(grep -cF "$1" "$home/teleoralog.txt" 2>/dev/null) || true
+    echo "${n:-0}"
+}
+log_has() { [ "$(log_count "$1")" -ge "$2" ]; }
+
+# wait_for_log TEXT [COUNT]: until the log holds TEXT at least COUNT times (20 s).
+wait_for_log() {
+    wait_until 20 log_has "$1" "${2:-1}" || fail "no log line with: $1"
+}
+
+# ini_has LINE: whether Teleora.ini holds exactly LINE.
+ini_has() {
+    tr -d '\r' <"$home/Teleora.ini" | grep -qxF "$1"
+}
+
+# wait_for_exit WHAT: the program must end within 10 s with exit code 0.
+wait_for_exit() {
+    local status=0
+    wait_until 10 process_gone "$teleora_pid" || fail "the program did not end after $1"
+    wait "$teleora_pid" || status=$?
+    teleora_pid=""
+    [ "$status" -eq 0 ] || fail "exit code $status after $1"
+}
+
+# docked_icon: the program's window that sits inside another window (the
+# tray host's) and is viewable there; fails when there is none.
+docked_icon() {
+    local id tree
+    for id in $(xdotool search --onlyvisible --class teleora 2>/dev/null); do
+        tree=$(xwininfo -tree -id "$id" 2>/dev/null) || continue
+        awk '/Root window id:/ { r = $4 } /Parent window id:/ { p = $4 }
+            END { exit !(r != "" && p != r) }' <<<"$tree" && { echo "$id"; return 0; }
+    done
+    return 1
+}
+
+# wait_for_docked_icon [SECONDS]: the id of the program's tray icon once it
+# is embedded in the tray and viewable (20 s unless given).
+wait_for_docked_icon() {
+    wait_until "${1:-20}" docked_icon
+}
+
+# new_popup SEEN...: a viewable override-redirect window of the program with
+# a size, other than the SEEN ones (the program's windows viewable before);
+# prints its id.
+new_popup() {
+    local id info
+    for id in $(xdotool search --onlyvisible --class teleora 2>/dev/null); do
+        [[ " $* " != *" $id "* ]] || continue
+        info=$(xwininfo -id "$id" 2>/dev/null) || continue
+        grep -q "Override Redirect State: yes" <<<"$info" && grep -q "Map State: IsViewable" <<<"$info" &&
+            [ "$(sed -n 's/^ *Width: //p' <<<"$info")" -gt 1 ] &&
+            [ "$(sed -n 's/^ *Height: //p' <<<"$info")" -gt 1 ] && { echo "$id"; return 0; }
+    done
+    return 1
+}
+
+# keyboard_grabbed: whether some client holds the keyboard, as an open menu
+# does. The probe asks for a grab on a window of its own that is never
+# mapped: the server answers AlreadyGrabbed when another client holds the
+# keyboard and NotViewable otherwise, so the probe never takes it.
+keyboard_grabbed() {
+    python3 -c '
+import ctypes, sys
+x = ctypes.CDLL("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+x.XDefaultRootWindow.restype = ctypes.c_ulong
+x.XCreateSimpleWindow.restype = ctypes.c_ulong
+x.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_int] * 4 + [ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
+x.XGrabKeyboard.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_ulong]
+d = x.XOpenDisplay(None)
+w = x.XCreateSimpleWindow(d, x.XDefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0)
+sys.exit(0 if x.XGrabKeyboard(d, w, 0, 1, 1, 0) == 1 else 1)  # 1: AlreadyGrabbed'
+}
+
+# wait_for_menu SEEN...: after a click, the program's menu: a new popup
+# (new_popup) that holds the keyboard (10 s); sets MENU_WINDOW.
+wait_for_menu() {
+    MENU_WINDOW=$(wait_until 10 new_popup "$@") && wait_until 10 keyboard_grabbed
+}
+
+# menu_closed: whether the menu of wait_for_menu is gone and the keyboard free.
+menu_closed() {
+    ! xwininfo -id "$MENU_WINDOW" 2>/dev/null | grep -q "Map State: IsViewable" && ! keyboard_grabbed
+}
+
 # tray_open_menu ICON_WINDOW [BUTTON]: clicks the tray icon (left button
-# unless BUTTON says otherwise) and waits (10 s) until one more window of the
-# program is on screen: the menu.
+# unless BUTTON says otherwise) and waits for its menu (wait_for_menu), so
+# keys go to the menu.
 tray_open_menu() {
-    local before geometry X Y WIDTH HEIGHT SCREEN
-    before=$(visible_windows)
+    local seen geometry X Y WIDTH HEIGHT SCREEN
+    seen=$(xdotool search --onlyvisible --class teleora 2>/dev/null || true)
     geometry=$(xdotool getwindowgeometry --shell "$1") || return 1
     eval "$geometry"
     xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click "${2:-1}"
-    wait_until 10 more_windows_than "$before" || return 1
-    sleep 0.3
+    # shellcheck disable=SC2086 # one argument per window
+    wait_for_menu $seen
+}
+
+# focused_title TITLE: the id of the viewable window with exactly that title
+# when it has the keyboard focus; fails otherwise.
+focused_title() {
+    local id
+    id=$(search_window --onlyvisible --name "^$1\$") && [ "$(xdotool getwindowfocus -f 2>/dev/null)" = "$id" ] &&
+        echo "$id"
+}
+
+# wait_for_focused TITLE: the id of that window once it is viewable and
+# focused, so typing goes to it (10 s).
+wait_for_focused() {
+    wait_until 10 focused_title "$1"
 }

@@ -6,7 +6,9 @@
 #    writes nothing into the FIFO, and ends on SIGTERM (10 s).
 # 2. A profile named with terminal controls (ESC [31m, BEL, DEL, the C1 CSI)
 #    dialled through the menu: the log's line names it with blanks in their
-#    place and the log holds no control byte.
+#    place and the log holds no control byte. Then a pause of 0 is refused
+#    with the "Errore" box; while it shows, SIGTERM (the end of the session)
+#    ends the program with code 0, and the settings file stays as it was.
 #
 # Usage: hostile_files_test.sh PATH/TO/teleora
 set -euo pipefail
@@ -14,20 +16,10 @@ program=$(realpath "$1")
 . "$(dirname "$0")/../../scripts/lib/services.sh"
 
 work=$(mktemp -d)
+home=$work # the log of part 1 is a FIFO: never read it on failure
 teleora_pid=""
-cleanup() {
-    if [ -n "$teleora_pid" ]; then kill -9 "$teleora_pid" 2>/dev/null || true; fi
-    exec 3<&- || true
-    stop_services
-    rm -rf "$work"
-}
+TEST_LOGS=("$work/fifo/program.out" "$work/controls/program.out")
 trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    cat "$work"/*/program.out >&2 2>/dev/null || true
-    exit 1
-}
 
 # start_program DIR: the program with DIR as its working folder.
 start_program() {
@@ -38,12 +30,8 @@ start_program() {
 
 # stop_program WHAT: SIGTERM must end the program within 10 s with code 0.
 stop_program() {
-    local status=0
     kill -TERM "$teleora_pid"
-    wait_until 10 process_gone "$teleora_pid" || fail "the program did not end on SIGTERM ($1)"
-    wait "$teleora_pid" || status=$?
-    teleora_pid=""
-    [ "$status" -eq 0 ] || fail "exit code $status after SIGTERM ($1)"
+    wait_for_exit "SIGTERM ($1)"
 }
 
 start_private_bus "$work"
@@ -60,7 +48,7 @@ start_tray_host
 mkdir "$work/fifo"
 mkfifo "$work/fifo/teleoralog.txt"
 start_program "$work/fifo"
-wait_for_window teleora >/dev/null || fail "no tray icon with a FIFO as the log"
+wait_for_docked_icon >/dev/null || fail "no tray icon with a FIFO as the log"
 exec 3<>"$work/fifo/teleoralog.txt"
 stop_program "FIFO as the log"
 got=$(timeout 1 cat <&3 || true)
@@ -70,20 +58,31 @@ exec 3<&-
 echo "== FIFO as the log: started, nothing written, ended on SIGTERM"
 
 # 2. The profile with terminal controls in its name, dialled from the menu.
-mkdir "$work/controls"
+home=$work/controls
+mkdir "$home"
 printf '[Generale]\r\ntDelay=60000\r\nbDropAny=0\r\nszRasEntry=%s\r\nnUserEntries=0\r\n' "$name" \
     >"$work/controls/Teleora.ini"
 start_program "$work/controls"
-icon=$(wait_for_window teleora) || fail "no tray icon"
+icon=$(wait_for_docked_icon) || fail "no tray icon"
 tray_open_menu "$icon" || fail "the menu did not open"
 xdotool key Down Return # "Connesso"
-log="$work/controls/teleoralog.txt"
-dialled() { grep -qF "RasDial (Rosso [31m   Fine) retcode 0: Success." "$log" 2>/dev/null; }
-wait_until 20 dialled || fail "no clean dial line: $(cat -v "$log" 2>/dev/null)"
-stop_program "controls in a name"
+log="$home/teleoralog.txt"
+wait_for_log "RasDial (Rosso [31m   Fine) retcode 0: Success."
+# A pause of 0, refused: SIGTERM while the "Errore" box shows.
+cp "$home/Teleora.ini" "$work/Teleora.ini.before"
+tray_open_menu "$icon" || fail "the menu did not open again"
+xdotool key Up Up Up Return # "Configurazione..."
+wait_for_focused Configurazione >/dev/null || fail "the dialog did not open"
+xdotool key ctrl+a
+xdotool type 0
+xdotool key Return # OK, the default button
+wait_for_focused Errore >/dev/null || fail "a pause of 0 brought no error box"
+stop_program "controls in a name, the error box open"
+[ "$(log_count "Teleora stopped (Info) retcode 0: Success.")" -eq 1 ] || fail "not one stop line"
+cmp -s "$home/Teleora.ini" "$work/Teleora.ini.before" || fail "the refused dialog changed Teleora.ini"
 python3 - "$log" <<'PY' || fail "control bytes in the log: $(cat -v "$log")"
 import re, sys
 text = open(sys.argv[1], "rb").read()
 sys.exit(1 if re.search(rb"[\x00-\x09\x0b\x0c\x0e-\x1f\x7f]|\xc2[\x80-\x9f]|\r(?!\n)|(?<!\r)\n", text) else 0)
 PY
-echo "== controls in a profile's name: blanks in the log"
+echo "== controls in a profile's name: blanks in the log; SIGTERM with the error box open"

@@ -151,8 +151,34 @@ void ClickTrayIcon(const TeleoraRun& run, UINT mouseMessage) {
     PostMessageA(run.tray, WM_USER + 10, 69, mouseMessage);
 }
 
-bool ChooseMenuItemByKeyboard(const TeleoraRun& run, int downs) {
+bool WaitForKeyboard(HWND window, DWORD timeoutMs) {
+    const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    char className[16] = "";
+    GetClassNameA(window, className, sizeof className);
+    const bool menu = strcmp(className, "#32768") == 0;
+    return WaitUntil(
+        [&] {
+            GUITHREADINFO info{};
+            info.cbSize = sizeof info;
+            HWND front = GetForegroundWindow();
+            if (front == nullptr || GetWindowThreadProcessId(front, nullptr) != thread ||
+                !GetGUIThreadInfo(thread, &info)) {
+                return false;
+            }
+            return menu ? (info.flags & GUI_INMENUMODE) != 0 && IsWindowVisible(window)
+                        : front == window;
+        },
+        timeoutMs);
+}
+
+// The open popup menu of the program once its loop reads the keyboard, or null.
+static HWND WaitForMenu(const TeleoraRun& run) {
     HWND popup = WaitForProcessWindow(run.process.dwProcessId, "#32768", nullptr);
+    return popup != nullptr && WaitForKeyboard(popup) ? popup : nullptr;
+}
+
+bool ChooseMenuItemByKeyboard(const TeleoraRun& run, int downs) {
+    HWND popup = WaitForMenu(run);
     if (popup == nullptr) return false;
     for (int i = 0; i < downs; ++i) PostMessageA(popup, WM_KEYDOWN, VK_DOWN, 0);
     PostMessageA(popup, WM_KEYDOWN, VK_RETURN, 0);
@@ -176,9 +202,11 @@ void ClickButton(HWND dialog, int control) {
 void SelectListLine(HWND dialog, int control, int index) {
     HWND list = GetDlgItem(dialog, control);
     SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(control, LBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(list));
-    Sync(dialog);
+    // Sent, not posted: a message sent after a posted one (as Sync's) is
+    // handled first, so only this returns once the fields are filled.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(dialog, WM_COMMAND, MAKEWPARAM(control, LBN_SELCHANGE),
+                        reinterpret_cast<LPARAM>(list), SMTO_ABORTIFHUNG, 10000, &ignored);
 }
 
 int ListCount(HWND dialog, int control) {
@@ -343,7 +371,7 @@ void PressKeyboardKey(WORD key) {
 }
 
 bool ChooseMenuItemWithKeys(const TeleoraRun& run, int downs) {
-    HWND popup = WaitForProcessWindow(run.process.dwProcessId, "#32768", nullptr);
+    HWND popup = WaitForMenu(run);
     if (popup == nullptr) return false;
     for (int i = 0; i < downs; ++i) PressKeyboardKey(VK_DOWN);
     PressKeyboardKey(VK_RETURN);

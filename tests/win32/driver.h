@@ -61,6 +61,10 @@ int CountProcessWindows(DWORD pid, const char* className, const char* title);
 // Sends WM_NULL and waits for the answer: everything posted before is handled.
 bool Sync(HWND window);
 
+// Waits until keys pressed on the keyboard go to window: it is in front (for
+// a popup menu: its thread is in front and in the menu's loop).
+bool WaitForKeyboard(HWND window, DWORD timeoutMs = 20000);
+
 void PostCommand(const TeleoraRun& run, int commandId);
 // The tray icon's callback for a mouse-button release: opens the popup menu.
 void ClickTrayIcon(const TeleoraRun& run, UINT mouseMessage = WM_RBUTTONUP);

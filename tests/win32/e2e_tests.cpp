@@ -505,6 +505,7 @@ TEST_F(TeleoraTest, IconComesBackWhenTheNotificationAreaIsRecreated) {
     MouseClick(shown, true);
     HWND popup = WaitForProcessWindow(run.process.dwProcessId, "#32768", nullptr);
     ASSERT_NE(popup, nullptr);
+    ASSERT_TRUE(WaitForKeyboard(popup));
     PressKeyboardKey(VK_ESCAPE);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(popup); }));
     Exit();
@@ -553,6 +554,7 @@ TEST_F(TeleoraTest, PersonAddsARuleByMouseAndKeysCorrectsThePauseAndExits) {
     const DWORD pid = run.process.dwProcessId;
     HWND dialog = WaitForProcessWindow(pid, "#32770", UI_DIALOG_TITLE);
     ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitForKeyboard(dialog));         // in front, where the clicks land
     MouseClick(GetDlgItem(dialog, 1020), false);  // "Aggiungi"
     ASSERT_TRUE(WaitUntil([&] { return ListCount(dialog, 1005) == 1; }));
     // A click on its line.
@@ -571,6 +573,7 @@ TEST_F(TeleoraTest, PersonAddsARuleByMouseAndKeysCorrectsThePauseAndExits) {
     MouseClick(GetDlgItem(dialog, 1), false);
     HWND box = WaitForProcessWindow(pid, "#32770", UI_ERROR_CAPTION);
     ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(WaitForKeyboard(box));
     PressKeyboardKey(VK_RETURN);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
     ASSERT_TRUE(IsWindowVisible(dialog));
