@@ -149,6 +149,11 @@ gnome_shot() {
     convert "$run/shot.png" -crop "$shot_crop" +repage "$1"
 }
 
+# wm_ready: whether a window manager runs on the virtual screen. One that starts
+# while a menu is open moves the keyboard focus under it, and a GTK menu then
+# no longer reports its items taking the focus.
+wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"; }
+
 # --- KDE Plasma.
 kde_env=(XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5)
 plasma_wayland_start() {
@@ -173,6 +178,7 @@ plasma_x11_start() {
     as_user_bg kwin_x11 --replace
     as_user_bg kded5
     as_user_bg plasmashell
+    within 30 wm_ready || fail "KWin did not start"
     program_env=()
 }
 
@@ -223,6 +229,7 @@ XML
     chown -R "$user:" "$home/.config"
     as_user_bg xfwm4
     as_user_bg xfce4-panel
+    within 30 wm_ready || fail "xfwm4 did not start"
     program_env=(QT_QPA_PLATFORM=xcb)
     # The plugin runs in a process of its own, the only item on the panel.
     panel_app=wrapper-2.0
@@ -239,6 +246,7 @@ lxqt_start() {
     chown -R "$user:" "$home/.config"
     as_user_bg openbox
     as_user_bg lxqt-panel
+    within 30 wm_ready || fail "openbox did not start"
     program_env=(QT_QPA_PLATFORM=xcb)
     panel_app=lxqt-panel
     icon_name=""
@@ -332,6 +340,14 @@ ui=screen
 menus=focus
 locate_icon=button_icon
 shot_crop=100%x100%+0+0 # what of the screen the menu's screenshot keeps
+# The menus' watcher listens before the desktop starts: a GTK panel's
+# accessibility bridge learns at its own start who listens to which events,
+# and can miss a listener that comes while it starts (then it never reports).
+case $desktop in gnome | waybar) ;; *)
+    as_user_bg /usr/bin/python3 "$here/atspi.py" watch "$run/menu.txt"
+    within 30 test -e "$run/menu.txt" || fail "the menus' watcher did not start"
+    ;;
+esac
 "${desktop/-/_}_start"
 menu_is() { [ "$("${menus}_menu")" = "$1" ]; }
 icon_shown() { "${ui}_icon"; }
@@ -349,9 +365,6 @@ watcher_ready() {
         IsStatusNotifierHostRegistered 2>/dev/null | grep -q true
 }
 within 30 watcher_ready || fail "no StatusNotifierWatcher with a host on the session bus"
-if [ "$menus" = focus ]; then
-    as_user_bg /usr/bin/python3 "$here/atspi.py" watch "$panel_app,Teleora" "$run/menu.txt"
-fi
 (cd "$home" && exec "${setuser[@]}" env -i "${session_env[@]}" "${program_env[@]}" \
     DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" "$program" --mode disconnesso >>"$work/program.out" 2>&1) &
 teleora_pid=$!
