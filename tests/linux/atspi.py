@@ -6,9 +6,9 @@
                              "menu<TAB>X Y WIDTH HEIGHT": its own box
   atspi.py window APP TITLE  the size "WxH" of APP's showing window TITLE
 Each prints nothing and ends with 1 when there is no such thing.
-  atspi.py watch FILE        makes FILE empty once it listens; on every item
-                             that takes the focus in a menu, writes FILE
-                             anew: the menu's items ("-" a separator,
+  atspi.py watch APPS FILE   on every item that takes the focus in a menu of
+                             one of APPS (names separated by commas), writes
+                             FILE anew: the menu's items ("-" a separator,
                              "(x) " before a checked one), then per item
                              "LABEL<TAB>X Y", then "focus<TAB>LABEL"
 """
@@ -78,12 +78,16 @@ def children(node):
     return [c for c in (node.get_child_at_index(i) for i in range(node.get_child_count())) if c]
 
 
-def watch(path):
+def watch(names, path):
+    names = names.split(",")
+
     def on_focus(event):
         item = event.source
         if not event.detail1 or item.get_role_name() not in ITEM_ROLES:
             return
         try:
+            if item.get_application().get_name() not in names:
+                return
             # The states of a menu shown before are stale: nothing is cached.
             item.get_application().set_cache_mask(Atspi.Cache.NONE)
             menu = item.get_parent()
@@ -97,13 +101,12 @@ def watch(path):
 
     listener = Atspi.EventListener.new(on_focus)
     listener.register("object:state-changed:focused")
-    open(path, "w").close()
     Atspi.event_main()
 
 
 def main(argv):
     if argv[1] == "watch":
-        return watch(argv[2])
+        return watch(argv[2], argv[3])
     root = app(argv[2])
     if root is None:
         return 1
