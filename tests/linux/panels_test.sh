@@ -231,12 +231,15 @@ xfce_start() {
 </channel>
 XML
     chown -R "$user:" "$home/.config"
+    # The plugin runs in a process of its own, the only item on the panel.
+    panel_app=wrapper-2.0
+    # Its accessibility bridge learns at its start who listens to which events
+    # and can miss a listener that comes while it starts: the watcher first.
+    start_watch
     as_user_bg xfwm4
     as_user_bg xfce4-panel
     within 30 wm_ready || fail "xfwm4 did not start"
     program_env=(QT_QPA_PLATFORM=xcb)
-    # The plugin runs in a process of its own, the only item on the panel.
-    panel_app=wrapper-2.0
     locate_icon=plug_icon
 }
 
@@ -256,6 +259,11 @@ lxqt_start() {
     icon_name=""
 }
 
+# start_watch: the watcher of the menus (atspi.py watch), once it listens.
+start_watch() {
+    as_user_bg /usr/bin/python3 "$here/atspi.py" watch "$run/menu.txt"
+    within 30 test -e "$run/menu.txt" || fail "the menus' watcher did not start"
+}
 # --- The desktops on the virtual screen: pointer and keys through xdotool,
 # the panel's menu and the dialog read through the accessibility bus.
 atspi() { as_user /usr/bin/python3 "$here/atspi.py" "$@"; }
@@ -361,9 +369,7 @@ watcher_ready() {
         IsStatusNotifierHostRegistered 2>/dev/null | grep -q true
 }
 within 30 watcher_ready || fail "no StatusNotifierWatcher with a host on the session bus"
-if [ "$menus" = focus ]; then
-    as_user_bg /usr/bin/python3 "$here/atspi.py" watch "$panel_app,Teleora" "$run/menu.txt"
-fi
+[ "$menus" != focus ] || [ -e "$run/menu.txt" ] || start_watch
 (cd "$home" && exec "${setuser[@]}" env -i "${session_env[@]}" "${program_env[@]}" \
     DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" "$program" --mode disconnesso >>"$work/program.out" 2>&1) &
 teleora_pid=$!
