@@ -6,9 +6,10 @@
 #
 # RUNS (default 10) rounds of every end-to-end test whose name matches the
 # extended regular expression PATTERN (default: all): the person's flow on
-# each desktop (desktop.xembed, desktop.sni, desktop.sway), the hostile-files
-# test (hostile_files) and the Windows end-to-end tests under wine64
-# (e2e.*). The load is `stress-ng --cpu 2`, started before the
+# each desktop (desktop.xembed, desktop.sni, desktop.sway), under each real
+# panel (panels.gnome, panels.xfce, ...; scripts/test-panels.sh installs
+# them), the hostile-files test (hostile_files) and the Windows end-to-end
+# tests under wine64 (e2e.*). The load is `stress-ng --cpu 2`, started before the
 # first round and stopped by PID at the end. Prints per test the runs, the
 # failures and the slowest run (also when stopped early, for the rounds
 # run); the output of each failed run is kept in build/repeat-under-load/.
@@ -28,20 +29,24 @@ ensure_packages "${LINUX_APP_PACKAGES[@]}" imagemagick sway grim wtype qt6-wayla
 windows_packages
 
 tests=()
-for name in desktop.xembed desktop.sni desktop.sway hostile_files; do
+for name in desktop.xembed desktop.sni desktop.sway panels.{gnome,plasma-wayland,waybar,xfce,lxqt,plasma-x11} \
+    hostile_files; do
     [[ $name =~ $pattern ]] && tests+=("$name")
 done
 if [ ${#tests[@]} -gt 0 ]; then
     [ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
     cmake --build --preset linux -j2 | tail -1
 fi
-[ -f "$X64_BUILD/CMakeCache.txt" ] || cmake --preset win32-x64 >/dev/null
-cmake --build --preset win32-x64 -j2 | tail -1
 windows=0
 declare -A number # a Windows test's number in CTest
-while read -r n name; do
-    [[ $name =~ $pattern ]] && tests+=("$name") && number[$name]=$n && windows=1
-done < <(ctest --preset win32-x64 -N | sed -n 's/^ *Test *#\([0-9]*\): \(e2e\..*\)$/\1 \2/p')
+# The Windows build only when PATTERN can name its tests (all start with e2e.).
+if [[ e2e. =~ $pattern || $pattern == *e2e* ]]; then
+    [ -f "$X64_BUILD/CMakeCache.txt" ] || cmake --preset win32-x64 >/dev/null
+    cmake --build --preset win32-x64 -j2 | tail -1
+    while read -r n name; do
+        [[ $name =~ $pattern ]] && tests+=("$name") && number[$name]=$n && windows=1
+    done < <(ctest --preset win32-x64 -N | sed -n 's/^ *Test *#\([0-9]*\): \(e2e\..*\)$/\1 \2/p')
+fi
 [ "$windows" -eq 0 ] || start_wine_session
 [ ${#tests[@]} -gt 0 ] || { echo "no end-to-end test matches $pattern" >&2; exit 1; }
 
@@ -67,6 +72,7 @@ trap 'exit 130' INT TERM
 run_test() {
     case $1 in
     desktop.*) tests/linux/desktop_test.sh "${1#desktop.}" build/linux/teleora "$out/screenshots" ;;
+    panels.*) tests/linux/panels_test.sh "${1#panels.}" build/linux/teleora "$out/screenshots" ;;
     hostile_files) tests/linux/hostile_files_test.sh build/linux/teleora ;;
     e2e.*) ctest --preset win32-x64 --output-on-failure -I "${number[$1]},${number[$1]}" ;;
     esac >"$2" 2>&1

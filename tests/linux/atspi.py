@@ -6,11 +6,13 @@
                              "menu<TAB>X Y WIDTH HEIGHT": its own box
   atspi.py window APP TITLE  the size "WxH" of APP's showing window TITLE
 Each prints nothing and ends with 1 when there is no such thing.
-  atspi.py watch APPS FILE   on every item that takes the focus in a menu of
-                             one of APPS (names separated by commas), writes
-                             FILE anew: the menu's items ("-" a separator,
-                             "(x) " before a checked one), then per item
-                             "LABEL<TAB>X Y", then "focus<TAB>LABEL"
+  atspi.py watch FILE        makes FILE empty once it listens; then on every
+                             item that takes the focus in a menu (of any
+                             application: xfce4-panel's plugin process may
+                             give its panel's name) writes FILE anew: the
+                             menu's items ("-" a separator, "(x) " before a
+                             checked one), then per item "LABEL<TAB>X Y",
+                             then "focus<TAB>LABEL"
 """
 import os
 import sys
@@ -78,16 +80,12 @@ def children(node):
     return [c for c in (node.get_child_at_index(i) for i in range(node.get_child_count())) if c]
 
 
-def watch(names, path):
-    names = names.split(",")
-
+def watch(path):
     def on_focus(event):
         item = event.source
         if not event.detail1 or item.get_role_name() not in ITEM_ROLES:
             return
         try:
-            if item.get_application().get_name() not in names:
-                return
             # The states of a menu shown before are stale: nothing is cached.
             item.get_application().set_cache_mask(Atspi.Cache.NONE)
             menu = item.get_parent()
@@ -101,12 +99,13 @@ def watch(names, path):
 
     listener = Atspi.EventListener.new(on_focus)
     listener.register("object:state-changed:focused")
+    open(path, "w").close()  # listening
     Atspi.event_main()
 
 
 def main(argv):
     if argv[1] == "watch":
-        return watch(argv[2], argv[3])
+        return watch(argv[2])
     root = app(argv[2])
     if root is None:
         return 1

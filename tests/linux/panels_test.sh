@@ -138,7 +138,11 @@ gnome_start() {
     shot_crop=330x310+950+0 # the icon and its menu, top right
 }
 gnome_icon() { [ "$(gnome_helper icon)" = shown ]; }
-gnome_click_icon() { gnome_helper clickIcon >/dev/null; }
+# A click while the last menu still closes (after a choice) would close it.
+gnome_click_icon() {
+    within 10 test -z "$(gnome_menu)" || fail "the menu stays open"
+    gnome_helper clickIcon >/dev/null
+}
 gnome_menu() { gnome_helper menu; }
 gnome_choose() { [ -n "$(gnome_helper clickItem "$1")" ]; }
 gnome_window() { gnome_helper window "$1"; }
@@ -148,6 +152,11 @@ gnome_shot() {
         --method org.gnome.Shell.Screenshot.Screenshot false false "$run/shot.png" >/dev/null
     convert "$run/shot.png" -crop "$shot_crop" +repage "$1"
 }
+
+# wm_ready: whether a window manager runs on the virtual screen. One that starts
+# while a menu is open moves the keyboard focus under it, and a GTK menu then
+# no longer reports its items taking the focus.
+wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"; }
 
 # --- KDE Plasma.
 kde_env=(XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5)
@@ -173,6 +182,7 @@ plasma_x11_start() {
     as_user_bg kwin_x11 --replace
     as_user_bg kded5
     as_user_bg plasmashell
+    within 30 wm_ready || fail "KWin did not start"
     program_env=()
 }
 
@@ -221,11 +231,15 @@ xfce_start() {
 </channel>
 XML
     chown -R "$user:" "$home/.config"
-    as_user_bg xfwm4
-    as_user_bg xfce4-panel
-    program_env=(QT_QPA_PLATFORM=xcb)
     # The plugin runs in a process of its own, the only item on the panel.
     panel_app=wrapper-2.0
+    # Its accessibility bridge learns at its start who listens to which events
+    # and can miss a listener that comes while it starts: the watcher first.
+    start_watch
+    as_user_bg xfwm4
+    as_user_bg xfce4-panel
+    within 30 wm_ready || fail "xfwm4 did not start"
+    program_env=(QT_QPA_PLATFORM=xcb)
     locate_icon=plug_icon
 }
 
@@ -239,11 +253,17 @@ lxqt_start() {
     chown -R "$user:" "$home/.config"
     as_user_bg openbox
     as_user_bg lxqt-panel
+    within 30 wm_ready || fail "openbox did not start"
     program_env=(QT_QPA_PLATFORM=xcb)
     panel_app=lxqt-panel
     icon_name=""
 }
 
+# start_watch: the watcher of the menus (atspi.py watch), once it listens.
+start_watch() {
+    as_user_bg /usr/bin/python3 "$here/atspi.py" watch "$run/menu.txt"
+    within 30 test -e "$run/menu.txt" || fail "the menus' watcher did not start"
+}
 # --- The desktops on the virtual screen: pointer and keys through xdotool,
 # the panel's menu and the dialog read through the accessibility bus.
 atspi() { as_user /usr/bin/python3 "$here/atspi.py" "$@"; }
@@ -297,7 +317,7 @@ focus_choose() {
         local was
         was=$(sed -n 's/^focus	//p' "$run/menu.txt")
         xdotool key Down
-        within 2 moved_from "$was" || return 1
+        within 10 moved_from "$was" || return 1
     done
     return 1
 }
@@ -349,9 +369,7 @@ watcher_ready() {
         IsStatusNotifierHostRegistered 2>/dev/null | grep -q true
 }
 within 30 watcher_ready || fail "no StatusNotifierWatcher with a host on the session bus"
-if [ "$menus" = focus ]; then
-    as_user_bg /usr/bin/python3 "$here/atspi.py" watch "$panel_app,Teleora" "$run/menu.txt"
-fi
+[ "$menus" != focus ] || [ -e "$run/menu.txt" ] || start_watch
 (cd "$home" && exec "${setuser[@]}" env -i "${session_env[@]}" "${program_env[@]}" \
     DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" "$program" --mode disconnesso >>"$work/program.out" 2>&1) &
 teleora_pid=$!
