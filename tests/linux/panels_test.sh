@@ -139,8 +139,9 @@ gnome_start() {
 }
 gnome_icon() { [ "$(gnome_helper icon)" = shown ]; }
 # A click while the last menu still closes (after a choice) would close it.
+gnome_settled() { [ "$(gnome_helper settled)" = closed ]; }
 gnome_click_icon() {
-    within 10 test -z "$(gnome_menu)" || fail "the menu stays open"
+    within 10 gnome_settled || fail "the menu stays open"
     gnome_helper clickIcon >/dev/null
 }
 gnome_menu() { gnome_helper menu; }
@@ -359,7 +360,13 @@ menu_open() { [ -n "$("${menus}_menu")" ]; }
 # open_menu: a left click on the icon, until the menu is open.
 open_menu() {
     "${ui}_click_icon"
-    within 10 menu_open || fail "a left click on the icon showed no menu"
+    within 10 menu_open && return 0
+    # GNOME 43's extension: a click after its menu has closed on a choice is
+    # sometimes taken for the end of that menu; a person clicks once more.
+    [ "$ui" = gnome ] && [ "${1:-}" = again ] || fail "a left click on the icon showed no menu"
+    echo "panels: the icon needed a second click to show the menu again" >&2
+    "${ui}_click_icon"
+    within 10 menu_open || fail "a second left click on the icon showed no menu"
 }
 
 # The program starts once the panel is there, as it does from a session's autostart.
@@ -381,7 +388,7 @@ items="Connesso,(x) Disconnesso,Disabilitato,-,Configurazione...,Log,-,Esci"
 within 5 menu_is "$items" || fail "the menu reads $("${menus}_menu"), not $items"
 "${menus}_choose" Connesso || fail "no Connesso in the menu"
 wait_for_log "RasDial (Provider Uno) retcode 0: Success."
-open_menu
+open_menu again
 items="(x) Connesso,Disconnesso,Disabilitato,-,Configurazione...,Log,-,Esci"
 within 5 menu_is "$items" || fail "the menu opened again reads $("${menus}_menu")"
 "${ui}_shot" "$shots/linux-$desktop-menu.png"
@@ -393,7 +400,7 @@ geometry=$("${ui}_window" Configurazione)
 "${ui}_close" Configurazione
 dialog_gone() { ! dialog_shown; }
 within 10 dialog_gone || fail "the dialog did not close"
-open_menu
+open_menu again
 "${menus}_choose" Esci || fail "no Esci in the menu"
 within 10 process_gone "$teleora_pid" || fail "the program did not end after Esci"
 status=0

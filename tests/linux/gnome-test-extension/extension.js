@@ -39,6 +39,12 @@ const helpers = {
         return icon && icon.visible && icon.is_mapped() && icon.width > 0 && items().length > 0
             ? 'shown' : '';
     },
+    // "closed" once no menu is open and none is still closing on the
+    // screen: a click then reaches the indicator.
+    settled() {
+        const menu = indicator() && indicator().menu;
+        return menu && !menu.isOpen && !menu.actor.visible ? 'closed' : '';
+    },
     // A left click on the indicator.
     clickIcon() {
         return click(indicator());
