@@ -77,15 +77,15 @@ ensure_packages() {
 }
 
 # wait_until SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds
-# (its output passes through); fails when it has not within SECONDS.
+# (its output passes through); fails when SECONDS have passed, however long
+# each run of COMMAND takes.
 wait_until() {
-    local tries=$(($1 * 10)) i
+    local end=$((SECONDS + $1))
     shift
-    for ((i = 0; i < tries; i++)); do
-        "$@" && return 0
+    until "$@"; do
+        ((SECONDS < end)) || return 1
         sleep 0.1
     done
-    return 1
 }
 
 # process_gone PID: whether the process has ended (or was never ours).

@@ -83,24 +83,6 @@ as_user_bg() {
 }
 TELEORA_PIDS+=("$(as_user dbus-daemon --session --address="unix:path=$run/bus" --fork --print-pid=1)")
 
-# within SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds; fails
-# when SECONDS have passed (however long each run takes).
-within() {
-    local end=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS < end)) || return 1
-        sleep 0.1
-    done
-}
-
-count() {
-    local n
-    n=$(grep -c "$1" "$2" 2>/dev/null) || true
-    echo "${n:-0}"
-}
-log_has() { [ "$(count "$1" "$home/teleoralog.txt")" -ge 1 ]; }
-wait_for_log() { within 20 log_has "$1" || fail "no log line with: $1"; }
 
 SCREEN_WIDTH=1024
 SCREEN_HEIGHT=768
@@ -130,7 +112,7 @@ gnome_start() {
     as_user_bg env DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" \
         gnome-shell --headless --virtual-monitor 1280x800 --wayland
     ready() { [ "$(gnome_eval "global.teleoraTest ? 'ready' : ''")" = ready ]; }
-    within 60 ready || fail "GNOME Shell did not start with the test extension"
+    wait_until 60 ready || fail "GNOME Shell did not start with the test extension"
     program_env=(WAYLAND_DISPLAY=wayland-0 QT_QPA_PLATFORM=wayland XDG_SESSION_TYPE=wayland
         XDG_CURRENT_DESKTOP=GNOME)
     ui=gnome
@@ -141,7 +123,7 @@ gnome_icon() { [ "$(gnome_helper icon)" = shown ]; }
 # A click while the last menu still closes (after a choice) would close it.
 gnome_settled() { [ "$(gnome_helper settled)" = closed ]; }
 gnome_click_icon() {
-    within 10 gnome_settled || fail "the menu stays open"
+    wait_until 10 gnome_settled || fail "the menu stays open"
     gnome_helper clickIcon >/dev/null
 }
 gnome_menu() { gnome_helper menu; }
@@ -168,7 +150,7 @@ plasma_wayland_start() {
     cp /usr/bin/kwin_wayland "$work/kwin_wayland"
     as_user_bg "$work/kwin_wayland" --x11-display "$DISPLAY" --width 1024 --height 768 \
         --socket wayland-kde --no-lockscreen
-    within 20 test -S "$run/wayland-kde" || fail "KWin did not start"
+    wait_until 20 test -S "$run/wayland-kde" || fail "KWin did not start"
     session_env+=(WAYLAND_DISPLAY=wayland-kde QT_QPA_PLATFORM=wayland XDG_SESSION_TYPE=wayland)
     as_user dbus-update-activation-environment "${session_env[@]}"
     as_user_bg kded5
@@ -183,7 +165,7 @@ plasma_x11_start() {
     as_user_bg kwin_x11 --replace
     as_user_bg kded5
     as_user_bg plasmashell
-    within 30 wm_ready || fail "KWin did not start"
+    wait_until 30 wm_ready || fail "KWin did not start"
     program_env=()
 }
 
@@ -196,7 +178,7 @@ waybar_start() {
     printf 'output X11-1 resolution %dx%d\nexec waybar -c %s\n' "$SCREEN_WIDTH" "$SCREEN_HEIGHT" \
         "$work/waybar.json" >"$work/sway.conf"
     as_user_bg env WLR_BACKENDS=x11 WLR_RENDERER=pixman WLR_X11_OUTPUTS=1 sway -c "$work/sway.conf"
-    within 20 test -S "$run/wayland-1" || fail "sway did not start"
+    wait_until 20 test -S "$run/wayland-1" || fail "sway did not start"
     session_env+=(WAYLAND_DISPLAY=wayland-1 XDG_SESSION_TYPE=wayland)
     program_env=(QT_QPA_PLATFORM=wayland)
     panel_app=waybar
@@ -239,7 +221,7 @@ XML
     start_watch
     as_user_bg xfwm4
     as_user_bg xfce4-panel
-    within 30 wm_ready || fail "xfwm4 did not start"
+    wait_until 30 wm_ready || fail "xfwm4 did not start"
     program_env=(QT_QPA_PLATFORM=xcb)
     locate_icon=plug_icon
 }
@@ -254,7 +236,7 @@ lxqt_start() {
     chown -R "$user:" "$home/.config"
     as_user_bg openbox
     as_user_bg lxqt-panel
-    within 30 wm_ready || fail "openbox did not start"
+    wait_until 30 wm_ready || fail "openbox did not start"
     program_env=(QT_QPA_PLATFORM=xcb)
     panel_app=lxqt-panel
     icon_name=""
@@ -263,7 +245,7 @@ lxqt_start() {
 # start_watch: the watcher of the menus (atspi.py watch), once it listens.
 start_watch() {
     as_user_bg /usr/bin/python3 "$here/atspi.py" watch "$run/menu.txt"
-    within 30 test -e "$run/menu.txt" || fail "the menus' watcher did not start"
+    wait_until 30 test -e "$run/menu.txt" || fail "the menus' watcher did not start"
 }
 # --- The desktops on the virtual screen: pointer and keys through xdotool,
 # the panel's menu and the dialog read through the accessibility bus.
@@ -304,7 +286,7 @@ screen_click_icon() { xdotool mousemove $icon_at click 1; }
 focus_menu() {
     rm -f "$run/menu.txt"
     xdotool key Down
-    within 2 test -s "$run/menu.txt" && head -1 "$run/menu.txt"
+    wait_until 2 test -s "$run/menu.txt" && head -1 "$run/menu.txt"
 }
 moved_from() { ! focused "$1"; }
 focused() { [ "$(sed -n 's/^focus	//p' "$run/menu.txt")" = "$1" ]; }
@@ -318,7 +300,7 @@ focus_choose() {
         local was
         was=$(sed -n 's/^focus	//p' "$run/menu.txt")
         xdotool key Down
-        within 10 moved_from "$was" || return 1
+        wait_until 10 moved_from "$was" || return 1
     done
     return 1
 }
@@ -360,13 +342,13 @@ menu_open() { [ -n "$("${menus}_menu")" ]; }
 # open_menu: a left click on the icon, until the menu is open.
 open_menu() {
     "${ui}_click_icon"
-    within 10 menu_open && return 0
+    wait_until 10 menu_open && return 0
     # GNOME 43's extension: a click after its menu has closed on a choice is
     # sometimes taken for the end of that menu; a person clicks once more.
     [ "$ui" = gnome ] && [ "${1:-}" = again ] || fail "a left click on the icon showed no menu"
     echo "panels: the icon needed a second click to show the menu again" >&2
     "${ui}_click_icon"
-    within 10 menu_open || fail "a second left click on the icon showed no menu"
+    wait_until 10 menu_open || fail "a second left click on the icon showed no menu"
 }
 
 # The program starts once the panel is there, as it does from a session's autostart.
@@ -375,34 +357,34 @@ watcher_ready() {
         --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
         IsStatusNotifierHostRegistered 2>/dev/null | grep -q true
 }
-within 30 watcher_ready || fail "no StatusNotifierWatcher with a host on the session bus"
+wait_until 30 watcher_ready || fail "no StatusNotifierWatcher with a host on the session bus"
 [ "$menus" != focus ] || [ -e "$run/menu.txt" ] || start_watch
 (cd "$home" && exec "${setuser[@]}" env -i "${session_env[@]}" "${program_env[@]}" \
     DBUS_SYSTEM_BUS_ADDRESS="$BUS_ADDRESS" "$program" --mode disconnesso >>"$work/program.out" 2>&1) &
 teleora_pid=$!
 flow_start=$SECONDS
 wait_for_log "Teleora started (Info) retcode 0: Success."
-within 20 icon_shown || fail "no icon on the panel"
+wait_until 20 icon_shown || fail "no icon on the panel"
 open_menu
 items="Connesso,(x) Disconnesso,Disabilitato,-,Configurazione...,Log,-,Esci"
-within 5 menu_is "$items" || fail "the menu reads $("${menus}_menu"), not $items"
+wait_until 5 menu_is "$items" || fail "the menu reads $("${menus}_menu"), not $items"
 "${menus}_choose" Connesso || fail "no Connesso in the menu"
 wait_for_log "RasDial (Provider Uno) retcode 0: Success."
 open_menu again
 items="(x) Connesso,Disconnesso,Disabilitato,-,Configurazione...,Log,-,Esci"
-within 5 menu_is "$items" || fail "the menu opened again reads $("${menus}_menu")"
+wait_until 5 menu_is "$items" || fail "the menu opened again reads $("${menus}_menu")"
 "${ui}_shot" "$shots/linux-$desktop-menu.png"
 "${menus}_choose" Configurazione... || fail "no Configurazione... in the menu"
 dialog_shown() { [ -n "$("${ui}_window" Configurazione)" ]; }
-within 10 dialog_shown || fail "the dialog did not open"
+wait_until 10 dialog_shown || fail "the dialog did not open"
 geometry=$("${ui}_window" Configurazione)
 [[ $geometry =~ ^[0-9]{3}x[0-9]{3}\ normal$ ]] || fail "the dialog is not a window of its own size: $geometry"
 "${ui}_close" Configurazione
 dialog_gone() { ! dialog_shown; }
-within 10 dialog_gone || fail "the dialog did not close"
+wait_until 10 dialog_gone || fail "the dialog did not close"
 open_menu again
 "${menus}_choose" Esci || fail "no Esci in the menu"
-within 10 process_gone "$teleora_pid" || fail "the program did not end after Esci"
+wait_until 10 process_gone "$teleora_pid" || fail "the program did not end after Esci"
 status=0
 wait "$teleora_pid" || status=$?
 teleora_pid=""
