@@ -26,7 +26,7 @@ runs=${1:-10}
 pattern=${2:-.}
 out=build/repeat-under-load
 ensure_packages "${LINUX_APP_PACKAGES[@]}" imagemagick sway grim wtype qt6-wayland stress-ng
-windows_packages
+ensure_packages "${WINDOWS_PACKAGES[@]}"
 
 tests=()
 for name in desktop.xembed desktop.sni desktop.sway panels.{gnome,plasma-wayland,waybar,xfce,lxqt,plasma-x11} \
