@@ -8,6 +8,7 @@ const Main = imports.ui.main;
 const PopupMenu = imports.ui.popupMenu;
 
 let pointer = null;
+let lastIconClick = 0; // when clickIcon last pressed, in monotonic microseconds
 
 function indicator() {
     const key = Object.keys(Main.panel.statusArea).find(k => k.startsWith('appindicator-'));
@@ -39,14 +40,22 @@ const helpers = {
         return icon && icon.visible && icon.is_mapped() && icon.width > 0 && items().length > 0
             ? 'shown' : '';
     },
-    // "closed" once no menu is open and none is still closing on the
-    // screen: a click then reaches the indicator.
-    settled() {
+    // "ready" once a click on the indicator opens its menu: no menu is open
+    // or still closing on the screen, and the last click on the indicator is
+    // older than the double-click time. (The AppIndicator extension counts
+    // the presses on the indicator itself: a press that follows one within
+    // that time, even with a choice in the menu between them, is a double
+    // click, which sends Activate and opens no menu. A person's second click
+    // comes later than that; this pointer's does not.)
+    ready() {
         const menu = indicator() && indicator().menu;
-        return menu && !menu.isOpen && !menu.actor.visible ? 'closed' : '';
+        const doubleClickUs = Clutter.Settings.get_default().double_click_time * 1000;
+        return menu && !menu.isOpen && !menu.actor.visible &&
+            GLib.get_monotonic_time() - lastIconClick > doubleClickUs ? 'ready' : '';
     },
     // A left click on the indicator.
     clickIcon() {
+        lastIconClick = GLib.get_monotonic_time();
         return click(indicator());
     },
     // The open menu: its items, "-" for a separator, "(x) " before the one
