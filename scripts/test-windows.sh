@@ -169,16 +169,16 @@ EOF
     import -window root "$work/screen-menu.png"
     # shellcheck disable=SC2086
     crop "$work/screen-menu.png" "$shots/windows-menu.png" $rect
-    xdotool key Escape
-    sleep 0.3
+    pose escape || { echo "screenshots: Escape did not close the menu" >&2; return 1; }
 
     rect=$(pose dialog 0) || { echo "screenshots: the dialog did not open" >&2; return 1; }
     sleep 0.5
     import -window root "$work/screen-dialog.png"
     # shellcheck disable=SC2086
     crop "$work/screen-dialog.png" "$shots/windows-dialog.png" $rect
-    pose cancel >/dev/null || true
-    pose command 40005 >/dev/null || true
+    pose cancel >/dev/null || { echo "screenshots: Annulla did not close the dialog" >&2; return 1; }
+    pose command 40005 >/dev/null || true # "Esci": the window may be gone before the reply
+    wait_until 20 process_gone "$TELEORA_PID" || { echo "screenshots: Teleora did not end on Esci" >&2; return 1; }
     wait "$TELEORA_PID" 2>/dev/null || true
     echo "== screenshots: $shots/windows-menu.png $shots/windows-dialog.png"
 }

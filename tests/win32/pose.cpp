@@ -6,6 +6,8 @@
 //                          tray icon: "x y"
 //   pose menu              waits for the open popup menu, prints its rectangle
 //                          and the tray's, joined: "left top right bottom"
+//   pose escape            presses Escape in the open popup menu and waits
+//                          until no menu of the program is shown
 //   pose dialog INDEX      opens "Configurazione...", selects rule INDEX,
 //                          prints the dialog's rectangle
 //   pose cancel            closes the open dialog with "Annulla"
@@ -66,6 +68,13 @@ int main(int argc, char** argv) {
         UnionRect(&area, &area, &menu);
         PrintRect(area);
         return 0;
+    }
+    if (strcmp(argv[1], "escape") == 0) {
+        HWND popup = FindProcessWindow(pid, "#32768", nullptr);
+        if (popup == nullptr || !WaitForKeyboard(popup)) return 1;
+        PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+        return WaitUntil([&] { return FindProcessWindow(pid, "#32768", nullptr) == nullptr; }) ? 0
+                                                                                               : 1;
     }
     if (strcmp(argv[1], "dialog") == 0 && argc == 3) {
         PostMessageA(tray, WM_COMMAND, 40004, 0);
