@@ -166,8 +166,22 @@ start_tray_host() {
         --transparent false >/dev/null 2>&1 &
     TRAY_PID=$!
     TELEORA_PIDS+=("$TRAY_PID")
-    # Its panel is up before anyone looks for a tray.
-    wait_until 10 search_window --class trayer >/dev/null
+    # Its tray is up (it owns the screen's tray selection) before anyone looks for one.
+    wait_until 10 tray_owned
+}
+
+# tray_owned: whether a tray host owns the screen's XEmbed tray selection.
+tray_owned() {
+    python3 -c '
+import ctypes, sys
+x = ctypes.CDLL("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+x.XInternAtom.restype = ctypes.c_ulong
+x.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+x.XGetSelectionOwner.restype = ctypes.c_ulong
+d = x.XOpenDisplay(None)
+sys.exit(0 if d and x.XGetSelectionOwner(d, x.XInternAtom(d, b"_NET_SYSTEM_TRAY_S0", 0)) else 1)'
 }
 
 # search_window ARGS...: prints the id of the first window `xdotool search

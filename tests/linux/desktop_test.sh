@@ -256,8 +256,9 @@ if [ "$desktop" = sway ]; then
     [ "$(count AppIndicator "$work/program.out")" -eq 1 ] || fail "not one no-tray line on stderr"
 fi
 start_panel
-# A StatusNotifierItem host is watched for; an XEmbed tray is checked for every 5 s.
-wait_for_icon "$([ "$desktop" = xembed ] && echo 6 || echo 2)"
+# A StatusNotifierItem host is watched for; an XEmbed tray is checked for every
+# 5 s, so its icon docks at the next check after the tray is up.
+wait_for_icon "$([ "$desktop" = xembed ] && echo 10 || echo 2)"
 
 if [ "$desktop" = xembed ]; then
     # The tray host goes away and a new one starts: the icon docks in it again.
