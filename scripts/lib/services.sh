@@ -170,18 +170,26 @@ start_tray_host() {
     wait_until 10 tray_owned
 }
 
-# tray_owned: whether a tray host owns the screen's XEmbed tray selection.
-tray_owned() {
+# x11_probe CODE: runs the Python CODE with x (libX11) and d (the open
+# display of $DISPLAY) at hand; CODE's exit status is the answer, and no
+# display answers 1.
+x11_probe() {
     python3 -c '
 import ctypes, sys
 x = ctypes.CDLL("libX11.so.6")
 x.XOpenDisplay.restype = ctypes.c_void_p
+d = x.XOpenDisplay(None) or sys.exit(1)
+'"$1"
+}
+
+# tray_owned: whether a tray host owns the screen's XEmbed tray selection.
+tray_owned() {
+    x11_probe '
 x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
 x.XInternAtom.restype = ctypes.c_ulong
 x.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
 x.XGetSelectionOwner.restype = ctypes.c_ulong
-d = x.XOpenDisplay(None)
-sys.exit(0 if d and x.XGetSelectionOwner(d, x.XInternAtom(d, b"_NET_SYSTEM_TRAY_S0", 0)) else 1)'
+sys.exit(0 if x.XGetSelectionOwner(d, x.XInternAtom(d, b"_NET_SYSTEM_TRAY_S0", 0)) else 1)'
 }
 
 # search_window ARGS...: prints the id of the first window `xdotool search
@@ -305,16 +313,12 @@ new_popup() {
 # mapped: the server answers AlreadyGrabbed when another client holds the
 # keyboard and NotViewable otherwise, so the probe never takes it.
 keyboard_grabbed() {
-    python3 -c '
-import ctypes, sys
-x = ctypes.CDLL("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
+    x11_probe '
 x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
 x.XDefaultRootWindow.restype = ctypes.c_ulong
 x.XCreateSimpleWindow.restype = ctypes.c_ulong
 x.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_int] * 4 + [ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
 x.XGrabKeyboard.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_ulong]
-d = x.XOpenDisplay(None)
 w = x.XCreateSimpleWindow(d, x.XDefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0)
 sys.exit(0 if x.XGrabKeyboard(d, w, 0, 1, 1, 0) == 1 else 1)  # 1: AlreadyGrabbed'
 }

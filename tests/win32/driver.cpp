@@ -171,14 +171,13 @@ bool WaitForKeyboard(HWND window, DWORD timeoutMs) {
         timeoutMs);
 }
 
-// The open popup menu of the program once its loop reads the keyboard, or null.
-static HWND WaitForMenu(const TeleoraRun& run) {
-    HWND popup = WaitForProcessWindow(run.process.dwProcessId, "#32768", nullptr);
+HWND WaitForMenu(DWORD pid) {
+    HWND popup = WaitForProcessWindow(pid, "#32768", nullptr);
     return popup != nullptr && WaitForKeyboard(popup) ? popup : nullptr;
 }
 
 bool ChooseMenuItemByKeyboard(const TeleoraRun& run, int downs) {
-    HWND popup = WaitForMenu(run);
+    HWND popup = WaitForMenu(run.process.dwProcessId);
     if (popup == nullptr) return false;
     for (int i = 0; i < downs; ++i) PostMessageA(popup, WM_KEYDOWN, VK_DOWN, 0);
     PostMessageA(popup, WM_KEYDOWN, VK_RETURN, 0);
@@ -371,7 +370,7 @@ void PressKeyboardKey(WORD key) {
 }
 
 bool ChooseMenuItemWithKeys(const TeleoraRun& run, int downs) {
-    HWND popup = WaitForMenu(run);
+    HWND popup = WaitForMenu(run.process.dwProcessId);
     if (popup == nullptr) return false;
     for (int i = 0; i < downs; ++i) PressKeyboardKey(VK_DOWN);
     PressKeyboardKey(VK_RETURN);

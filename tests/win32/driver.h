@@ -64,6 +64,8 @@ bool Sync(HWND window);
 // Waits until keys pressed on the keyboard go to window: it is in front (for
 // a popup menu: its thread is in front and in the menu's loop).
 bool WaitForKeyboard(HWND window, DWORD timeoutMs = 20000);
+// The process's open popup menu once its loop reads the keyboard, or null.
+HWND WaitForMenu(DWORD pid);
 
 void PostCommand(const TeleoraRun& run, int commandId);
 // The tray icon's callback for a mouse-button release: opens the popup menu.

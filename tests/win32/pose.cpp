@@ -70,11 +70,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (strcmp(argv[1], "escape") == 0) {
-        HWND popup = FindProcessWindow(pid, "#32768", nullptr);
-        if (popup == nullptr || !WaitForKeyboard(popup)) return 1;
+        HWND popup = WaitForMenu(pid);
+        if (popup == nullptr) return 1;
         PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
-        return WaitUntil([&] { return FindProcessWindow(pid, "#32768", nullptr) == nullptr; }) ? 0
-                                                                                               : 1;
+        return WaitUntil([&] { return !IsWindowVisible(popup); }) ? 0 : 1;
     }
     if (strcmp(argv[1], "dialog") == 0 && argc == 3) {
         PostMessageA(tray, WM_COMMAND, 40004, 0);
