@@ -38,6 +38,22 @@ find_wine() {
     WINESERVER=$(dirname "$WINE")/wineserver64
 }
 
+# create_prefix: a new prefix with the settings the tests need; Wine's output
+# goes to $X64_BUILD/wine-prefix.log.
+create_prefix() {
+    local log=$X64_BUILD/wine-prefix.log
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" wineboot -u >"$log" 2>&1 || return 1
+    # Without a window manager every hidden window would stall for seconds.
+    "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$log" 2>&1 || return 1
+    # The tray's explorer.exe reads that value only when it starts.
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w
+}
+
 # Starts Xvfb and a persistent wineserver for the build's own prefix
 # (creating the prefix on first use) and exports DISPLAY and WINEPREFIX. The
 # display must exist before the first Wine process of the session starts.
@@ -52,14 +68,13 @@ start_wine_session() {
     export WINEARCH=win64
     if [ ! -f "$WINEPREFIX/.teleora-ready" ]; then
         echo "== creating the Wine prefix $WINEPREFIX"
-        rm -rf "$WINEPREFIX"
-        mkdir -p "$WINEPREFIX"
-        WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" wineboot -u >/dev/null 2>&1
-        # Without a window manager every hidden window would stall for seconds.
-        "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-        # The tray's explorer.exe reads that value only when it starts.
-        "$WINESERVER" -k 2>/dev/null || true
-        "$WINESERVER" -w
+        # A failed creation is tried once more, as a Wine that never started
+        # a test program is; what Wine said goes to the output either way.
+        if ! create_prefix; then
+            echo "== creating the Wine prefix failed, once more; Wine said:"
+            tail -20 "$X64_BUILD/wine-prefix.log"
+            create_prefix || { tail -20 "$X64_BUILD/wine-prefix.log"; exit 1; }
+        fi
         touch "$WINEPREFIX/.teleora-ready"
     fi
     # A warm server: without it every test whose output is a pipe waits for
